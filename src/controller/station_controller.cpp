@@ -1,0 +1,217 @@
+#include "controller/station_controller.h"
+
+#include "management/change_poll.h"
+#include "management/config_download.h"
+#include "metadata/air_update.h"
+#include "metadata/weather.h"
+#include "monitoring/failure_detector.h"
+#include "platform/command_line.h"
+#include "platform/profile_reader.h"
+#include "playback/player_watchdog.h"
+#include "playback/switch_procedure.h"
+#include "scheduler/event_calculation.h"
+#include "scheduler/event_executor.h"
+
+namespace kestrel {
+
+StationController::StationController(Platform platform)
+    : m_station(platform), m_nowPlaying(m_station) {
+    registerTimers();
+    m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
+}
+
+void StationController::registerTimers() {
+    auto& timers = m_station.timers;
+    Station& s = m_station;
+    timers.add(timer::tmrCounter, 1000, [this] { tickCounter(); });
+    timers.add(timer::tmrUpdateDisplay, 250, [this] { updateDisplay(); });
+    timers.add(timer::tmrClockandEventCheck, 100, [&s] { tmrClockandEventCheck(s); });
+    timers.add(timer::tmrGetMetadata, 10000, [this] { m_nowPlaying.tmrGetMetadata(); });
+    timers.add(timer::tmrLoadEventsAndCalculate, 10000, [&s] { tmrLoadEventsAndCalculate(s); });
+    timers.add(timer::tmrCheckAndDoEvents, 1000, [&s] { tmrCheckAndDoEvents(s); });
+    timers.add(timer::tmrManagementDownload, 60000, [&s] { tmrManagementDownload(s); });
+    timers.add(timer::tmrCheckForChanges, 60000, [&s] { tmrCheckForChanges(s); });
+    timers.add(timer::tmrCheckMplayerOK, 15000, [&s] { tmrCheckMplayerOK(s); });
+    timers.add(timer::tmrAirUpdate, 5000, [&s] { tmrAirUpdate(s); });
+    timers.add(timer::tmrWeather, 1000, [&s] { tmrWeather(s); });
+    timers.add(timer::tmrSourceCheck, 15000, [&s] { tmrSourceCheck(s); });
+}
+
+void StationController::readConfiguration(std::string& checkSource) {
+    auto& st = m_station.state;
+    const auto file = m_station.file(kConfigFile);
+    // An absent key reads as the working directory's path, as it always has.
+    const std::string directory = m_station.platform.workdir.string();
+    auto text = [&](const char* key) {
+        return readProfileString(file, kConfigSection, key, directory);
+    };
+    st.DefaultStrapline = text("DefaultStrapline");
+    st.ExtraMetaNowPlaying = text("ExtraMetaNowPlaying");
+    st.ManagementUpdate = profileNumber(text("ManagementUpdate"));
+    st.ManagementSendURL = text("ManagementSendURL");
+    st.ManagementURL = text("ManagementURL");
+    st.ManagementKey = text("ManagementKey");
+    st.ManagementSwitcher = text("ManagementSwitcher");
+    st.CheckForChanges = profileNumber(text("CheckForChanges"));
+    st.CheckForChangeURL = text("CheckForChangeURL");
+    st.APIallowed = text("APIallowed");
+    st.APIkey = text("APIKey");
+    st.AIRenable = text("AIRenable");
+    st.AIRid = text("AIRid");
+    st.AIRpartnerid = text("AIRpartnerid");
+    st.AIRpartnerkey = text("AIRpartnerKey");
+    st.AIRdefaultTitle = text("AIRdefaultTitle");
+    st.AIRdefaultArtist = text("AIRdefaultArtist");
+    st.DoNotPrefixWhenContains = text("DoNotPrefixWhenContains");
+    st.MetaWeather = text("MetaWeather");
+    st.MetaOpenWeatherMapKey = text("MetaOpenWeatherMapKey");
+    st.MetaLocation = text("MetaLocation");
+    checkSource = text("CheckSource");
+}
+
+void StationController::startUp() {
+    auto& st = m_station.state;
+    auto& display = m_station.display;
+    auto& timers = m_station.timers;
+
+    st.MinMax = 0;
+    st.APIallowed = "0";
+    st.AIRenable = "0";
+    st.APIkey.clear();
+    st.AIRLastArtist.clear();
+    st.AIRLastTitle.clear();
+    st.AIRdefaultTitle.clear();
+    st.AIRdefaultArtist.clear();
+    st.WeatherCounter = 0;
+    st.TimerCount = 0;
+    display.lblMplayer1.caption.clear();
+    display.lblMplayer2.caption.clear();
+    display.lblSilence.caption.clear();
+
+    m_station.run(playerStopCommand(1));
+    m_station.run(playerStopCommand(2));
+    m_station.run("cmd /c del mplayer.log");
+    m_station.run("cmd /c del metadata.txt");
+    m_station.run("cmd /c del metaextra.txt");
+
+    std::string checkSource;
+    readConfiguration(checkSource);
+
+    st.CurrentMplayer = 0;
+    st.CurrentSource = -1;
+    st.WasPlaying = -1;
+    st.NextEvent = kNoEvent;
+    st.LastEvent = kNoEvent;
+    st.ManagementCounter = 0;
+    st.SilenceFlag = 0;
+
+    display.lblMetadataOutput.caption = st.DefaultStrapline;
+    display.comboSourceList.items.clear();
+    for (int n = 0; n <= 9; ++n) {
+        const std::string digit = std::to_string(n);
+        display.comboSourceList.items.push_back(digit + " Select Source number " + digit);
+    }
+
+    tmrLoadEventsAndCalculate(m_station);
+
+    timers.start(timer::tmrUpdateDisplay);
+    timers.start(timer::tmrClockandEventCheck);
+    timers.start(timer::tmrGetMetadata);
+    timers.start(timer::tmrLoadEventsAndCalculate);
+    timers.start(timer::tmrCheckAndDoEvents);
+
+    if (st.ManagementUpdate > 0) {
+        timers.start(timer::tmrManagementDownload);
+        display.lblConfigurationStatus.caption = "Management server configured";
+    }
+    if (st.CheckForChanges == 1) timers.start(timer::tmrCheckForChanges);
+
+    // The audio input capture is not opened on Linux: nothing reads it, and a
+    // missing device must not hold up an unattended start.
+
+    timers.start(timer::tmrCheckMplayerOK);
+
+    if (st.APIallowed == "1") {
+        display.lblAPIstatus.caption = "API Interface Enabled";
+        m_station.host->showApiWindow();
+    }
+    if (st.AIRenable == "1") {
+        display.lblTuneInAir.caption = "TuneIn AIR Service Enabled";
+        timers.start(timer::tmrAirUpdate);
+    }
+    if (st.MetaWeather != "1") {
+        display.lblWeather.caption = "WEATHER NOT ENABLED";
+    } else {
+        timers.start(timer::tmrWeather);
+        display.lblWeather.caption = "NO WEATHER";
+    }
+    st.LinkFailCount = 0;
+    if (checkSource == "1") {
+        display.lblFailText.caption = "WAITING";
+        display.lblFailCheckTime.caption = "NONE";
+        display.lblFailURL.caption = "PERFORMING INITIAL CHECKS";
+        timers.start(timer::tmrSourceCheck);
+    } else {
+        display.lblFailText.caption = "DISABLED";
+        display.lblFailURL.caption = "NONE";
+        display.lblFailCheckTime.caption = "NONE";
+    }
+}
+
+void StationController::tickCounter() {
+    auto& count = m_station.state.TimerCount;
+    count = static_cast<std::int16_t>(count + 1);
+    if (count > 120) count = 0;
+}
+
+void StationController::updateDisplay() {
+    auto& display = m_station.display;
+    const auto slot = m_station.state.CurrentMplayer;
+    display.lblMplayer.caption = slot == 0 ? "None" : std::to_string(slot);
+    const bool playing = slot != 0;
+    display.lblStatus.caption = playing ? "PLAY" : "STOP";
+    display.lblStatus.background = playing ? kGreen : kRed;
+    display.lblStatus2.background = playing ? kGreen : kRed;
+}
+
+void StationController::cmdForceSwitch_Click() { kestrel::cmdForceSwitch_Click(m_station); }
+
+void StationController::cmdAutoManual() {
+    auto& button = m_station.display.cmdAutoManual;
+    if (button.caption == "AUTOMATIC") {
+        button.caption = "MANUAL";
+        button.background = kRed;
+        m_station.timers.stop(timer::tmrCheckAndDoEvents);
+    } else {
+        button.caption = "AUTOMATIC";
+        button.background = kGreen;
+        m_station.timers.start(timer::tmrCheckAndDoEvents);
+    }
+}
+
+void StationController::cmdFullScreen() {
+    auto& st = m_station.state;
+    st.MinMax = st.MinMax == 0 ? 1 : 0;
+    m_station.display.cmdFullScreen.caption = st.MinMax == 0 ? "FULL SCREEN" : "NORMAL";
+    m_station.host->setMaximised(st.MinMax == 1);
+}
+
+void StationController::cmdViewSource() {
+    m_station.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+}
+
+void StationController::cmdViewEvents() {
+    m_station.run("notepad sourceevents.ini", WindowStyle::NormalWithFocus);
+}
+
+void StationController::cmdEnd() { m_station.host->endProgram(); }
+
+void StationController::cmdTerminate() {
+    m_station.run(playerStopCommand(1));
+    m_station.run(playerStopCommand(2));
+    m_station.host->endProgram();
+}
+
+void StationController::windowClosed() { m_station.host->endProgram(); }
+
+}  // namespace kestrel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "controller/station.h"
+#include "metadata/now_playing.h"
+
+namespace kestrel {
+
+/// Names of the main window's timers.
+namespace timer {
+inline constexpr const char* tmrCounter = "tmrCounter";
+inline constexpr const char* tmrUpdateDisplay = "tmrUpdateDisplay";
+inline constexpr const char* tmrClockandEventCheck = "tmrClockandEventCheck";
+inline constexpr const char* tmrGetMetadata = "tmrGetMetadata";
+inline constexpr const char* tmrLoadEventsAndCalculate = "tmrLoadEventsAndCalculate";
+inline constexpr const char* tmrCheckAndDoEvents = "tmrCheckAndDoEvents";
+inline constexpr const char* tmrManagementDownload = "tmrManagementDownload";
+inline constexpr const char* tmrCheckForChanges = "tmrCheckForChanges";
+inline constexpr const char* tmrCheckMplayerOK = "tmrCheckMplayerOK";
+inline constexpr const char* tmrAirUpdate = "tmrAirUpdate";
+inline constexpr const char* tmrWeather = "tmrWeather";
+inline constexpr const char* tmrSourceCheck = "tmrSourceCheck";
+}  // namespace timer
+
+inline constexpr const char* kConfigFile = "kestrelfield.ini";
+inline constexpr const char* kConfigSection = "Kestrelfield";
+
+/// The main window's logic without the window: owns the station, registers
+/// its timers, runs the start-up sequence and the operator commands.
+class StationController {
+public:
+    explicit StationController(Platform platform);
+
+    Station& station() { return m_station; }
+    const Station& station() const { return m_station; }
+
+    /// The start-up sequence (the window host has already sized the window).
+    void startUp();
+
+    // Operator commands.
+    void cmdForceSwitch_Click();
+    void cmdAutoManual();
+    void cmdFullScreen();
+    void cmdViewSource();
+    void cmdViewEvents();
+    void cmdEnd();
+    void cmdTerminate();
+    void windowClosed();
+
+    /// `tmrCounter`: TimerCount 1, 2, ... 120, 0, 1, ...
+    void tickCounter();
+    /// `tmrUpdateDisplay`: slot in use and the PLAY/STOP lamp.
+    void updateDisplay();
+
+private:
+    void registerTimers();
+    void readConfiguration(std::string& checkSource);
+
+    Station m_station;
+    NowPlaying m_nowPlaying;
+};
+
+}  // namespace kestrel

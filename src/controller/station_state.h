@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+/// The event text that names no day and no source.
+inline constexpr const char* kNoEvent = "X XXXXXX X";
+
+/// The variables every handler shares, named as the station names them.
+/// Integers are 16-bit where the station keeps them in 16 bits.
+struct StationState {
+    std::int16_t CurrentMplayer = 0;  ///< player slot last started: 0 none, 1 or 2
+    std::int16_t CurrentSource = -1;  ///< source that should be playing; -1 none
+    std::int16_t WasPlaying = -1;     ///< source to start again on the next executor tick
+    std::string PlayURL;              ///< stream address last handed to a player
+    std::string NextEvent = kNoEvent;
+    std::string LastEvent = kNoEvent;
+    std::int16_t LinkFailCount = 0;
+    std::string LinkStoredSource;
+    std::int16_t LinkSource = 0;
+    std::int16_t SilenceFlag = 0;
+    std::int16_t ManagementCounter = 0;
+    std::int16_t TimerCount = 0;
+    std::int16_t WeatherCounter = 0;
+    std::string AIRLastArtist;
+    std::string AIRLastTitle;
+    std::int16_t MinMax = 0;  ///< 0 normal window, 1 maximised
+
+    // Configuration, read once at start-up.
+    std::string DefaultStrapline;
+    std::string ExtraMetaNowPlaying;
+    std::int16_t ManagementUpdate = 0;
+    std::string ManagementSendURL;
+    std::string ManagementURL;
+    std::string ManagementKey;
+    std::string ManagementSwitcher;
+    std::int16_t CheckForChanges = 0;
+    std::string CheckForChangeURL;
+    std::string APIallowed = "0";
+    std::string APIkey;
+    std::string AIRenable = "0";
+    std::string AIRid;
+    std::string AIRpartnerid;
+    std::string AIRpartnerkey;
+    std::string AIRdefaultTitle;
+    std::string AIRdefaultArtist;
+    std::string DoNotPrefixWhenContains;
+    std::string MetaWeather;
+    std::string MetaOpenWeatherMapKey;
+    std::string MetaLocation;
+
+    // Of the API server window: the pending switch key and the latest body.
+    std::string TransferString;
+    std::string response;
+};
+
+}  // namespace kestrel

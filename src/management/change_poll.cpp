@@ -1,0 +1,7 @@
+#include "management/change_poll.h"
+
+namespace kestrel {
+
+void tmrCheckForChanges(Station&) {}
+
+}  // namespace kestrel

@@ -1,0 +1,7 @@
+#include "management/config_download.h"
+
+namespace kestrel {
+
+void tmrManagementDownload(Station&) {}
+
+}  // namespace kestrel

@@ -1,0 +1,7 @@
+#include "metadata/air_update.h"
+
+namespace kestrel {
+
+void tmrAirUpdate(Station&) {}
+
+}  // namespace kestrel

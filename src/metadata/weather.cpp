@@ -1,0 +1,7 @@
+#include "metadata/weather.h"
+
+namespace kestrel {
+
+void tmrWeather(Station&) {}
+
+}  // namespace kestrel

@@ -1,0 +1,34 @@
+#pragma once
+
+namespace kestrel {
+
+/// Local calendar date and time of day, to the second.
+struct LocalDateTime {
+    int year = 2000;
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int weekday = 7;  // 1 = Sunday .. 7 = Saturday
+
+    int secondsSinceMidnight() const { return hour * 3600 + minute * 60 + second; }
+};
+
+/// The station's view of time. The real clock reads the system; the simulated
+/// one advances only when a test (or a blocking wait) moves it.
+class Clock {
+public:
+    virtual ~Clock() = default;
+
+    /// Local date and time of day.
+    virtual LocalDateTime now() const = 0;
+
+    /// Seconds on a steady clock that never jumps with the time of day.
+    virtual double steadySeconds() const = 0;
+
+    /// Blocks the calling thread for about `seconds` without processing events.
+    virtual void sleepFor(double seconds) = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/clock.h"
+
+namespace kestrel {
+
+/// The machine's local time and steady clock; sleepFor really sleeps.
+class SystemClock final : public Clock {
+public:
+    LocalDateTime now() const override;
+    double steadySeconds() const override;
+    void sleepFor(double seconds) override;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+
+namespace kestrel {
+
+inline constexpr const char* kSourceListFile = "sourcelist.ini";
+
+struct SourceEntry {
+    std::string name;
+    std::string address;
+};
+
+/// Keyed lookup: the name and address of the source whose key is `key`.
+/// Only a line whose first three characters are exactly key + "n:" or
+/// key + "u:" matches, so only a one-character key can find anything; the
+/// last matching line wins. A missing or unreadable file finds nothing.
+SourceEntry lookupSource(const std::filesystem::path& file, const std::string& key);
+
+struct SourceTable {
+    std::array<std::string, 10> names;
+    std::array<std::string, 10> addresses;
+};
+
+/// Table scan: every line not beginning with ";" whose second and third
+/// characters are "n:" or "u:" fills the entry of its first character's digit
+/// value (0 for anything but a digit); later lines overwrite earlier ones.
+SourceTable scanSources(const std::filesystem::path& file);
+
+}  // namespace kestrel

@@ -1,0 +1,87 @@
+#include "playback/switch_procedure.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "controller/tolerant_step.h"
+#include "management/source_status.h"
+#include "platform/command_line.h"
+#include "playback/source_list.h"
+
+namespace kestrel {
+namespace {
+
+// Below this length an address is taken as absent and the source on air is kept.
+constexpr std::size_t kShortestAddress = 8;
+
+}  // namespace
+
+std::optional<std::int16_t> sourceNumberOfKey(const std::string& key) {
+    long value = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + (c - '0');
+        if (value > 32767) return std::nullopt;
+    }
+    return static_cast<std::int16_t>(value);
+}
+
+void runSwitchProcedure(Station& station, SwitchEntry entry, const std::string& sourceKey) {
+    auto& state = station.state;
+    auto& display = station.display;
+    const bool operatorEntry = entry == SwitchEntry::Operator;
+
+    if (operatorEntry) {
+        display.cmdForceSwitch.enabled = false;
+        state.SilenceFlag = 0;
+        state.LinkFailCount = 0;
+        state.WasPlaying = -1;
+    }
+    const int newSlot = nextSlot(state.CurrentMplayer);
+    const int otherSlot = newSlot == 1 ? 2 : 1;
+
+    SourceEntry source;
+    tolerate([&] { source = lookupSource(station.file(kSourceListFile), sourceKey); });
+    if (source.address.size() < kShortestAddress) {
+        source.address = display.lblCurrentSource.caption;
+        source.name = display.lblStudio.caption;
+    }
+    display.lblCurrentSource.caption = source.address;
+    display.lblStudio.caption = source.name;
+    state.PlayURL = source.address;
+
+    tolerate([&] { station.run(playerStartCommand(newSlot, state.PlayURL)); });
+    tolerate([&] { station.Pause(2); });
+    tolerate([&] { station.run(playerStopCommand(otherSlot)); });
+    tolerate([&] {
+        std::error_code ignored;  // fails while the stopped player still holds it
+        std::filesystem::remove(station.file(playerLogFile(otherSlot)), ignored);
+    });
+    state.CurrentMplayer = static_cast<std::int16_t>(newSlot);
+    if (entry != SwitchEntry::EventExecutor) {
+        if (const auto number = sourceNumberOfKey(sourceKey)) state.CurrentSource = *number;
+    }
+    display.lblSourceNumber.caption = std::to_string(state.CurrentSource);
+    display.lblSourceDisp.caption = std::to_string(state.CurrentSource);
+    tolerate([&] { SendSourceStatus(station); });
+
+    if (operatorEntry) display.cmdForceSwitch.enabled = true;
+}
+
+void cmdForceSwitch_Click(Station& station) {
+    std::string key = station.display.comboSourceList.text.substr(0, 1);
+    if (!station.state.TransferString.empty()) key = station.state.TransferString;
+    runSwitchProcedure(station, SwitchEntry::Operator, key);
+}
+
+void eventSwitch(Station& station, std::int16_t candidate) {
+    station.state.CurrentSource = candidate;
+    const std::string digits = std::to_string(candidate);
+    runSwitchProcedure(station, SwitchEntry::EventExecutor, digits.substr(digits.size() - 1));
+}
+
+void remoteSwitch(Station& station, const std::string& answer) {
+    runSwitchProcedure(station, SwitchEntry::ManagementPoll, answer);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,7 @@
+#include "scheduler/event_calculation.h"
+
+namespace kestrel {
+
+void tmrLoadEventsAndCalculate(Station&) {}
+
+}  // namespace kestrel

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/command_runner.h"
+#include "platform/process_table.h"
+
+namespace kestrel::test {
+
+/// A simulated process world for the station's commands: starting a player
+/// makes its executable name "run" (and writes its log), kill-by-name ends it,
+/// del removes the file. Serves as both the command runner and the process
+/// table, and records every command issued.
+class FakePlayers final : public CommandRunner, public ProcessTable {
+public:
+    struct Issued {
+        std::string command;
+        WindowStyle style;
+    };
+
+    explicit FakePlayers(std::filesystem::path workdir) : m_workdir(std::move(workdir)) {}
+
+    bool run(const std::string& commandLine, WindowStyle style) override;
+    ProcessCheck check(const std::string& executableName) override;
+
+    /// Every command issued so far, in order.
+    const std::vector<Issued>& issued() const { return m_issued; }
+    std::vector<std::string> commands() const;
+    void clearIssued() { m_issued.clear(); }
+
+    bool isRunning(int slot) const;
+    /// The URL slot `slot` was last started with.
+    std::string urlOf(int slot) const;
+    /// The player of `slot` ends on its own (a crash, a dropped stream).
+    void die(int slot);
+
+    /// Players started with these URLs end at once (an address that cannot be played).
+    std::set<std::string> unplayableUrls;
+    /// Log written when a player starts with a URL; absent: an empty log.
+    std::map<std::string, std::string> logForUrl;
+    /// While true, process checks cannot be made and answer Unknown.
+    bool checksFail = false;
+
+private:
+    std::filesystem::path m_workdir;
+    std::vector<Issued> m_issued;
+    std::map<std::string, std::string> m_running;  // executable -> URL
+    std::map<std::string, std::string> m_lastUrl;
+};
+
+}  // namespace kestrel::test

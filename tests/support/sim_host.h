@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controller/station_controller.h"
+#include "support/fake_clock.h"
+#include "support/fake_fetcher.h"
+#include "support/fake_players.h"
+#include "support/temp_dir.h"
+
+namespace kestrel::test {
+
+/// The station on virtual time: a temporary station directory, the fake
+/// clock, players and fetchers, and a timer loop that behaves like the Qt
+/// host's (one thread; a tick that falls due while a handler blocks fires
+/// once afterwards and is not made up). A virtual week runs in milliseconds.
+class SimHost : public HostHooks {
+public:
+    SimHost();
+    ~SimHost() override;
+
+    /// Writes a station file before or while the station runs.
+    void write(const std::string& name, const std::string& bytes) { dir.write(name, bytes); }
+    std::string read(const std::string& name) const { return dir.read(name); }
+
+    /// Runs the start-up sequence and arms the timers.
+    void start();
+
+    /// Runs every timer that falls due in the next `seconds` of virtual time.
+    void runFor(double seconds);
+    /// Runs until the virtual clock reads this local time (must be ahead).
+    void runUntil(int year, int month, int day, int hour, int minute, int second);
+
+    Station& station() { return controller->station(); }
+    StationState& state() { return controller->station().state; }
+    DisplayModel& display() { return controller->station().display; }
+
+    /// How often each timer ran, by name.
+    std::map<std::string, int> fired;
+
+    // HostHooks
+    void setMaximised(bool maximised) override { this->maximised = maximised; }
+    void endProgram() override { ++endRequests; }
+    void showApiWindow() override { ++apiWindowShown; }
+    bool maximised = false;
+    int endRequests = 0;
+    int apiWindowShown = 0;
+
+    TempDir dir;
+    FakeClock clock;
+    FakePlayers players{dir.path()};
+    FakeFetcher InetAIR{&clock};
+    FakeFetcher InetWeather{&clock};
+    FakeFetcher InetTestURL{&clock};
+    FakeFetcher Inet1{&clock};
+    std::unique_ptr<StationController> controller;
+
+private:
+    void arm(const TimerTable::Timer& timer);
+    void runUntilMs(std::int64_t endMs);
+
+    std::map<std::string, std::int64_t> m_nextDue;  // armed timers only
+};
+
+}  // namespace kestrel::test
