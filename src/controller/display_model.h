@@ -92,10 +92,14 @@ struct DisplayModel {
 
 /// Fixed captions shown beside the fields.
 inline constexpr const char* kFixedCaptions[] = {
-    "SOURCE FAILURE DETECTOR", "Configured Local Switches:", "Current Source Number:",
-    "Current Source Address:", "Mplayer Instance:", "Stream Name:", "Stream Genre:",
-    "Stream Website:", "Stream Public:", "Stream Bitrate:", "Stream Codec:", "Stream Metadata:",
-    "Metadata Output:", "Current AIR Title:", "Current AIR Aritst:", "AIR Updated:",
+    "SOURCE FAILURE DETECTOR", "Configured Local Switches:",
+    "Current Source Number:",  "Current Source Address:",
+    "Mplayer Instance:",       "Stream Name:",
+    "Stream Genre:",           "Stream Website:",
+    "Stream Public:",          "Stream Bitrate:",
+    "Stream Codec:",           "Stream Metadata:",
+    "Metadata Output:",        "Current AIR Title:",
+    "Current AIR Aritst:",     "AIR Updated:",
 };
 
 inline constexpr const char* kWindowCaption = "Kestrelfield";

@@ -124,7 +124,8 @@ void StationController::startUp() {
         timers.start(timer::tmrManagementDownload);
         display.lblConfigurationStatus.caption = "Management server configured";
     }
-    if (st.CheckForChanges == 1) timers.start(timer::tmrCheckForChanges);
+    if (st.CheckForChanges == 1)
+        timers.start(timer::tmrCheckForChanges);
 
     // The audio input capture is not opened on Linux: nothing reads it, and a
     // missing device must not hold up an unattended start.
@@ -161,7 +162,8 @@ void StationController::startUp() {
 void StationController::tickCounter() {
     auto& count = m_station.state.TimerCount;
     count = static_cast<std::int16_t>(count + 1);
-    if (count > 120) count = 0;
+    if (count > 120)
+        count = 0;
 }
 
 void StationController::updateDisplay() {
@@ -174,7 +176,9 @@ void StationController::updateDisplay() {
     display.lblStatus2.background = playing ? kGreen : kRed;
 }
 
-void StationController::cmdForceSwitch_Click() { kestrel::cmdForceSwitch_Click(m_station); }
+void StationController::cmdForceSwitch_Click() {
+    kestrel::cmdForceSwitch_Click(m_station);
+}
 
 void StationController::cmdAutoManual() {
     auto& button = m_station.display.cmdAutoManual;
@@ -204,7 +208,9 @@ void StationController::cmdViewEvents() {
     m_station.run("notepad sourceevents.ini", WindowStyle::NormalWithFocus);
 }
 
-void StationController::cmdEnd() { m_station.host->endProgram(); }
+void StationController::cmdEnd() {
+    m_station.host->endProgram();
+}
 
 void StationController::cmdTerminate() {
     m_station.run(playerStopCommand(1));
@@ -212,6 +218,8 @@ void StationController::cmdTerminate() {
     m_station.host->endProgram();
 }
 
-void StationController::windowClosed() { m_station.host->endProgram(); }
+void StationController::windowClosed() {
+    m_station.host->endProgram();
+}
 
 }  // namespace kestrel

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <limits>
 
@@ -12,11 +12,15 @@
 namespace kestrel {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -30,7 +34,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 std::string valueOf(std::string_view raw) {
     raw = raw.substr(0, raw.find('\0'));
     raw = trimBlanks(raw);
-    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front()) {
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
+        raw.back() == raw.front()) {
         raw = raw.substr(1, raw.size() - 2);
     }
     return std::string(raw.substr(0, kProfileValueMax));
@@ -41,7 +46,8 @@ std::string valueOf(std::string_view raw) {
 std::string readProfileString(const std::filesystem::path& file, const std::string& section,
                               const std::string& key, const std::string& defaultText) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) return defaultText;
+    if (!in)
+        return defaultText;
 
     bool inSection = false;
     bool sectionSeen = false;
@@ -49,21 +55,25 @@ std::string readProfileString(const std::filesystem::path& file, const std::stri
     bool found = false;
     forEachLine(in, [&](std::string_view line) {
         const auto text = trimBlanks(line);
-        if (text.empty() || text.front() == ';') return true;
+        if (text.empty() || text.front() == ';')
+            return true;
         if (text.front() == '[') {
             const auto close = text.find(']');
-            const auto name = trimBlanks(text.substr(1, close == std::string_view::npos
-                                                            ? std::string_view::npos
-                                                            : close - 1));
-            if (inSection) return false;  // the first matching section has ended
+            const auto name = trimBlanks(text.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+            if (inSection)
+                return false;  // the first matching section has ended
             inSection = equalsIgnoringCase(name, section) && !sectionSeen;
             sectionSeen = sectionSeen || inSection;
             return true;
         }
-        if (!inSection) return true;
+        if (!inSection)
+            return true;
         const auto equals = text.find('=');
-        if (equals == std::string_view::npos) return true;
-        if (!equalsIgnoringCase(trimBlanks(text.substr(0, equals)), key)) return true;
+        if (equals == std::string_view::npos)
+            return true;
+        if (!equalsIgnoringCase(trimBlanks(text.substr(0, equals)), key))
+            return true;
         value = valueOf(text.substr(equals + 1));
         found = true;
         return false;
@@ -73,29 +83,38 @@ std::string readProfileString(const std::filesystem::path& file, const std::stri
 
 double leadingNumber(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
     const std::size_t start = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
     const std::size_t digitsStart = i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+        ++i;
     std::size_t digits = i - digitsStart;
     if (i < text.size() && text[i] == '.') {
         const std::size_t fractionStart = ++i;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            ++i;
         digits += i - fractionStart;
     }
-    if (digits == 0) return 0.0;
+    if (digits == 0)
+        return 0.0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            ++j;
         const std::size_t exponentStart = j;
-        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
-        if (j > exponentStart) i = j;
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            ++j;
+        if (j > exponentStart)
+            i = j;
     }
     // from_chars: independent of the process locale, which the window toolkit sets.
     std::size_t first = start;
     const bool negative = text[first] == '-';
-    if (text[first] == '+' || text[first] == '-') ++first;
+    if (text[first] == '+' || text[first] == '-')
+        ++first;
     double value = 0.0;
     const auto result = std::from_chars(text.data() + first, text.data() + i, value);
     if (result.ec == std::errc::result_out_of_range) {

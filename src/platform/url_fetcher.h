@@ -9,10 +9,10 @@ namespace kestrel {
 enum class BodyForm { Text, Bytes };
 
 struct FetchResult {
-    bool ok = false;      ///< false: no connection, bad URL, time-out, cancelled
-    int status = 0;       ///< HTTP status when ok
-    std::string body;     ///< response body when ok
-    std::string error;    ///< description when not ok
+    bool ok = false;    ///< false: no connection, bad URL, time-out, cancelled
+    int status = 0;     ///< HTTP status when ok
+    std::string body;   ///< response body when ok
+    std::string error;  ///< description when not ok
 
     bool isSuccessStatus() const { return ok && status >= 200 && status < 300; }
 };
@@ -39,7 +39,8 @@ namespace kestrel {
 
 /// The station's way of fetching: busy query, cancel only when busy, then fetch.
 inline FetchResult fetchFresh(UrlFetcher& fetcher, const std::string& url, BodyForm form) {
-    if (fetcher.busy()) fetcher.cancel();
+    if (fetcher.busy())
+        fetcher.cancel();
     return fetcher.fetch(url, form);
 }
 

@@ -8,15 +8,17 @@ namespace kestrel::test {
 using namespace std::chrono;
 
 std::int64_t civilToMs(int year, int month, int day, int hour, int minute, int second) {
-    const sys_days date = year_month_day{std::chrono::year{year},
-                                         std::chrono::month{static_cast<unsigned>(month)},
-                                         std::chrono::day{static_cast<unsigned>(day)}};
-    const auto seconds = date.time_since_epoch() + hours{hour} + minutes{minute} +
-                         std::chrono::seconds{second};
+    const sys_days date =
+        year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                       std::chrono::day{static_cast<unsigned>(day)}};
+    const auto seconds =
+        date.time_since_epoch() + hours{hour} + minutes{minute} + std::chrono::seconds{second};
     return duration_cast<milliseconds>(seconds).count();
 }
 
-FakeClock::FakeClock() { set(2026, 12, 7, 8, 0, 0); }
+FakeClock::FakeClock() {
+    set(2026, 12, 7, 8, 0, 0);
+}
 
 void FakeClock::set(int year, int month, int day, int hour, int minute, int second) {
     m_ms = civilToMs(year, month, day, hour, minute, second);
@@ -39,7 +41,8 @@ LocalDateTime FakeClock::now() const {
 }
 
 void FakeClock::sleepFor(double seconds) {
-    if (seconds > 0) m_ms += static_cast<std::int64_t>(std::ceil(seconds * 1000.0));
+    if (seconds > 0)
+        m_ms += static_cast<std::int64_t>(std::ceil(seconds * 1000.0));
 }
 
 }  // namespace kestrel::test

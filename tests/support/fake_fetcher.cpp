@@ -6,13 +6,15 @@ namespace kestrel::test {
 
 FetchResult FakeFetcher::fetch(const std::string& url, BodyForm form) {
     requests.push_back({url, form});
-    if (m_clock && delaySeconds > 0) m_clock->sleepFor(delaySeconds);
+    if (m_clock && delaySeconds > 0)
+        m_clock->sleepFor(delaySeconds);
     return respond ? respond(url) : failed();
 }
 
 std::vector<std::string> FakeFetcher::urls() const {
     std::vector<std::string> result;
-    for (const auto& request : requests) result.push_back(request.url);
+    for (const auto& request : requests)
+        result.push_back(request.url);
     return result;
 }
 

@@ -3,18 +3,21 @@
 namespace kestrel::test {
 
 SimHost::SimHost() {
-    Platform platform{clock, players, players, InetAIR, InetWeather, InetTestURL, Inet1,
-                      dir.path()};
+    Platform platform{clock,       players,     players, InetAIR,
+                      InetWeather, InetTestURL, Inet1,   dir.path()};
     controller = std::make_unique<StationController>(platform);
     Station& s = controller->station();
     s.host = this;
     s.timers.setOnEnabledChanged([this](const TimerTable::Timer& timer) { arm(timer); });
     for (const auto& timer : s.timers.timers()) {
-        if (timer.enabled) arm(timer);
+        if (timer.enabled)
+            arm(timer);
     }
 }
 
-SimHost::~SimHost() { controller->station().timers.setOnEnabledChanged(nullptr); }
+SimHost::~SimHost() {
+    controller->station().timers.setOnEnabledChanged(nullptr);
+}
 
 void SimHost::arm(const TimerTable::Timer& timer) {
     if (timer.enabled) {
@@ -24,7 +27,9 @@ void SimHost::arm(const TimerTable::Timer& timer) {
     }
 }
 
-void SimHost::start() { controller->startUp(); }
+void SimHost::start() {
+    controller->startUp();
+}
 
 void SimHost::runFor(double seconds) {
     runUntilMs(clock.ms() + static_cast<std::int64_t>(seconds * 1000.0));
@@ -42,25 +47,31 @@ void SimHost::runUntilMs(std::int64_t endMs) {
         std::int64_t nextDue = 0;
         for (const auto& timer : timers.timers()) {
             const auto due = m_nextDue.find(timer.name);
-            if (due == m_nextDue.end()) continue;
+            if (due == m_nextDue.end())
+                continue;
             if (!next || due->second < nextDue) {
                 next = &timer;
                 nextDue = due->second;
             }
         }
-        if (!next || nextDue > endMs) break;
-        if (nextDue > clock.ms()) clock.setMs(nextDue);
+        if (!next || nextDue > endMs)
+            break;
+        if (nextDue > clock.ms())
+            clock.setMs(nextDue);
         const std::string name = next->name;
         const int interval = next->intervalMs;
         // Reschedule as a QTimer does: from the due time, or from now when late.
         std::int64_t following = nextDue + interval;
         timers.fire(name);
         ++fired[name];
-        if (following < clock.ms()) following = clock.ms() + interval;
+        if (following < clock.ms())
+            following = clock.ms() + interval;
         auto armed = m_nextDue.find(name);
-        if (armed != m_nextDue.end() && armed->second == nextDue) armed->second = following;
+        if (armed != m_nextDue.end() && armed->second == nextDue)
+            armed->second = following;
     }
-    if (clock.ms() < endMs) clock.setMs(endMs);
+    if (clock.ms() < endMs)
+        clock.setMs(endMs);
 }
 
 }  // namespace kestrel::test
