@@ -1,7 +1,60 @@
 #include "management/config_download.h"
 
-namespace kestrel {
+#include <optional>
 
-void tmrManagementDownload(Station&) {}
+#include "controller/time_format.h"
+#include "controller/tolerant_step.h"
+#include "management/management_query.h"
+#include "management/source_status.h"
+#include "platform/file_io.h"
+#include "scheduler/event_calculation.h"
+
+namespace kestrel {
+namespace {
+
+// An error page or an empty answer must never replace the schedule.
+std::optional<std::string> usableSchedule(UrlFetcher& fetcher, const std::string& url) {
+    const FetchResult result = fetchFresh(fetcher, url, BodyForm::Bytes);
+    if (!result.isSuccessStatus() || result.body.empty())
+        return std::nullopt;
+    return result.body;
+}
+
+}  // namespace
+
+std::string downloadCaptionTime(const LocalDateTime& t) {
+    return formatTime(t) + " " + zeroPadded(t.year, 4) + "-" + zeroPadded(t.day, 2) + "-" +
+           zeroPadded(t.month, 2);
+}
+
+void tmrManagementDownload(Station& station) {
+    auto& state = station.state;
+    auto& caption = station.display.lblConfigurationStatus.caption;
+
+    ++state.ManagementCounter;
+    caption = "Countdown till config update: " +
+              std::to_string(state.ManagementUpdate - state.ManagementCounter);
+    if (state.ManagementCounter < state.ManagementUpdate)
+        return;
+
+    caption = "Config update in progress...";
+    const std::string url = managementQuery(state.ManagementURL, state);
+    // The request always goes out twice; the second usable answer wins over the first.
+    std::optional<std::string> schedule;
+    tolerate([&] { schedule = usableSchedule(station.platform.Inet1, url); });
+    tolerate([&] {
+        if (auto second = usableSchedule(station.platform.Inet1, url))
+            schedule = std::move(second);
+    });
+
+    bool written = false;
+    if (schedule) {
+        tolerate([&] { written = replaceFileAtomically(station.file(kScheduleFile), *schedule); });
+    }
+    caption = (written ? "Config updated " : "Config update failed ") +
+              downloadCaptionTime(station.now());
+    tolerate([&] { SendSourceStatus(station); });
+    state.ManagementCounter = 0;
+}
 
 }  // namespace kestrel
