@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/process_cleanup.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -58,6 +59,7 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
+    test::killPlayersIn(station.path());
     EXPECT_FALSE(exited) << "the installed station ended by itself";
     EXPECT_FALSE(station.exists("mplayer.log"));
     EXPECT_FALSE(station.exists("metadata.txt") && station.read("metadata.txt") == "stale");

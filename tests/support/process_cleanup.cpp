@@ -1,0 +1,38 @@
+#include "support/process_cleanup.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+namespace kestrel::test {
+
+std::vector<pid_t> playersIn(const std::filesystem::path& stationDir) {
+    std::vector<pid_t> pids;
+    std::error_code error;
+    const auto wanted = std::filesystem::weakly_canonical(stationDir, error);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream commFile(entry.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (comm != "mplayer1" && comm != "mplayer2") continue;
+        std::error_code linkError;
+        const auto cwd = std::filesystem::read_symlink(entry.path() / "cwd", linkError);
+        if (linkError || cwd != wanted) continue;
+        pids.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return pids;
+}
+
+int killPlayersIn(const std::filesystem::path& stationDir) {
+    int count = 0;
+    for (pid_t pid : playersIn(stationDir)) {
+        if (kill(pid, SIGKILL) == 0) ++count;
+    }
+    return count;
+}
+
+}  // namespace kestrel::test

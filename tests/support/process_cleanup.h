@@ -1,0 +1,17 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace kestrel::test {
+
+/// Pids of this user's player processes (comm "mplayer1" or "mplayer2")
+/// whose working directory is `stationDir`: the players a station there started.
+std::vector<pid_t> playersIn(const std::filesystem::path& stationDir);
+
+/// Ends (SIGKILL) the players a station in `stationDir` started; returns how many.
+int killPlayersIn(const std::filesystem::path& stationDir);
+
+}  // namespace kestrel::test
