@@ -8,6 +8,8 @@ namespace kestrel {
 
 SourceEntry lookupSource(const std::filesystem::path& file, const std::string& key) {
     SourceEntry entry;
+    // Only a one-character key can fill the three characters of a line's head.
+    if (key.size() != 1) return entry;
     std::ifstream in(file, std::ios::binary);
     if (!in) return entry;
     const std::string namePrefix = key + "n:";

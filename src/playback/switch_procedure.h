@@ -12,7 +12,7 @@ namespace kestrel {
 /// in where the key comes from, in the button and reset steps, and in how
 /// `CurrentSource` is set.
 enum class SwitchEntry {
-    Operator,        ///< "Force Switch Now" and the API: button off/on, resets, CurrentSource from the key
+    Operator,        ///< "Force Switch Now" and the API: button, resets, CurrentSource from key
     EventExecutor,   ///< CurrentSource set first from the candidate; no button, no resets
     ManagementPoll,  ///< whole answer as key; no button, no resets; CurrentSource from the key
 };
@@ -38,6 +38,8 @@ void remoteSwitch(Station& station, const std::string& answer);
 std::optional<std::int16_t> sourceNumberOfKey(const std::string& key);
 
 /// The slot a switch starts: 2 after slot 1, else 1.
-inline int nextSlot(std::int16_t currentMplayer) { return currentMplayer == 1 ? 2 : 1; }
+inline int nextSlot(std::int16_t currentMplayer) {
+    return currentMplayer == 1 ? 2 : 1;
+}
 
 }  // namespace kestrel

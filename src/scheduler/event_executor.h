@@ -4,11 +4,14 @@
 
 namespace kestrel {
 
-/// Every second in automatic mode: decides which source must play (start-up
-/// source, restore request, fallback, due event) and switches when it differs.
+/// Every second in automatic mode: decides which source must play and runs
+/// the event switch when it differs from CurrentSource. In rising precedence:
+/// the scheduled source (LastEvent's, else 9) when nothing plays, a restore
+/// request in WasPlaying, source 0 while SilenceFlag is 1, and an event of
+/// NextEvent that is due in this clock minute. Blocks for the switch's 2 s.
 void tmrCheckAndDoEvents(Station& station);
 
-/// Every 100 ms: the clock and date labels.
+/// Every 100 ms: lblClock "HH:MM:SS" and lblDate "YYYY-MM-DD".
 void tmrClockandEventCheck(Station& station);
 
 }  // namespace kestrel

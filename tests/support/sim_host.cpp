@@ -10,8 +10,7 @@ SimHost::SimHost() {
     s.host = this;
     s.timers.setOnEnabledChanged([this](const TimerTable::Timer& timer) { arm(timer); });
     for (const auto& timer : s.timers.timers()) {
-        if (timer.enabled)
-            arm(timer);
+        if (timer.enabled) arm(timer);
     }
 }
 
@@ -47,31 +46,27 @@ void SimHost::runUntilMs(std::int64_t endMs) {
         std::int64_t nextDue = 0;
         for (const auto& timer : timers.timers()) {
             const auto due = m_nextDue.find(timer.name);
-            if (due == m_nextDue.end())
-                continue;
+            if (due == m_nextDue.end()) continue;
             if (!next || due->second < nextDue) {
                 next = &timer;
                 nextDue = due->second;
             }
         }
-        if (!next || nextDue > endMs)
-            break;
-        if (nextDue > clock.ms())
-            clock.setMs(nextDue);
+        if (!next || nextDue > endMs) break;
+        if (nextDue > clock.ms()) clock.setMs(nextDue);
         const std::string name = next->name;
         const int interval = next->intervalMs;
-        // Reschedule as a QTimer does: from the due time, or from now when late.
+        // Reschedule as a QTimer does, before its handler runs: from the due time,
+        // or from now when late. A tick missed while this handler blocks then
+        // fires once afterwards, like every other timer's.
         std::int64_t following = nextDue + interval;
+        if (following <= clock.ms()) following = clock.ms() + interval;
         timers.fire(name);
         ++fired[name];
-        if (following < clock.ms())
-            following = clock.ms() + interval;
         auto armed = m_nextDue.find(name);
-        if (armed != m_nextDue.end() && armed->second == nextDue)
-            armed->second = following;
+        if (armed != m_nextDue.end() && armed->second == nextDue) armed->second = following;
     }
-    if (clock.ms() < endMs)
-        clock.setMs(endMs);
+    if (clock.ms() < endMs) clock.setMs(endMs);
 }
 
 }  // namespace kestrel::test
