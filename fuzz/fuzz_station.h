@@ -1,0 +1,50 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "controller/station.h"
+
+namespace kestrel::fuzz {
+
+/// A station with a fixed clock and no outside world, in a scratch directory,
+/// for driving handlers with fuzzed files.
+class FuzzStation : public Clock, public CommandRunner, public ProcessTable, public UrlFetcher {
+public:
+    FuzzStation()
+        : m_dir(std::filesystem::temp_directory_path() /
+                ("kestrel-fuzz-" + std::to_string(getpid()))),
+          station(Platform{*this, *this, *this, *this, *this, *this, *this, m_dir}) {
+        std::filesystem::create_directories(m_dir);
+    }
+
+    void write(const std::string& name, std::string_view bytes) {
+        std::ofstream out(m_dir / name, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::filesystem::path& dir() const { return m_dir; }
+
+    LocalDateTime now() const override { return time; }
+    double steadySeconds() const override { return m_steady; }
+    void sleepFor(double seconds) override { m_steady += seconds; }
+    bool run(const std::string&, WindowStyle) override { return true; }
+    ProcessCheck check(const std::string&) override { return ProcessCheck::NotRunning; }
+    bool busy() const override { return false; }
+    void cancel() override {}
+    FetchResult fetch(const std::string&, BodyForm) override { return {}; }
+
+    LocalDateTime time{2026, 12, 7, 8, 30, 0, 2};
+
+private:
+    std::filesystem::path m_dir;
+    double m_steady = 0;
+
+public:
+    Station station;
+};
+
+}  // namespace kestrel::fuzz
