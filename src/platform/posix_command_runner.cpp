@@ -1,9 +1,109 @@
 #include "platform/posix_command_runner.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <string_view>
+
+#include "platform/command_line.h"
+#include "platform/posix_detached_start.h"
+#include "platform/proc_processes.h"
+
 namespace kestrel {
+namespace {
 
-PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir) : m_workdir(std::move(workdir)) {}
+std::string withoutExe(const std::string& name) {
+    constexpr std::string_view exe = ".exe";
+    if (name.size() > exe.size() && name.ends_with(exe))
+        return name.substr(0, name.size() - exe.size());
+    return name;
+}
 
-bool PosixCommandRunner::run(const std::string&, WindowStyle) { return false; }
+struct PlayerProgram {
+    std::filesystem::path path;
+    std::string argv0;
+    bool isSystemPlayer = false;
+};
+
+// mplayer1.exe or mplayer1 in the station directory, then mplayer1 on PATH,
+// then the system mplayer under the slot's name.
+std::optional<PlayerProgram> findPlayer(const std::filesystem::path& workdir,
+                                        const std::string& executable) {
+    const std::string slotName = withoutExe(executable);
+    for (const auto& name : {executable, slotName}) {
+        const auto local = std::filesystem::absolute(workdir / name);
+        if (isExecutableFile(local)) return PlayerProgram{local, name, false};
+    }
+    if (auto onPath = findOnPath(slotName)) return PlayerProgram{*onPath, slotName, false};
+    if (auto system = findOnPath("mplayer")) return PlayerProgram{*system, slotName, true};
+    return std::nullopt;
+}
+
+bool carryOut(const StartPlayerCommand& command, const std::filesystem::path& workdir) {
+    // As with the shell redirection, the log is emptied even when no player can be found.
+    const auto log = workdir / command.logFile;
+    const int logFd =
+        ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    if (logFd < 0) return false;
+    bool started = false;
+    if (const auto player = findPlayer(workdir, command.executable)) {
+        DetachedStart start{player->path, {player->argv0}, workdir, logFd};
+        if (player->isSystemPlayer) {
+            // With stdin on /dev/null MPlayer's console controls would fill the
+            // log with status lines; "--" keeps an address from reading as an option.
+            start.args.insert(start.args.end(),
+                              {"-noconsolecontrols", "-quiet", "--", command.url});
+        } else {
+            start.args.insert(start.args.end(), {command.url, "-quiet"});
+        }
+        started = startDetached(start);
+    }
+    ::close(logFd);
+    return started;
+}
+
+bool carryOut(const KillByNameCommand& command, const std::filesystem::path&) {
+    // A process may fork while its parent is being killed (MPlayer starts a
+    // cache child), so look again until a pass finds nobody new.
+    std::set<pid_t> signalled;
+    for (int pass = 0; pass < 5; ++pass) {
+        const auto pids = findProcessesByName(command.executable);
+        if (!pids) return pass > 0;
+        bool foundNew = false;
+        for (const pid_t pid : *pids) {
+            if (pid == ::getpid() || !signalled.insert(pid).second) continue;
+            ::kill(pid, SIGKILL);
+            foundNew = true;
+        }
+        if (!foundNew) break;
+    }
+    return true;
+}
+
+bool carryOut(const DeleteFileCommand& command, const std::filesystem::path& workdir) {
+    const auto file = workdir / command.file;
+    return ::unlink(file.c_str()) == 0 || errno == ENOENT;
+}
+
+bool carryOut(const OpenEditorCommand& command, const std::filesystem::path& workdir) {
+    const auto opener = findOnPath("xdg-open");
+    if (!opener) return false;
+    const auto file = std::filesystem::absolute(workdir / command.file);
+    return startDetached(DetachedStart{*opener, {"xdg-open", file.string()}, workdir, -1});
+}
+
+}  // namespace
+
+PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir)
+    : m_workdir(std::move(workdir)) {}
+
+bool PosixCommandRunner::run(const std::string& commandLine, WindowStyle) {
+    const auto command = parseStationCommand(commandLine);
+    if (!command) return false;
+    return std::visit([this](const auto& c) { return carryOut(c, m_workdir); }, *command);
+}
 
 }  // namespace kestrel

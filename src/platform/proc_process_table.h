@@ -1,15 +1,23 @@
 #pragma once
 
+#include <filesystem>
+
 #include "platform/process_table.h"
 
 namespace kestrel {
 
 /// Looks processes up in /proc: a process has the name N when its comm or the
-/// base name of its argv[0] equals N with or without ".exe", it belongs to
-/// this user and it is not a zombie.
+/// base name of its argv[0] equals N with or without ".exe" (without regard to
+/// case), it belongs to this user and it is not a zombie.
 class ProcProcessTable final : public ProcessTable {
 public:
+    /// `procRoot` is "/proc" on a station; tests point it at a prepared tree.
+    explicit ProcProcessTable(std::filesystem::path procRoot = "/proc");
+
     ProcessCheck check(const std::string& executableName) override;
+
+private:
+    std::filesystem::path m_procRoot;
 };
 
 }  // namespace kestrel

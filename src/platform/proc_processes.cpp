@@ -1,0 +1,134 @@
+#include "platform/proc_processes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <string>
+
+namespace kestrel {
+namespace {
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+std::string_view withoutExe(std::string_view name) {
+    constexpr std::string_view exe = ".exe";
+    if (name.size() > exe.size() && equalIgnoringCase(name.substr(name.size() - exe.size()), exe))
+        return name.substr(0, name.size() - exe.size());
+    return name;
+}
+
+// Reads at most `limit` bytes; /proc files report size 0, so read until EOF.
+bool readSmallFile(const std::string& path, std::string& out, std::size_t limit = 4096) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    out.clear();
+    char buffer[1024];
+    bool ok = true;
+    while (out.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+std::optional<pid_t> pidOf(std::string_view name) {
+    long pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error != std::errc() || end != name.data() + name.size() || pid <= 0 ||
+        pid > std::numeric_limits<pid_t>::max())
+        return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+// "pid (comm) S ...": comm may hold blanks and parentheses, so it ends at the last ")".
+bool parseStat(const std::string& stat, std::string_view& comm, char& state) {
+    const auto open = stat.find('(');
+    const auto close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) return false;
+    if (close + 2 >= stat.size()) return false;
+    comm = std::string_view(stat).substr(open + 1, close - open - 1);
+    state = stat[close + 2];
+    return true;
+}
+
+std::optional<uid_t> realUid(const std::string& status) {
+    const auto at = status.find("\nUid:");
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t i = at + 5;
+    while (i < status.size() && (status[i] == ' ' || status[i] == '\t'))
+        ++i;
+    if (i >= status.size() || status[i] < '0' || status[i] > '9') return std::nullopt;
+    unsigned long uid = 0;
+    while (i < status.size() && status[i] >= '0' && status[i] <= '9')
+        uid = uid * 10 + static_cast<unsigned long>(status[i++] - '0');
+    return static_cast<uid_t>(uid);
+}
+
+std::string_view argv0BaseName(const std::string& cmdline) {
+    std::string_view argv0(cmdline.c_str());  // up to the first NUL
+    const auto slash = argv0.rfind('/');
+    return slash == std::string_view::npos ? argv0 : argv0.substr(slash + 1);
+}
+
+bool hasName(const std::string& dir, std::string_view comm, std::string_view executableName) {
+    if (isProcessName(comm, executableName)) return true;
+    std::string cmdline;
+    if (!readSmallFile(dir + "/cmdline", cmdline)) return false;
+    return isProcessName(argv0BaseName(cmdline), executableName);
+}
+
+}  // namespace
+
+bool isProcessName(std::string_view candidate, std::string_view executableName) {
+    const auto wanted = withoutExe(executableName);
+    if (wanted.empty()) return false;
+    return equalIgnoringCase(withoutExe(candidate), wanted);
+}
+
+std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executableName,
+                                                      const std::filesystem::path& procRoot) {
+    DIR* proc = ::opendir(procRoot.c_str());
+    if (!proc) return std::nullopt;
+    const uid_t me = ::getuid();
+    std::vector<pid_t> found;
+    bool sawAnyProcess = false;
+    std::string stat, status;
+    while (const dirent* entry = ::readdir(proc)) {
+        const auto pid = pidOf(entry->d_name);
+        if (!pid) continue;
+        sawAnyProcess = true;
+        // A process may end while it is being looked at; its files then vanish and it is skipped.
+        const std::string dir = procRoot.string() + "/" + entry->d_name;
+        std::string_view comm;
+        char state = 0;
+        if (!readSmallFile(dir + "/stat", stat) || !parseStat(stat, comm, state)) continue;
+        if (state == 'Z' || state == 'X' || state == 'x') continue;
+        if (!hasName(dir, comm, executableName)) continue;
+        if (!readSmallFile(dir + "/status", status) || realUid(status) != me) continue;
+        found.push_back(*pid);
+    }
+    ::closedir(proc);
+    // A real /proc always lists at least this process; an empty one is not mounted.
+    if (!sawAnyProcess) return std::nullopt;
+    return found;
+}
+
+}  // namespace kestrel
