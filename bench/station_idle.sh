@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs the real headless station on a local test stream with the API on and
+# prints, as "BENCH figure<TAB>value<TAB>target" lines:
+#  - start-up: process start to start-up done and to the first player start,
+#  - CPU (% of one core) and peak RSS of the station over SECONDS (default 60).
+# Usage: bench/station_idle.sh BUILD_DIR [SECONDS]
+set -euo pipefail
+build="$(cd "${1:?build directory}" && pwd)"
+seconds="${2:-60}"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for proc in /proc/[0-9]*; do
+    case "$(cat "$proc/comm" 2>/dev/null)" in mplayer1|mplayer2) ;; *) continue ;; esac
+    [ "$(readlink "$proc/cwd" 2>/dev/null)" = "$work/station" ] && kill -9 "${proc#/proc/}" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/station" "$work/mplayer-home"
+printf 'ao=null\nvo=null\n' > "$work/mplayer-home/config"
+export MPLAYER_HOME="$work/mplayer-home" QT_QPA_PLATFORM=offscreen
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 vol 0.2
+lame --quiet -b 128 "$work/tone.wav" "$work/tone.mp3"
+
+port=18100
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+"$build/icy_test_stream" --port "$port" --name "Bench Stream" --titles "Artist - Song|Other - Tune" \
+  --every 5 --mp3 "$work/tone.mp3" >/dev/null 2>&1 &
+pids+=($!)
+
+cd "$work/station"
+printf '[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nDefaultStrapline=Bench\r\n' > kestrelfield.ini
+printf '9n:Bench\r\n9u:http://127.0.0.1:%s/live\r\n' "$port" > sourcelist.ini
+# The slot-1 program records when it starts, then runs the real player.
+cat > mplayer1 <<SCRIPT
+#!/bin/bash
+date +%s.%N > "$work/first-player"
+exec -a mplayer1 mplayer -noconsolecontrols "\$@"
+SCRIPT
+chmod +x mplayer1
+sleep 0.5
+
+start=$(date +%s.%N)
+"$build/kestrelfield" &
+station=$!
+pids+=("$station")
+for _ in $(seq 1 200); do [ -s "$work/first-player" ] && break; sleep 0.02; done
+first=$(cat "$work/first-player" 2>/dev/null || echo "$start")
+
+sleep 5  # let the player connect and the caches settle
+hz=$(getconf CLK_TCK)
+ticks() { awk '{print $14 + $15}' "/proc/$station/stat"; }
+t0=$(ticks); w0=$(date +%s.%N)
+sleep "$seconds"
+t1=$(ticks); w1=$(date +%s.%N)
+hwm=$(awk '/VmHWM/ {print $2}' "/proc/$station/status")
+rss=$(awk '/VmRSS/ {print $2}' "/proc/$station/status")
+
+awk -v s="$start" -v f="$first" 'BEGIN { printf "BENCH start-up to first player start (first executor tick at 1 s)\t%.0f ms\tunder 1300 ms\n", (f - s) * 1000;
+                                     printf "BENCH start-up to first player start, less the 1 s first tick\t%.0f ms\tunder 300 ms\n", (f - s - 1) * 1000 }'
+awk -v a="$t0" -v b="$t1" -v hz="$hz" -v w0="$w0" -v w1="$w1" -v n="$seconds" \
+  'BEGIN { printf "BENCH idle CPU over %d s, source playing, API on\t%.2f %% of one core\tunder 1 %%\n", n, (b - a) / hz / (w1 - w0) * 100 }'
+echo -e "BENCH station RSS (peak)\t$((rss / 1024)) MB ($((hwm / 1024)) MB)\tunder 60 MB"
