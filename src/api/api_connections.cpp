@@ -1,0 +1,118 @@
+#include "api/api_connections.h"
+
+#include <iostream>
+
+namespace kestrel {
+
+ApiConnections::ApiConnections(Station& station, SourceLookup lookup)
+    : m_station(station), m_lookup(std::move(lookup)), m_elements(1), m_lines{"(No Connection)"} {
+    m_station.state.TransferString.clear();
+    m_station.state.response.clear();
+}
+
+void ApiConnections::listening() {
+    m_lines[0] = "00 Listening";
+}
+
+std::string ApiConnections::lineTag(int i) {
+    const std::string text = "00" + std::to_string(i);
+    return text.substr(text.size() - 2);
+}
+
+bool ApiConnections::isOpen(int i) const {
+    return i > 0 && i < static_cast<int>(m_elements.size()) && m_elements[i].phase != Phase::Closed;
+}
+
+double ApiConnections::now() const {
+    return m_station.platform.clock.steadySeconds();
+}
+
+std::optional<int> ApiConnections::accept() {
+    if (m_openCount >= kMaxOpen) return std::nullopt;
+    int chosen = 1;
+    while (chosen < static_cast<int>(m_elements.size()) &&
+           m_elements[chosen].phase != Phase::Closed) {
+        ++chosen;
+    }
+    if (chosen == static_cast<int>(m_elements.size())) {
+        m_elements.emplace_back();
+        m_lines.emplace_back();
+    }
+    auto& element = m_elements[chosen];
+    element.phase = Phase::Receiving;
+    element.deadline = now() + kDeadlineSeconds;
+    ++m_openCount;
+    return chosen;
+}
+
+std::optional<std::string> ApiConnections::receive(int i, std::string_view data) {
+    if (!isOpen(i) || m_elements[i].phase != Phase::Receiving) return std::nullopt;
+    auto& pending = m_elements[i].pending;
+    if (pending.empty() && matchesRequestPattern(data)) return answer(i, data);
+    pending.append(data);
+    if (matchesRequestPattern(pending) || pending.size() > kMaxPending ||
+        !mayBecomeRequest(pending)) {
+        const std::string text = std::move(pending);
+        pending.clear();
+        return answer(i, text);
+    }
+    return std::nullopt;
+}
+
+std::string ApiConnections::answer(int i, std::string_view text) {
+    auto& element = m_elements[i];
+    element.phase = Phase::Answered;
+    // The answer gets the same time again to go out before the connection is ended.
+    element.deadline = now() + kDeadlineSeconds;
+    RequestOutcome outcome = handleRequest(m_station, text, m_lookup);
+    if (!outcome.failure.empty()) report(outcome.failure);
+    if (outcome.matched) {
+        try {
+            m_lines[i] = lineTag(i) + " Transfering: " + outcome.path;
+        } catch (const std::exception& failure) {
+            report(failureText(failure.what(), api_stage::statusLine));
+        }
+    }
+    return std::move(outcome.bytes);
+}
+
+std::vector<ApiConnections::Overdue> ApiConnections::overdue() {
+    std::vector<Overdue> ended;
+    const double time = now();
+    for (int i = 1; i < static_cast<int>(m_elements.size()); ++i) {
+        auto& element = m_elements[i];
+        if (element.phase == Phase::Closed || element.deadline > time) continue;
+        if (element.phase == Phase::Receiving && !element.pending.empty()) {
+            element.pending.clear();
+            // The data cannot make a request any more; it is answered as such.
+            m_station.state.response = "ERROR";
+            ended.push_back({i, responseWithHeader(m_station.state.response)});
+        } else {
+            ended.push_back({i, {}});
+        }
+        element.phase = Phase::Answered;
+        element.deadline = time + kDeadlineSeconds;
+    }
+    return ended;
+}
+
+void ApiConnections::closed(int i) {
+    if (!isOpen(i)) return;
+    auto& element = m_elements[i];
+    element.phase = Phase::Closed;
+    std::string().swap(element.pending);
+    --m_openCount;
+    m_lines[i] = lineTag(i) + " Closed";
+}
+
+void ApiConnections::reportFailure(std::string_view description, int stage) {
+    report(failureText(description, stage));
+}
+
+void ApiConnections::report(const std::string& failure) {
+    m_lastFailure = failure;
+    std::cerr << failure << std::endl;
+    if (m_onFailure) m_onFailure(failure);
+}
+
+}  // namespace kestrel

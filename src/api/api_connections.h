@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "api/api_request.h"
+#include "controller/station.h"
+
+namespace kestrel {
+
+/// The API server's socket array without the sockets. Element 0 is the
+/// listener; elements 1, 2, ... carry one exchange each and are reused once
+/// closed. Keeps what each connection has sent until it makes a request,
+/// answers it, and keeps the status line of every element. The host owns the
+/// sockets and reports their events here; all calls come from the one thread.
+class ApiConnections {
+public:
+    static constexpr int kMaxOpen = 256;
+    /// Data kept per connection while it does not yet make a request.
+    static constexpr std::size_t kMaxPending = 8 * 1024;
+    /// A connection that has made no request by then is ended.
+    static constexpr double kDeadlineSeconds = 10.0;
+
+    /// Empties `TransferString` and `response`, as the window does when it loads.
+    explicit ApiConnections(Station& station, SourceLookup lookup = lookupSource);
+
+    /// The listener has started: line 0 reads "00 Listening".
+    void listening();
+
+    /// Element for a new connection: the first closed one, else a new one
+    /// with its own status line. nullopt when kMaxOpen connections are open
+    /// already; the host then closes the new connection at once.
+    std::optional<int> accept();
+
+    /// Data arrived on element i. Returns the bytes to send when the element
+    /// is answered now (a request, or "ERROR" for data that can no longer
+    /// make one); the host closes the element once they are written. nullopt
+    /// while the request is incomplete, and for data after the answer.
+    /// A switch request blocks for the whole switch.
+    std::optional<std::string> receive(int i, std::string_view data);
+
+    struct Overdue {
+        int element = 0;
+        std::string bytes;  ///< to send before closing; empty: close at once
+    };
+    /// Open elements past their deadline, now ended: an "ERROR" answer for one
+    /// that sent data but no request, nothing for an idle one or one whose
+    /// answer has not gone out. The host closes each.
+    std::vector<Overdue> overdue();
+
+    /// Element i has been closed (send complete, peer closed, or ended).
+    void closed(int i);
+
+    /// A failure of the host's own step (receiving, sending): shown and
+    /// written to stderr like a failure of the request handling. The host
+    /// closes the connection it happened on.
+    void reportFailure(std::string_view description, int stage);
+
+    /// Status line texts; index i belongs to element i.
+    const std::vector<std::string>& lines() const { return m_lines; }
+    /// The latest failure text, empty while none has happened.
+    const std::string& lastFailure() const { return m_lastFailure; }
+    /// Called with each failure text as it happens (the window shows it).
+    void setOnFailure(std::function<void(const std::string&)> onFailure) {
+        m_onFailure = std::move(onFailure);
+    }
+
+    int openCount() const { return m_openCount; }
+    bool isOpen(int i) const;
+
+    /// The last two characters of "00" followed by i: 1 gives "01", 123 gives "23".
+    static std::string lineTag(int i);
+
+private:
+    enum class Phase { Closed, Receiving, Answered };
+    struct Element {
+        Phase phase = Phase::Closed;
+        std::string pending;
+        double deadline = 0;
+    };
+
+    std::string answer(int i, std::string_view text);
+    void report(const std::string& failure);
+    double now() const;
+
+    Station& m_station;
+    SourceLookup m_lookup;
+    std::vector<Element> m_elements;  // index 0: the listener
+    std::vector<std::string> m_lines;
+    std::string m_lastFailure;
+    std::function<void(const std::string&)> m_onFailure;
+    int m_openCount = 0;
+};
+
+}  // namespace kestrel

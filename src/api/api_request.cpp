@@ -1,0 +1,135 @@
+#include "api/api_request.h"
+
+#include <exception>
+
+#include "playback/switch_procedure.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kGet = "GET ";
+constexpr std::string_view kHttp = " HTTP/1.";
+constexpr const char* kCrLf = "\r\n";
+
+// Empties the text when the scope ends, also when a failure leaves it.
+class ClearOnExit {
+public:
+    explicit ClearOnExit(std::string& text) : m_text(text) {}
+    ~ClearOnExit() { m_text.clear(); }
+    ClearOnExit(const ClearOnExit&) = delete;
+    ClearOnExit& operator=(const ClearOnExit&) = delete;
+
+private:
+    std::string& m_text;
+};
+
+std::string sourceLines(const std::string& number, const SourceEntry& entry) {
+    return "Source: " + number + kCrLf + "URL: " + entry.address + kCrLf + "Name: " + entry.name +
+           kCrLf + "Volume: 100" + kCrLf;
+}
+
+std::string currentSourceBody(const DisplayModel& display) {
+    return sourceLines(display.lblSourceNumber.caption,
+                       {display.lblStudio.caption, display.lblCurrentSource.caption});
+}
+
+std::string sourceListBody(const Station& station, const SourceLookup& lookup) {
+    std::string body;
+    const auto file = station.file(kSourceListFile);
+    for (const char* key : {"1", "2", "3", "4", "5", "6", "7", "8", "9"}) {
+        body += sourceLines(key, lookup(file, key));
+    }
+    body += sourceLines("BACKUP", lookup(file, "0"));
+    return body;
+}
+
+// Sets `response` for the request path; `stage` follows the step being run.
+void answer(Station& station, const std::string& path, const SourceLookup& lookup, int& stage) {
+    auto& state = station.state;
+    const std::string& key = state.APIkey;
+
+    if (path == "/api/getcurrent.php?id=" + key) {
+        state.response = currentSourceBody(station.display);
+    }
+    if (path.starts_with("/api/setcurrent.php?id=" + key)) {
+        stage = api_stage::switchSource;
+        const std::string sourceKey(1, path.back());
+        state.response = "Source: " + sourceKey + kCrLf + "OK" + kCrLf;
+        state.TransferString = sourceKey;
+        const ClearOnExit clear(state.TransferString);
+        cmdForceSwitch_Click(station);
+    }
+    stage = api_stage::listSources;
+    if (path == "/api/listsources.php?id=" + key) {
+        state.response = sourceListBody(station, lookup);
+    }
+    stage = api_stage::streamTitle;
+    if (path == "/api/metadata.php?id=" + key) {
+        state.response = station.display.lblRXmetadata.caption + kCrLf + "OK" + kCrLf;
+    }
+}
+
+}  // namespace
+
+bool matchesRequestPattern(std::string_view text) {
+    if (!text.starts_with(kGet)) return false;
+    // The earliest marker leaves the most text after it, so it alone decides.
+    const auto marker = text.find(kHttp, kGet.size());
+    return marker != std::string_view::npos && marker + kHttp.size() < text.size();
+}
+
+bool mayBecomeRequest(std::string_view text) {
+    return text.size() < kGet.size() ? kGet.starts_with(text) : text.starts_with(kGet);
+}
+
+std::string requestPath(std::string_view text) {
+    const auto get = text.find(kGet);
+    if (get == std::string_view::npos) return {};
+    const auto start = get + kGet.size();
+    const auto marker = text.find(kHttp, start);
+    if (marker == std::string_view::npos) return {};
+    return std::string(text.substr(start, marker - start));
+}
+
+std::string responseWithHeader(std::string_view body) {
+    std::string bytes = "HTTP/1.0 200 OK\r\nServer: Fernbeacon Server Version 1.1\r\n";
+    bytes += "Content-Type: text/html\r\nContent-Length: ";
+    bytes += std::to_string(body.size());
+    bytes += "\r\n\r\n";
+    bytes += body;
+    return bytes;
+}
+
+std::string failureText(std::string_view description, int stage) {
+    return std::string(description) + kCrLf + " Line of error:" + std::to_string(stage);
+}
+
+RequestOutcome handleRequest(Station& station, std::string_view text, const SourceLookup& lookup) {
+    auto& state = station.state;
+    RequestOutcome outcome;
+    int stage = api_stage::path;
+    try {
+        outcome.matched = matchesRequestPattern(text);
+        state.response = "ERROR";
+        if (outcome.matched) {
+            outcome.path = requestPath(text);
+            answer(station, outcome.path, lookup, stage);
+        }
+        stage = api_stage::header;
+        outcome.bytes = responseWithHeader(state.response);
+        return outcome;
+    } catch (const std::exception& failure) {
+        outcome.failure = failureText(failure.what(), stage);
+    } catch (...) {
+        outcome.failure = failureText("Unexpected failure", stage);
+    }
+    try {
+        state.response = "ERROR";
+        outcome.bytes = responseWithHeader(state.response);
+    } catch (...) {
+        outcome.bytes.clear();  // nothing can be built; the connection is just closed
+    }
+    return outcome;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "controller/station.h"
+#include "playback/source_list.h"
+
+namespace kestrel {
+
+/// Keyed lookup of one source in a source list file; the station uses lookupSource.
+using SourceLookup =
+    std::function<SourceEntry(const std::filesystem::path& file, const std::string& key)>;
+
+/// Whether the whole of `text` matches "GET * HTTP/1.?*": it begins with "GET ",
+/// and " HTTP/1." follows later with at least one more character after it.
+/// Case-sensitive; "*" spans line breaks. Linear in the text's length.
+bool matchesRequestPattern(std::string_view text);
+
+/// Whether appending more data to `text` could still make it match.
+bool mayBecomeRequest(std::string_view text);
+
+/// The text between the first "GET " and the first " HTTP/1." after it, verbatim;
+/// empty when either marker is missing.
+std::string requestPath(std::string_view text);
+
+/// The whole of one response: the header lines with the body's byte count,
+/// a blank line, then `body`.
+std::string responseWithHeader(std::string_view body);
+
+/// How a failure while handling a request is shown: its description, CR LF,
+/// " Line of error:" and the number of the failing stage.
+std::string failureText(std::string_view description, int stage);
+
+/// Numbers of the handling stages, as failure texts report them.
+namespace api_stage {
+inline constexpr int receive = 12;
+inline constexpr int path = 13;
+inline constexpr int switchSource = 22;
+inline constexpr int listSources = 33;
+inline constexpr int streamTitle = 43;
+inline constexpr int statusLine = 50;
+inline constexpr int header = 54;
+inline constexpr int send = 56;
+}  // namespace api_stage
+
+struct RequestOutcome {
+    bool matched = false;  ///< the text matched the request pattern
+    std::string path;      ///< the request path (empty when not matched)
+    std::string bytes;     ///< header and body, to go out as one send
+    std::string failure;   ///< empty, or the failure text of the stage that failed
+};
+
+/// Answers one received text. A matching text gets the answer of its
+/// endpoint ("ERROR" for any other path); a text that does not match gets
+/// "ERROR". Sets `response` to the body. A switch request runs the whole
+/// switch (blocking for its overlap) with `TransferString` holding the key,
+/// and is answered only afterwards. Never throws: a failing stage makes the
+/// answer "ERROR" and is described in `failure`.
+RequestOutcome handleRequest(Station& station, std::string_view text,
+                             const SourceLookup& lookup = lookupSource);
+
+}  // namespace kestrel

@@ -1,0 +1,169 @@
+#include "ui/api_window.h"
+
+#include <QLabel>
+#include <QScrollArea>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <iostream>
+
+namespace kestrel {
+namespace {
+
+constexpr int kLineGap = 5;
+constexpr int kLineWidth = 560;
+constexpr int kOverdueCheckMs = 250;
+// Room for a burst of clients connecting at once before the kernel drops any.
+constexpr int kListenBacklog = 1024;
+
+QString displayText(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_connections(station) {
+    setWindowTitle(QStringLiteral("Kestrelfield API Server"));
+    resize(600, 400);
+
+    auto* scroll = new QScrollArea(this);
+    m_lineArea = new QWidget;
+    scroll->setWidget(m_lineArea);
+    m_failureLine = new QLabel(this);
+    m_failureLine->setTextFormat(Qt::PlainText);
+    m_failureLine->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(m_failureLine);
+
+    m_server = new QTcpServer(this);
+    m_server->setListenBacklogSize(kListenBacklog);
+    m_server->setMaxPendingConnections(kListenBacklog);
+    connect(m_server, &QTcpServer::newConnection, this, &ApiWindow::acceptPending);
+    m_connections.setOnFailure(
+        [this](const std::string& failure) { m_failureLine->setText(displayText(failure)); });
+
+    m_lineHeight = fontMetrics().height() + 4;
+    showLine(0);
+    if (m_server->listen(QHostAddress::Any, port)) {
+        m_connections.listening();
+        showLine(0);
+    } else {
+        std::cerr << "API server cannot listen on port " << port << ": "
+                  << m_server->errorString().toStdString() << std::endl;
+    }
+
+    m_overdueTimer = new QTimer(this);
+    m_overdueTimer->setInterval(kOverdueCheckMs);
+    connect(m_overdueTimer, &QTimer::timeout, this, &ApiWindow::endOverdue);
+    m_overdueTimer->start();
+}
+
+ApiWindow::~ApiWindow() {
+    for (QTcpSocket* socket : m_sockets) {
+        if (socket) socket->disconnect(this);
+    }
+}
+
+void ApiWindow::setAfterEvent(std::function<void()> afterEvent) {
+    m_afterEvent = std::move(afterEvent);
+}
+
+quint16 ApiWindow::port() const {
+    return m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+const QLabel* ApiWindow::line(int i) const {
+    return i >= 0 && i < static_cast<int>(m_lines.size()) ? m_lines[i] : nullptr;
+}
+
+void ApiWindow::showLine(int i) {
+    while (static_cast<int>(m_lines.size()) <= i) {
+        const int index = static_cast<int>(m_lines.size());
+        auto* label = new QLabel(m_lineArea);
+        // Paths come from clients: never interpret them as markup.
+        label->setTextFormat(Qt::PlainText);
+        label->setGeometry(0, index * (m_lineHeight + kLineGap), kLineWidth, m_lineHeight);
+        label->show();
+        m_lines.push_back(label);
+        m_lineArea->resize(kLineWidth, index * (m_lineHeight + kLineGap) + m_lineHeight);
+    }
+    const QString text = displayText(m_connections.lines()[i]);
+    if (m_lines[i]->text() != text) m_lines[i]->setText(text);
+}
+
+void ApiWindow::eventHandled() {
+    if (m_afterEvent) m_afterEvent();
+}
+
+void ApiWindow::acceptPending() {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        const auto element = m_connections.accept();
+        if (!element) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const int i = *element;
+        if (static_cast<int>(m_sockets.size()) <= i) m_sockets.resize(i + 1, nullptr);
+        m_sockets[i] = socket;
+        connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, i, socket] { finish(i, socket); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, i, socket] { finish(i, socket); });
+        showLine(i);
+    }
+}
+
+void ApiWindow::readFrom(int i, QTcpSocket* socket) {
+    if (m_sockets[i] != socket) return;
+    const QByteArray data = socket->readAll();
+    const auto answer = m_connections.receive(
+        i, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    if (answer) send(i, socket, *answer);
+    showLine(i);
+    eventHandled();
+}
+
+void ApiWindow::send(int i, QTcpSocket* socket, const std::string& bytes) {
+    const auto size = static_cast<qint64>(bytes.size());
+    if (size == 0 || socket->write(bytes.data(), size) != size) {
+        if (size != 0)
+            m_connections.reportFailure(socket->errorString().toStdString(), api_stage::send);
+        finish(i, socket);
+        return;
+    }
+    socket->flush();
+    // Closes once every byte has been written; `disconnected` then ends the element.
+    socket->disconnectFromHost();
+}
+
+void ApiWindow::finish(int i, QTcpSocket* socket) {
+    if (i >= static_cast<int>(m_sockets.size()) || m_sockets[i] != socket) return;
+    m_sockets[i] = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    m_connections.closed(i);
+    showLine(i);
+}
+
+void ApiWindow::endOverdue() {
+    const auto overdue = m_connections.overdue();
+    for (const auto& ended : overdue) {
+        QTcpSocket* socket =
+            ended.element < static_cast<int>(m_sockets.size()) ? m_sockets[ended.element] : nullptr;
+        if (!socket) {
+            m_connections.closed(ended.element);
+        } else if (ended.bytes.empty()) {
+            finish(ended.element, socket);
+        } else {
+            send(ended.element, socket, ended.bytes);
+        }
+        showLine(ended.element);
+    }
+    if (!overdue.empty()) eventHandled();
+}
+
+}  // namespace kestrel
