@@ -1,0 +1,114 @@
+#include "management/change_poll.h"
+
+#include <gtest/gtest.h>
+
+#include "support/sim_host.h"
+
+namespace kestrel {
+namespace {
+
+using test::FakeFetcher;
+using test::SimHost;
+
+constexpr const char* kPollUrl = "http://mgmt.example/changes.php?key=K1&switcher=studio";
+constexpr const char* kStream1 = "http://one.example/live";
+constexpr const char* kStream3 = "http://three.example/live";
+
+/// Source 1 on air in slot 1; the poll answers `answer`.
+struct Poll {
+    explicit Poll(FetchResult answer) {
+        host.write("sourcelist.ini", std::string("1n:One\r\n1u:") + kStream1 +
+                                         "\r\n3n:Three\r\n3u:" + kStream3 + "\r\n");
+        auto& s = host.state();
+        s.CheckForChangeURL = "http://mgmt.example/changes.php";
+        s.ManagementKey = "K1";
+        s.ManagementSwitcher = "studio";
+        s.CurrentSource = 1;
+        s.CurrentMplayer = 1;
+        host.display().lblCurrentSource.caption = kStream1;
+        host.display().lblStudio.caption = "One";
+        host.Inet1.respond = [answer](const std::string&) { return answer; };
+    }
+
+    void tick() {
+        host.players.clearIssued();
+        tmrCheckForChanges(host.station());
+    }
+
+    SimHost host;
+};
+
+TEST(ChangePoll, AsksWithTheQueryFormAsText) {
+    Poll p(FakeFetcher::failed());
+    p.host.Inet1.busyAnswer = true;
+    p.tick();
+    ASSERT_EQ(p.host.Inet1.requests.size(), 1u);
+    EXPECT_EQ(p.host.Inet1.requests[0].url, kPollUrl);
+    EXPECT_EQ(p.host.Inet1.requests[0].form, BodyForm::Text);
+    EXPECT_EQ(p.host.Inet1.cancels, 1);
+}
+
+TEST(ChangePoll, ADigitSwitchesAndTheSameDigitRestartsInTheOtherSlot) {
+    Poll p(FakeFetcher::ok("3"));
+    p.tick();
+    EXPECT_EQ(p.host.display().lblNextEvent.caption, "EMERGENCY SWITCH TO 3");
+    EXPECT_EQ(p.host.state().CurrentSource, 3);
+    EXPECT_EQ(p.host.display().lblStudio.caption, "Three");
+    EXPECT_EQ(p.host.players.commands().front(),
+              std::string("cmd /c mplayer2.exe ") + kStream3 + " -quiet >mplayer2.log");
+
+    p.tick();
+    EXPECT_EQ(p.host.players.commands().front(),
+              std::string("cmd /c mplayer1.exe ") + kStream3 + " -quiet >mplayer1.log");
+    EXPECT_EQ(p.host.state().CurrentSource, 3);
+}
+
+TEST(ChangePoll, ADigitWithALineEndRestartsTheCurrentStream) {
+    Poll p(FakeFetcher::ok("3\r\n"));
+    p.tick();
+    EXPECT_EQ(p.host.display().lblNextEvent.caption, "EMERGENCY SWITCH TO 3\r\n");
+    EXPECT_EQ(p.host.state().CurrentSource, 3);
+    EXPECT_EQ(p.host.display().lblCurrentSource.caption, kStream1);
+    EXPECT_EQ(p.host.players.commands().front(),
+              std::string("cmd /c mplayer2.exe ") + kStream1 + " -quiet >mplayer2.log");
+}
+
+TEST(ChangePoll, AnythingButALeadingDigitFromAGoodAnswerOrdersNothing) {
+    const struct {
+        const char* name;
+        FetchResult answer;
+    } cases[] = {
+        {"empty", FakeFetcher::ok("")},
+        {"letter", FakeFetcher::ok("x")},
+        {"blank first", FakeFetcher::ok(" 3")},
+        {"unreachable", FakeFetcher::failed()},
+        {"error page", FakeFetcher::ok("404 page not found", 404)},
+        {"server error", FakeFetcher::ok("3", 500)},
+    };
+    for (const auto& c : cases) {
+        Poll p(c.answer);
+        p.tick();
+        EXPECT_TRUE(p.host.players.commands().empty()) << c.name;
+        EXPECT_EQ(p.host.display().lblNextEvent.caption, "No Event Next") << c.name;
+        EXPECT_EQ(p.host.state().CurrentSource, 1) << c.name;
+    }
+}
+
+TEST(ChangePoll, PollsOnlyWhenCheckForChangesIsOne) {
+    for (const char* setting : {"0", "2", "1"}) {
+        Poll p(FakeFetcher::ok("x"));
+        p.host.write("kestrelfield.ini",
+                     std::string("[Kestrelfield]\r\nCheckForChanges=") + setting +
+                         "\r\nCheckForChangeURL=http://mgmt.example/changes.php\r\n"
+                         "ManagementKey=K1\r\nManagementSwitcher=studio\r\n");
+        p.host.start();
+        p.host.runFor(180);
+        int polls = 0;
+        for (const auto& url : p.host.Inet1.urls())
+            polls += url == kPollUrl;
+        EXPECT_EQ(polls, std::string(setting) == "1" ? 3 : 0) << setting;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
