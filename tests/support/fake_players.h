@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -12,6 +13,8 @@
 
 namespace kestrel::test {
 
+class FakeClock;
+
 /// A simulated process world for the station's commands: starting a player
 /// makes its executable name "run" (and writes its log), kill-by-name ends it,
 /// del removes the file. Serves as both the command runner and the process
@@ -21,6 +24,7 @@ public:
     struct Issued {
         std::string command;
         WindowStyle style;
+        std::int64_t atMs = 0;  ///< virtual time of issue, when `clock` is set
     };
 
     explicit FakePlayers(std::filesystem::path workdir) : m_workdir(std::move(workdir)) {}
@@ -45,6 +49,8 @@ public:
     std::map<std::string, std::string> logForUrl;
     /// While true, process checks cannot be made and answer Unknown.
     bool checksFail = false;
+    /// When set, each issued command records the virtual time it was issued at.
+    const FakeClock* clock = nullptr;
 
 private:
     std::filesystem::path m_workdir;

@@ -24,6 +24,8 @@ struct FakeStation {
     Station station{
         Platform{clock, players, players, InetAIR, InetWeather, InetTestURL, Inet1, dir.path()}};
 
+    FakeStation() { players.clock = &clock; }
+
     void write(const std::string& name, const std::string& bytes) { dir.write(name, bytes); }
     StationState& state() { return station.state; }
     DisplayModel& display() { return station.display; }
