@@ -1,23 +1,67 @@
 #include <QApplication>
+#include <QStyleFactory>
+#include <QTimer>
 #include <filesystem>
+#include <system_error>
 
 #include "controller/station_controller.h"
 #include "platform/curl_fetcher.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
+#include "ui/main_window.h"
 #include "ui/qt_timer_host.h"
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    const auto workdir = std::filesystem::current_path();
+namespace {
+
+// Time-out of every URL fetch, in seconds.
+constexpr long kFetchTimeoutSeconds = 60;
+
+// Developer aid for the documentation (scripts/screenshot), not a station
+// setting: with KESTREL_SCREENSHOT naming a PNG file, the window is grabbed
+// there after KESTREL_SCREENSHOT_AFTER seconds (default 3) and the program ends.
+void armScreenshot(kestrel::MainWindow& window) {
+    const QString path = qEnvironmentVariable("KESTREL_SCREENSHOT");
+    if (path.isEmpty()) return;
+    bool valid = false;
+    double after = qEnvironmentVariable("KESTREL_SCREENSHOT_AFTER").toDouble(&valid);
+    if (!valid || after < 0 || after > 3600) after = 3;
+    QTimer::singleShot(static_cast<int>(after * 1000), &window, [&window, path] {
+        const bool saved = window.grab().save(path, "PNG");
+        QCoreApplication::exit(saved ? 0 : 1);
+    });
+}
+
+}  // namespace
+
+int main(int, char** argv) {
+    // The station takes no arguments; Qt sees only the program's name.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    // Fusion draws the palette's button colours on every desktop.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Only the operator's commands end the station, the API window's close button does not.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::error_code error;
+    std::filesystem::path workdir = std::filesystem::current_path(error);
+    if (error) workdir = ".";
+
     kestrel::SystemClock clock;
     kestrel::PosixCommandRunner runner(workdir);
     kestrel::ProcProcessTable processes;
-    kestrel::CurlFetcher inetAIR, inetWeather, inetTestURL, inet1;
+    kestrel::CurlFetcher inetAIR(kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetWeather(kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetTestURL(kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inet1(kFetchTimeoutSeconds);
     kestrel::StationController controller(kestrel::Platform{
         clock, runner, processes, inetAIR, inetWeather, inetTestURL, inet1, workdir});
-    kestrel::QtTimerHost timers(controller.station().timers, nullptr);
+
+    kestrel::MainWindow window(controller);
+    kestrel::QtTimerHost timers(controller.station().timers, [&window] { window.render(); });
     controller.startUp();
+    window.show();
+    window.render();
+    armScreenshot(window);
     return app.exec();
 }

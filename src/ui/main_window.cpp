@@ -1,0 +1,433 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "ui/api_window.h"
+#include "ui/station_text.h"
+
+namespace kestrel {
+namespace {
+
+// The port the station's API listens on.
+constexpr quint16 kApiPort = 1011;
+
+// A label shows at most this much of a caption; a garbled log line of a
+// megabyte must not stall the window.
+constexpr qsizetype kLongestShown = 1024;
+
+struct LabelEntry {
+    const char* name;
+    Label DisplayModel::*member;
+};
+
+constexpr LabelEntry kLabelEntries[] = {
+    {"lblSourceNumber", &DisplayModel::lblSourceNumber},
+    {"lblSourceDisp", &DisplayModel::lblSourceDisp},
+    {"lblStudio", &DisplayModel::lblStudio},
+    {"lblCurrentSource", &DisplayModel::lblCurrentSource},
+    {"lblMplayer", &DisplayModel::lblMplayer},
+    {"lblStatus", &DisplayModel::lblStatus},
+    {"lblStatus2", &DisplayModel::lblStatus2},
+    {"lblMplayer1", &DisplayModel::lblMplayer1},
+    {"lblMplayer2", &DisplayModel::lblMplayer2},
+    {"lblClock", &DisplayModel::lblClock},
+    {"lblDate", &DisplayModel::lblDate},
+    {"lblLastEvent", &DisplayModel::lblLastEvent},
+    {"lblNextEvent", &DisplayModel::lblNextEvent},
+    {"lblConfigurationStatus", &DisplayModel::lblConfigurationStatus},
+    {"lblAPIstatus", &DisplayModel::lblAPIstatus},
+    {"lblTuneInAir", &DisplayModel::lblTuneInAir},
+    {"lblFail", &DisplayModel::lblFail},
+    {"lblFailText", &DisplayModel::lblFailText},
+    {"lblFailURL", &DisplayModel::lblFailURL},
+    {"lblFailCheckTime", &DisplayModel::lblFailCheckTime},
+    {"lblSilence", &DisplayModel::lblSilence},
+    {"lblStreamName", &DisplayModel::lblStreamName},
+    {"lblStreamGenre", &DisplayModel::lblStreamGenre},
+    {"lblStreamWebsite", &DisplayModel::lblStreamWebsite},
+    {"lblStreamPublic", &DisplayModel::lblStreamPublic},
+    {"lblStreamBitrate", &DisplayModel::lblStreamBitrate},
+    {"lblStreamCodec", &DisplayModel::lblStreamCodec},
+    {"lblRXmetadata", &DisplayModel::lblRXmetadata},
+    {"lblMetadataOutput", &DisplayModel::lblMetadataOutput},
+    {"lblMetadataExtra", &DisplayModel::lblMetadataExtra},
+    {"lblWeather", &DisplayModel::lblWeather},
+    {"lblWeatherText", &DisplayModel::lblWeatherText},
+    {"lblAIRartist", &DisplayModel::lblAIRartist},
+    {"lblAIRtitle", &DisplayModel::lblAIRtitle},
+    {"lblAIRupdated", &DisplayModel::lblAIRupdated},
+    {"lblCopyright", &DisplayModel::lblCopyright},
+};
+
+struct ButtonEntry {
+    const char* name;
+    Button DisplayModel::*member;
+    void (StationController::*click)();
+};
+
+constexpr ButtonEntry kButtonEntries[] = {
+    {"cmdForceSwitch", &DisplayModel::cmdForceSwitch, &StationController::cmdForceSwitch_Click},
+    {"cmdAutoManual", &DisplayModel::cmdAutoManual, &StationController::cmdAutoManual},
+    {"cmdFullScreen", &DisplayModel::cmdFullScreen, &StationController::cmdFullScreen},
+    {"cmdViewSource", &DisplayModel::cmdViewSource, &StationController::cmdViewSource},
+    {"cmdViewEvents", &DisplayModel::cmdViewEvents, &StationController::cmdViewEvents},
+    {"cmdEnd", &DisplayModel::cmdEnd, &StationController::cmdEnd},
+    {"cmdTerminate", &DisplayModel::cmdTerminate, &StationController::cmdTerminate},
+};
+
+QColor toColor(const Rgb& rgb) {
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+// Only the roles given are set; the rest come from the window, so a colour
+// that goes away falls back to the default look.
+void applyColours(QWidget* widget, const std::optional<Rgb>& background,
+                  QPalette::ColorRole backgroundRole, const std::optional<Rgb>& foreground,
+                  QPalette::ColorRole foregroundRole) {
+    QPalette palette;
+    if (background)
+        palette.setColor(backgroundRole, toColor(*background));
+    if (foreground)
+        palette.setColor(foregroundRole, toColor(*foreground));
+    widget->setPalette(palette);
+}
+
+QString shownText(const std::string& caption) {
+    QString text = fromStationText(caption);
+    if (text.size() > kLongestShown)
+        text.truncate(kLongestShown);
+    return text;
+}
+
+QFont sizedFont(const QFont& base, int pixelSize, bool bold) {
+    QFont font = base;
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* caption(const char* text) {
+    auto* label = new QLabel(QString::fromLatin1(text));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(StationController& controller, QWidget* parent)
+    : QMainWindow(parent), m_controller(controller), m_previousHost(controller.station().host) {
+    setWindowTitle(QString::fromLatin1(kWindowCaption));
+    buildWidgets();
+    buildLayout();
+    resize(kInnerWidth, kInnerHeight);
+    m_controller.station().host = this;
+    render();
+}
+
+MainWindow::~MainWindow() {
+    m_controller.station().host = m_previousHost;
+}
+
+void MainWindow::buildWidgets() {
+    DisplayModel& model = m_controller.station().display;
+    for (const auto& entry : kLabelEntries) {
+        auto* widget = new QLabel;
+        widget->setObjectName(QString::fromLatin1(entry.name));
+        // Captions come from streams and servers: never interpret them as markup.
+        widget->setTextFormat(Qt::PlainText);
+        // Long captions are cut off at the label's edge instead of widening the window.
+        widget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        widget->setMinimumWidth(40);
+        m_labels.push_back({widget, &(model.*entry.member), {}});
+    }
+    for (const auto& entry : kButtonEntries) {
+        auto* widget = new QPushButton;
+        widget->setObjectName(QString::fromLatin1(entry.name));
+        const auto click = entry.click;
+        connect(widget, &QPushButton::clicked, this, [this, click] {
+            (m_controller.*click)();
+            render();
+        });
+        m_buttons.push_back({widget, &(model.*entry.member), {}});
+    }
+    m_combo = new QComboBox;
+    m_combo->setObjectName(QStringLiteral("comboSourceList"));
+    m_combo->setEditable(true);
+    m_combo->setInsertPolicy(QComboBox::NoInsert);
+    m_combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(m_combo, &QComboBox::editTextChanged, this, &MainWindow::comboEdited);
+}
+
+QLabel* MainWindow::label(const char* name) const {
+    for (const auto& view : m_labels) {
+        if (view.widget->objectName() == QLatin1String(name))
+            return view.widget;
+    }
+    return nullptr;
+}
+
+QPushButton* MainWindow::button(const char* name) const {
+    for (const auto& view : m_buttons) {
+        if (view.widget->objectName() == QLatin1String(name))
+            return view.widget;
+    }
+    return nullptr;
+}
+
+void MainWindow::buildLayout() {
+    const QFont base = font();
+    auto addRow = [](QGridLayout* grid, const char* text, QLabel* value) {
+        const int row = grid->rowCount();
+        auto* name = caption(text);
+        name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(name, row, 0);
+        grid->addWidget(value, row, 1);
+    };
+    auto group = [](const QString& title) {
+        auto* box = new QGroupBox(title);
+        auto* grid = new QGridLayout(box);
+        grid->setColumnStretch(1, 1);
+        grid->setVerticalSpacing(4);
+        return std::pair{box, grid};
+    };
+    auto lamp = [](QLabel* widget) {
+        widget->setFixedSize(26, 26);
+        widget->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        return widget;
+    };
+
+    // On air: the source number and name, large, white on black.
+    auto [onAir, onAirGrid] = group(tr("On Air"));
+    auto* number = label("lblSourceDisp");
+    number->setFont(sizedFont(base, 96, true));
+    number->setAlignment(Qt::AlignCenter);
+    number->setFixedSize(150, 118);
+    auto* studio = label("lblStudio");
+    studio->setFont(sizedFont(base, 40, true));
+    studio->setIndent(12);
+    studio->setFixedHeight(62);
+    onAirGrid->addWidget(number, 0, 0, 3, 1);
+    onAirGrid->addWidget(studio, 0, 1, 1, 2);
+    onAirGrid->setColumnStretch(1, 0);
+    onAirGrid->setColumnStretch(2, 1);
+    onAirGrid->addWidget(caption("Current Source Number:"), 1, 1);
+    onAirGrid->addWidget(label("lblSourceNumber"), 1, 2);
+    onAirGrid->addWidget(caption("Current Source Address:"), 2, 1);
+    onAirGrid->addWidget(label("lblCurrentSource"), 2, 2);
+
+    // Players: the slot in use, the PLAY/STOP lamp and the slots' processes.
+    auto [players, playersGrid] = group(tr("Players"));
+    addRow(playersGrid, "Mplayer Instance:", label("lblMplayer"));
+    auto* status = label("lblStatus");
+    status->setFont(sizedFont(base, 18, true));
+    status->setAlignment(Qt::AlignCenter);
+    status->setFixedSize(90, 32);
+    auto* lampRow = new QHBoxLayout;
+    lampRow->addWidget(status);
+    lampRow->addWidget(lamp(label("lblStatus2")));
+    lampRow->addStretch();
+    playersGrid->addLayout(lampRow, playersGrid->rowCount(), 0, 1, 2);
+    auto* slotRow = new QHBoxLayout;
+    for (const char* name : {"lblMplayer1", "lblMplayer2"}) {
+        auto* slot = label(name);
+        slot->setFont(sizedFont(base, 16, true));
+        slot->setAlignment(Qt::AlignCenter);
+        slot->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        slot->setFixedSize(44, 30);
+        slotRow->addWidget(slot);
+    }
+    slotRow->addStretch();
+    playersGrid->addLayout(slotRow, playersGrid->rowCount(), 0, 1, 2);
+    playersGrid->setRowStretch(playersGrid->rowCount(), 1);
+
+    // Schedule: time, date and the switch events either side of now.
+    auto [schedule, scheduleGrid] = group(tr("Schedule"));
+    auto* clock = label("lblClock");
+    clock->setFont(sizedFont(base, 26, true));
+    scheduleGrid->addWidget(clock, 0, 0);
+    auto* date = label("lblDate");
+    date->setFont(sizedFont(base, 16, false));
+    scheduleGrid->addWidget(date, 0, 1);
+    scheduleGrid->addWidget(caption("Configured Local Switches:"), 1, 0, 1, 2);
+    scheduleGrid->addWidget(label("lblLastEvent"), 2, 0, 1, 2);
+    scheduleGrid->addWidget(label("lblNextEvent"), 3, 0, 1, 2);
+    scheduleGrid->setColumnStretch(0, 1);
+    scheduleGrid->setRowStretch(4, 1);
+
+    // Services: management, API and TuneIn AIR.
+    auto [services, servicesGrid] = group(tr("Services"));
+    for (const char* name : {"lblConfigurationStatus", "lblAPIstatus", "lblTuneInAir"})
+        servicesGrid->addWidget(label(name), servicesGrid->rowCount(), 0, 1, 2);
+    addRow(servicesGrid, "Current AIR Aritst:", label("lblAIRartist"));
+    addRow(servicesGrid, "Current AIR Title:", label("lblAIRtitle"));
+    addRow(servicesGrid, "AIR Updated:", label("lblAIRupdated"));
+
+    // Stream details from the player log.
+    auto [stream, streamGrid] = group(tr("Stream"));
+    addRow(streamGrid, "Stream Name:", label("lblStreamName"));
+    addRow(streamGrid, "Stream Genre:", label("lblStreamGenre"));
+    addRow(streamGrid, "Stream Website:", label("lblStreamWebsite"));
+    addRow(streamGrid, "Stream Public:", label("lblStreamPublic"));
+    addRow(streamGrid, "Stream Bitrate:", label("lblStreamBitrate"));
+    addRow(streamGrid, "Stream Codec:", label("lblStreamCodec"));
+    addRow(streamGrid, "Stream Metadata:", label("lblRXmetadata"));
+
+    // Metadata: the now-playing lines and the weather sentence.
+    auto [metadata, metadataGrid] = group(tr("Metadata"));
+    addRow(metadataGrid, "Metadata Output:", label("lblMetadataOutput"));
+    for (const char* name : {"lblMetadataExtra", "lblWeather", "lblWeatherText"})
+        metadataGrid->addWidget(label(name), metadataGrid->rowCount(), 0, 1, 2);
+    metadataGrid->setRowStretch(metadataGrid->rowCount(), 1);
+
+    // Failure detector.
+    auto [detector, detectorGrid] = group(QStringLiteral("SOURCE FAILURE DETECTOR"));
+    auto* failText = label("lblFailText");
+    failText->setFont(sizedFont(base, 14, true));
+    detectorGrid->addWidget(lamp(label("lblFail")), 0, 0);
+    detectorGrid->addWidget(failText, 0, 1);
+    detectorGrid->addWidget(label("lblFailURL"), 1, 0, 1, 2);
+    detectorGrid->addWidget(label("lblFailCheckTime"), 2, 0, 1, 2);
+    detectorGrid->addWidget(label("lblSilence"), 3, 0, 1, 2);
+    detectorGrid->setColumnStretch(0, 0);
+    detectorGrid->setRowStretch(4, 1);
+
+    // Operator: manual switch, mode, window size, files, and the two ways out.
+    auto [operatorBox, operatorGrid] = group(tr("Operator"));
+    operatorGrid->addWidget(m_combo, 0, 0, 1, 3);
+    operatorGrid->addWidget(button("cmdForceSwitch"), 0, 3);
+    auto* mode = button("cmdAutoManual");
+    mode->setFont(sizedFont(base, 14, true));
+    operatorGrid->addWidget(mode, 1, 0);
+    operatorGrid->addWidget(button("cmdFullScreen"), 1, 1);
+    operatorGrid->addWidget(button("cmdViewSource"), 1, 2);
+    operatorGrid->addWidget(button("cmdViewEvents"), 1, 3);
+    operatorGrid->addWidget(button("cmdEnd"), 2, 0, 1, 2);
+    operatorGrid->addWidget(button("cmdTerminate"), 2, 2, 1, 2);
+    for (int column = 0; column < 4; ++column)
+        operatorGrid->setColumnStretch(column, 1);
+
+    auto* copyright = label("lblCopyright");
+    copyright->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    auto* central = new QWidget;
+    auto* root = new QGridLayout(central);
+    root->setContentsMargins(10, 8, 10, 6);
+    root->setSpacing(8);
+    root->addWidget(onAir, 0, 0, 1, 6);
+    root->addWidget(players, 1, 0, 1, 2);
+    root->addWidget(schedule, 1, 2, 1, 2);
+    root->addWidget(services, 1, 4, 1, 2);
+    root->addWidget(stream, 2, 0, 1, 3);
+    root->addWidget(metadata, 2, 3, 1, 3);
+    root->addWidget(detector, 3, 0, 1, 2);
+    root->addWidget(operatorBox, 3, 2, 1, 4);
+    root->addWidget(copyright, 4, 0, 1, 6);
+    for (int column = 0; column < 6; ++column)
+        root->setColumnStretch(column, 1);
+    setCentralWidget(central);
+}
+
+void MainWindow::render() {
+    for (auto& view : m_labels) {
+        const Label& now = *view.model;
+        Label& shown = view.shown;
+        if (!m_rendered || now.caption != shown.caption) {
+            view.widget->setText(shownText(now.caption));
+            shown.caption = now.caption;
+        }
+        if (!m_rendered || now.background != shown.background ||
+            now.foreground != shown.foreground) {
+            applyColours(view.widget, now.background, QPalette::Window, now.foreground,
+                         QPalette::WindowText);
+            view.widget->setAutoFillBackground(now.background.has_value());
+            shown.background = now.background;
+            shown.foreground = now.foreground;
+        }
+    }
+    for (auto& view : m_buttons) {
+        const Button& now = *view.model;
+        Button& shown = view.shown;
+        if (!m_rendered || now.caption != shown.caption) {
+            view.widget->setText(shownText(now.caption));
+            shown.caption = now.caption;
+        }
+        if (!m_rendered || now.background != shown.background) {
+            applyColours(view.widget, now.background, QPalette::Button, std::nullopt,
+                         QPalette::ButtonText);
+            shown.background = now.background;
+        }
+        if (!m_rendered || now.enabled != shown.enabled) {
+            view.widget->setEnabled(now.enabled);
+            shown.enabled = now.enabled;
+        }
+    }
+    renderCombo();
+    m_rendered = true;
+}
+
+void MainWindow::renderCombo() {
+    const ComboBox& now = m_controller.station().display.comboSourceList;
+    const bool itemsChanged = !m_rendered || now.items != m_comboShown.items;
+    if (!itemsChanged && now.text == m_comboShown.text)
+        return;
+    m_renderingCombo = true;
+    if (itemsChanged) {
+        m_combo->clear();
+        for (const auto& item : now.items)
+            m_combo->addItem(fromStationText(item));
+        m_comboShown.items = now.items;
+    }
+    m_combo->setEditText(fromStationText(now.text));
+    m_comboShown.text = now.text;
+    m_renderingCombo = false;
+}
+
+void MainWindow::comboEdited(const QString& text) {
+    if (m_renderingCombo)
+        return;
+    auto& model = m_controller.station().display.comboSourceList;
+    // A text shown unchanged keeps its bytes (an 8-bit caption stays 8-bit).
+    if (fromStationText(model.text) != text)
+        model.text = toStationText(text);
+    m_comboShown.text = model.text;
+}
+
+void MainWindow::setMaximised(bool maximised) {
+    if (maximised) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
+void MainWindow::endProgram() {
+    hide();
+    if (m_apiWindow)
+        m_apiWindow->hide();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::showApiWindow() {
+    if (!m_apiWindow) {
+        m_apiWindow = std::make_unique<ApiWindow>(m_controller.station(), kApiPort, nullptr);
+        m_apiWindow->setAfterEvent([this] { render(); });
+    }
+    m_apiWindow->show();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    m_controller.windowClosed();
+}
+
+}  // namespace kestrel
