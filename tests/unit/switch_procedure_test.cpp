@@ -1,0 +1,282 @@
+#include "playback/switch_procedure.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+#include "management/source_status.h"
+#include "support/fake_station.h"
+
+namespace kestrel {
+namespace {
+
+using test::FakeFetcher;
+using test::FakeStation;
+
+const char* const kOne = "http://one.example/a";
+const char* const kTwo = "http://two.example/b";
+
+struct Switcher : FakeStation {
+    Switcher() {
+        write("sourcelist.ini",
+              "; sources\r\n1n:One FM\r\n1u:http://one.example/a\r\n"
+              "2u:http://two.example/b\r\n2n:Two FM\r\n"
+              "7u:http://\r\n7n:Seven\r\n8u:http://x\r\n8n:Eight\r\n");
+    }
+    void choose(const std::string& selectorText) { display().comboSourceList.text = selectorText; }
+    void press(const std::string& selectorText) {
+        choose(selectorText);
+        cmdForceSwitch_Click(station);
+    }
+    void configureManagement() {
+        state().ManagementUpdate = 1;
+        state().ManagementSendURL = "http://mgmt.example/status.php";
+        state().ManagementKey = "k3y";
+        state().ManagementSwitcher = "studio A";
+    }
+};
+
+std::string startOf(int slot, const std::string& url) {
+    return "cmd /c mplayer" + std::to_string(slot) + ".exe " + url + " -quiet >mplayer" +
+           std::to_string(slot) + ".log";
+}
+
+TEST(SwitchProcedure, StartsPausesTwoSecondsThenStopsTheOtherSlot) {
+    Switcher s;
+    s.write("mplayer2.log", "old");
+    const std::int64_t t0 = s.clock.ms();
+    s.press("1 Select Source number 1");
+    const auto& issued = s.players.issued();
+    ASSERT_EQ(issued.size(), 2u);
+    EXPECT_EQ(issued[0].command, startOf(1, kOne));
+    EXPECT_EQ(issued[0].atMs, t0);
+    EXPECT_EQ(issued[1].command, "taskkill /f /im mplayer2.exe");
+    EXPECT_EQ(issued[1].atMs, t0 + 2000);
+    for (const auto& command : issued)
+        EXPECT_EQ(command.style, WindowStyle::MinimisedWithFocus);
+    EXPECT_EQ(s.clock.ms(), t0 + 2000);
+    EXPECT_FALSE(s.dir.exists("mplayer2.log"));
+    EXPECT_TRUE(s.dir.exists("mplayer1.log"));
+    EXPECT_EQ(s.state().CurrentMplayer, 1);
+    EXPECT_EQ(s.state().CurrentSource, 1);
+    EXPECT_EQ(s.state().PlayURL, kOne);
+    EXPECT_EQ(s.display().lblCurrentSource.caption, kOne);
+    EXPECT_EQ(s.display().lblStudio.caption, "One FM");
+    EXPECT_EQ(s.display().lblSourceNumber.caption, "1");
+    EXPECT_EQ(s.display().lblSourceDisp.caption, "1");
+    EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
+}
+
+TEST(SwitchProcedure, SlotsAlternateWhateverIsRequested) {
+    Switcher s;
+    const struct {
+        const char* selector;
+        int slot;
+        const char* url;
+    } steps[] = {{"1", 1, kOne}, {"1", 2, kOne}, {"2", 1, kTwo}};
+    for (const auto& step : steps) {
+        s.players.clearIssued();
+        s.write("mplayer" + std::to_string(3 - step.slot) + ".log", "old");
+        s.press(step.selector);
+        const std::vector<std::string> expected = {
+            startOf(step.slot, step.url),
+            "taskkill /f /im mplayer" + std::to_string(3 - step.slot) + ".exe"};
+        EXPECT_EQ(s.players.commands(), expected);
+        EXPECT_EQ(s.state().CurrentMplayer, step.slot);
+        EXPECT_FALSE(s.dir.exists("mplayer" + std::to_string(3 - step.slot) + ".log"));
+        EXPECT_TRUE(s.players.isRunning(step.slot));
+        EXPECT_FALSE(s.players.isRunning(3 - step.slot));
+    }
+}
+
+TEST(SwitchProcedure, AddressShorterThanEightCharactersKeepsTheSourceOnAir) {
+    const struct {
+        const char* key;
+        std::string url;
+        std::string studio;
+        int source;
+    } cases[] = {
+        {"7", kOne, "One FM", 7},
+        {"8", "http://x", "Eight", 8},
+        {"5", kOne, "One FM", 5},
+        {"S", kOne, "One FM", 0},
+    };
+    for (const auto& c : cases) {
+        Switcher s;
+        s.press("1 Select Source number 1");
+        s.players.clearIssued();
+        s.press(c.key);
+        EXPECT_EQ(s.players.commands().front(), startOf(2, c.url)) << c.key;
+        EXPECT_EQ(s.display().lblCurrentSource.caption, c.url) << c.key;
+        EXPECT_EQ(s.display().lblStudio.caption, c.studio) << c.key;
+        EXPECT_EQ(s.state().CurrentSource, c.source) << c.key;
+    }
+}
+
+TEST(SwitchProcedure, UnknownKeyBeforeAnySourcePlaysTheDesignTextNone) {
+    Switcher s;
+    s.press("5 Select Source number 5");
+    EXPECT_EQ(s.players.commands().front(), startOf(1, "None"));
+    EXPECT_EQ(s.state().PlayURL, "None");
+    EXPECT_EQ(s.display().lblStudio.caption, "NONE");
+    EXPECT_EQ(s.state().CurrentSource, 5);
+}
+
+TEST(SwitchProcedure, SelectorDesignTextGivesKeyS) {
+    Switcher s;
+    s.press("1");
+    s.players.clearIssued();
+    s.display().comboSourceList.text = "Select Source for Forced Manual Switch";
+    cmdForceSwitch_Click(s.station);
+    EXPECT_EQ(s.players.commands().front(), startOf(2, kOne));
+    EXPECT_EQ(s.state().CurrentSource, 0);
+}
+
+TEST(SwitchProcedure, PendingTransferStringWinsOverTheSelector) {
+    Switcher s;
+    s.state().TransferString = "2";
+    s.press("1 Select Source number 1");
+    EXPECT_EQ(s.players.commands().front(), startOf(1, kTwo));
+    EXPECT_EQ(s.state().CurrentSource, 2);
+    EXPECT_EQ(s.state().TransferString, "2");
+}
+
+TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
+    const std::pair<std::string, int> cases[] = {
+        {"3", 3}, {"007", 7},       {"12", 12},   {"4abc", 4},  {"-3", 0},
+        {"", 0},  {"32767", 32767}, {"32768", 1}, {"99999", 1}, {"123456789012", 1},
+    };
+    for (const auto& [key, expected] : cases) {
+        Switcher s;
+        s.press("1");
+        s.players.clearIssued();
+        remoteSwitch(s.station, key);
+        EXPECT_EQ(s.state().CurrentSource, expected) << key;
+        // The switch itself went through.
+        EXPECT_EQ(s.players.commands().size(), 2u) << key;
+        EXPECT_EQ(s.state().CurrentMplayer, 2) << key;
+    }
+    Switcher s;
+    s.state().CurrentSource = 4;
+    s.state().TransferString = "99999";
+    s.press("1");
+    EXPECT_EQ(s.state().CurrentSource, 4);
+    EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
+}
+
+TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
+    struct Case {
+        const char* entry;
+        std::function<void(Switcher&)> run;
+        bool buttonEnabledDuringSwitch;
+        bool resets;
+        int currentSource;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"operator", [](Switcher& s) { s.press("2 Select Source number 2"); }, false, true, 2,
+         kTwo},
+        {"operator via API",
+         [](Switcher& s) {
+             s.state().TransferString = "12";
+             s.press("2 Select Source number 2");
+         },
+         false, true, 12, kOne},
+        {"event executor", [](Switcher& s) { eventSwitch(s.station, 12); }, true, false, 12, kTwo},
+        {"management poll", [](Switcher& s) { remoteSwitch(s.station, "12"); }, true, false, 12,
+         kOne},
+    };
+    for (const auto& c : cases) {
+        Switcher s;
+        s.press("1");
+        s.configureManagement();
+        s.state().SilenceFlag = 1;
+        s.state().LinkFailCount = 3;
+        s.state().WasPlaying = 4;
+        s.players.clearIssued();
+        std::vector<bool> buttonDuringReport;
+        std::vector<int> sourceDuringReport;
+        s.Inet1.respond = [&](const std::string&) {
+            buttonDuringReport.push_back(s.display().cmdForceSwitch.enabled);
+            sourceDuringReport.push_back(s.state().CurrentSource);
+            return FakeFetcher::ok("");
+        };
+        c.run(s);
+        EXPECT_EQ(s.players.commands().front(), startOf(2, c.url)) << c.entry;
+        EXPECT_EQ(s.state().CurrentMplayer, 2) << c.entry;
+        EXPECT_EQ(s.state().CurrentSource, c.currentSource) << c.entry;
+        EXPECT_EQ(s.display().lblSourceNumber.caption, std::to_string(c.currentSource));
+        ASSERT_EQ(buttonDuringReport.size(), 10u) << c.entry;
+        EXPECT_EQ(buttonDuringReport.front(), c.buttonEnabledDuringSwitch) << c.entry;
+        EXPECT_EQ(sourceDuringReport.front(), c.currentSource) << c.entry;
+        EXPECT_TRUE(s.display().cmdForceSwitch.enabled) << c.entry;
+        EXPECT_EQ(s.state().SilenceFlag, c.resets ? 0 : 1) << c.entry;
+        EXPECT_EQ(s.state().LinkFailCount, c.resets ? 0 : 3) << c.entry;
+        EXPECT_EQ(s.state().WasPlaying, c.resets ? -1 : 4) << c.entry;
+    }
+}
+
+TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
+    Switcher s;
+    s.write(
+        "sourcelist.ini",
+        "1n:One FM\r\n1u:http://one.example/a?x=1&y=2\r\n2n:Two & Co\r\n2u:http://two.example/b\r\n"
+        ";3n:Hidden\r\nxn:Letter\r\n");
+    s.configureManagement();
+    s.Inet1.busyAnswer = true;
+    s.press("2");
+    const std::string base = "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=";
+    std::vector<std::string> expected = {
+        base + "0&name=Letter&url=&active=N",
+        base + "1&name=One FM&url=http://one.example/a?x=1&y=2&active=N",
+        base + "2&name=Two & Co&url=http://two.example/b&active=Y",
+    };
+    for (int n = 3; n <= 9; ++n)
+        expected.push_back(base + std::to_string(n) + "&name=&url=&active=N");
+    EXPECT_EQ(s.Inet1.urls(), expected);
+    for (const auto& request : s.Inet1.requests)
+        EXPECT_EQ(request.form, BodyForm::Bytes);
+    EXPECT_EQ(s.Inet1.cancels, 10);
+}
+
+TEST(SourceStatusReport, NothingPlayingReportsEveryItemWithN) {
+    Switcher s;
+    s.configureManagement();
+    SendSourceStatus(s.station);
+    ASSERT_EQ(s.Inet1.urls().size(), 10u);
+    for (const auto& url : s.Inet1.urls())
+        EXPECT_EQ(url.substr(url.size() - 9), "&active=N");
+}
+
+TEST(SourceStatusReport, NoRequestsWhenManagementUpdateIsNotPositive) {
+    for (const std::int16_t update : {0, -1, -32768}) {
+        Switcher s;
+        s.configureManagement();
+        s.state().ManagementUpdate = update;
+        s.press("1");
+        SendSourceStatus(s.station);
+        EXPECT_TRUE(s.Inet1.requests.empty()) << update;
+    }
+}
+
+TEST(SourceStatusReport, FailingRequestsAndAMissingListStopNothing) {
+    Switcher s;
+    s.configureManagement();
+    s.Inet1.respond = [](const std::string& url) -> FetchResult {
+        if (url.find("&item=3") != std::string::npos) throw std::runtime_error("refused");
+        return FakeFetcher::failed();
+    };
+    std::filesystem::remove(s.dir.path() / "sourcelist.ini");
+    s.press("1");
+    ASSERT_EQ(s.Inet1.urls().size(), 10u);
+    EXPECT_EQ(
+        s.Inet1.urls()[9],
+        "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=9&name=&url=&active=N");
+    EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
+    EXPECT_EQ(s.state().CurrentSource, 1);
+    EXPECT_EQ(s.state().PlayURL, "None");
+}
+
+}  // namespace
+}  // namespace kestrel
