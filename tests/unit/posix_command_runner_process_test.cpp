@@ -1,0 +1,230 @@
+#include "platform/posix_command_runner.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/command_line.h"
+#include "platform/posix_detached_start.h"
+#include "platform/proc_processes.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::seconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::string readLink(const fs::path& link) {
+    std::error_code error;
+    const auto target = fs::read_symlink(link, error);
+    return error ? std::string() : target.string();
+}
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::vector<std::string> argvOf(pid_t pid) {
+    std::vector<std::string> args;
+    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/cmdline"));
+    for (std::string arg; std::getline(in, arg, '\0');)
+        args.push_back(arg);
+    return args;
+}
+
+// The players this test started: they have the name and run in its directory.
+// Killing strictly by pid keeps other players of this user alive.
+class OwnPlayers {
+public:
+    explicit OwnPlayers(const fs::path& dir) : m_dir(fs::canonical(dir).string()) {}
+    ~OwnPlayers() {
+        for (const char* name : {"mplayer1.exe", "mplayer2.exe"}) {
+            for (const pid_t pid : of(name))
+                ::kill(pid, SIGKILL);
+        }
+    }
+    std::vector<pid_t> of(const std::string& name) const {
+        std::vector<pid_t> own;
+        for (const pid_t pid : findProcessesByName(name).value_or(std::vector<pid_t>{})) {
+            if (readLink("/proc/" + std::to_string(pid) + "/cwd") == m_dir) own.push_back(pid);
+        }
+        return own;
+    }
+
+private:
+    std::string m_dir;
+};
+
+// Stands in for MPlayer: logs its arguments and, like MPlayer's cache, keeps
+// a forked child of the same name. Both wait on a FIFO nobody writes to.
+constexpr const char* kFakePlayer =
+    "#!/bin/bash\n"
+    "echo \"Playing $1.\"\n"
+    "echo \"args: $*\"\n"
+    "exec 3<>hold\n"
+    "(read -u 3 x) &\n"
+    "read -u 3 x\n";
+
+class PosixCommandRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::mkfifo((dir.path() / "hold").c_str(), 0600), 0);
+        dir.write("mplayer1", kFakePlayer);
+        fs::permissions(dir.path() / "mplayer1", fs::perms::owner_all);
+    }
+
+    test::TempDir dir;
+    OwnPlayers players{dir.path()};
+    PosixCommandRunner runner{dir.path()};
+};
+
+TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsItAndItsChild) {
+    // A descriptor the station leaves inheritable must not reach the player.
+    const int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(socketFd, 0);
+    dir.write("mplayer1.log", std::string(5000, 'x'));
+    const std::string url = "http://127.0.0.1:1/a b?x=1&y=\"%20\"; touch injected";
+
+    ASSERT_TRUE(runner.run("cmd /c mplayer1.exe " + url + " -quiet >mplayer1.log",
+                           WindowStyle::MinimisedWithFocus));
+    ::close(socketFd);
+    ASSERT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").size() == 2; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return dir.read("mplayer1.log").find("args:") != std::string::npos; }));
+    EXPECT_EQ(dir.read("mplayer1.log"), "Playing " + url + ".\nargs: " + url + " -quiet\n");
+    EXPECT_FALSE(dir.exists("injected"));
+    EXPECT_EQ(fs::status(dir.path() / "mplayer1.log").permissions() & fs::perms::owner_write,
+              fs::perms::owner_write);
+
+    const auto pids = players.of("mplayer1.exe");
+    const pid_t leader = ::getsid(pids[0]) == pids[0] ? pids[0] : pids[1];
+    for (const pid_t pid : pids) {
+        const auto proc = "/proc/" + std::to_string(pid);
+        EXPECT_EQ(::getsid(pid), leader) << "own session";
+        EXPECT_NE(::getsid(pid), ::getsid(0));
+        EXPECT_EQ(readLink(proc + "/fd/0"), "/dev/null");
+        EXPECT_EQ(readLink(proc + "/fd/2"), "/dev/null");
+        EXPECT_EQ(readLink(proc + "/fd/1"), fs::canonical(dir.path() / "mplayer1.log").string());
+        for (const auto& fd : fs::directory_iterator(proc + "/fd"))
+            EXPECT_EQ(readLink(fd.path()).rfind("socket:", 0), std::string::npos) << fd.path();
+        // Reparented away from the station, which therefore has no zombie to reap.
+        const auto stat = readFile(proc + "/stat");
+        const pid_t parent = std::atoi(stat.c_str() + stat.rfind(')') + 4);
+        EXPECT_NE(parent, ::getpid());
+    }
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "the station has no child left";
+
+    EXPECT_TRUE(runner.run("taskkill /f /im mplayer1.exe", WindowStyle::MinimisedWithFocus));
+    EXPECT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").empty(); }));
+
+    // A restart replaces the log's contents.
+    ASSERT_TRUE(
+        runner.run(playerStartCommand(1, "http://second"), WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(
+        waitUntil([&] { return dir.read("mplayer1.log").find("args:") != std::string::npos; }));
+    EXPECT_EQ(dir.read("mplayer1.log"), "Playing http://second.\nargs: http://second -quiet\n");
+}
+
+TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {
+    if (!findOnPath("mplayer") || findOnPath("mplayer2")) GTEST_SKIP() << "needs mplayer only";
+    // MPlayer blocks opening the FIFO, so it stays up long enough to be looked at.
+    ASSERT_TRUE(runner.run("cmd /c mplayer2.exe hold -quiet >mplayer2.log",
+                           WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(waitUntil([&] { return !players.of("mplayer2.exe").empty(); }));
+    EXPECT_EQ(argvOf(players.of("mplayer2.exe").front()),
+              (std::vector<std::string>{"mplayer2", "-noconsolecontrols", "-quiet", "--", "hold"}));
+    EXPECT_TRUE(waitUntil(
+        [&] { return dir.read("mplayer2.log").find("Playing hold.") != std::string::npos; }));
+}
+
+TEST_F(PosixCommandRunnerTest, DeleteRemovesOnlyPlainFilesOfTheWorkingDirectory) {
+    dir.write("metadata.txt", "x");
+    fs::create_directory(dir.path() / "sub");
+    struct Case {
+        std::string command;
+        bool result;
+    } cases[] = {
+        {"cmd /c del metadata.txt", true},
+        {"cmd /c del metaextra.txt", true},  // already absent
+        {"cmd /c del sub", false},
+        {"cmd /c del ../" + dir.path().filename().string() + "/mplayer1", false},
+        {"cmd /c del " + (dir.path() / "mplayer1").string(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runner.run(c.command, WindowStyle::MinimisedWithFocus), c.result) << c.command;
+    EXPECT_FALSE(dir.exists("metadata.txt"));
+    EXPECT_TRUE(dir.exists("sub"));
+    EXPECT_TRUE(dir.exists("mplayer1"));
+}
+
+TEST_F(PosixCommandRunnerTest, RefusesEveryOtherTextWithoutRunningAnything) {
+    dir.write("marker", "keep");
+    const std::string refused[] = {
+        "",
+        "cmd /c mplayer3.exe http://x -quiet >mplayer3.log",
+        "cmd /c mplayer1.exe http://x -quiet >mplayer2.log",
+        "cmd /c mplayer1.exe http://x -quiet > mplayer1.log",
+        "CMD /C mplayer1.exe http://x -quiet >mplayer1.log",
+        "cmd /c rm marker",
+        "cmd /c del marker && rm marker",
+        "sh -c 'rm marker'",
+        "taskkill /f /im ../mplayer1.exe",
+        "taskkill /f /im *",
+        "notepad ../marker",
+        "notepad /etc/passwd",
+    };
+    for (const auto& text : refused)
+        EXPECT_FALSE(runner.run(text, WindowStyle::MinimisedWithFocus)) << text;
+    EXPECT_EQ(dir.read("marker"), "keep");
+    EXPECT_FALSE(dir.exists("mplayer1.log"));
+    EXPECT_FALSE(dir.exists("mplayer2.log"));
+    EXPECT_TRUE(players.of("mplayer1.exe").empty());
+}
+
+TEST_F(PosixCommandRunnerTest, EditorOpensThroughXdgOpenWhenThereIsOne) {
+    const char* oldPath = std::getenv("PATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    const auto bin = dir.path() / "bin";
+    fs::create_directory(bin);
+    {
+        std::ofstream(bin / "xdg-open")
+            << "#!/bin/sh\necho \"$1\" >opened.tmp && exec /bin/mv opened.tmp opened\n";
+    }
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+
+    ::setenv("PATH", bin.c_str(), 1);
+    const bool withOpener = runner.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+    ::setenv("PATH", (dir.path() / "none").c_str(), 1);
+    const bool withoutOpener = runner.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+    ::setenv("PATH", savedPath.c_str(), 1);
+
+    EXPECT_TRUE(withOpener);
+    EXPECT_FALSE(withoutOpener);
+    ASSERT_TRUE(waitUntil([&] { return dir.exists("opened"); }));
+    EXPECT_EQ(dir.read("opened"), (fs::absolute(dir.path()) / "sourcelist.ini").string() + "\n");
+}
+
+}  // namespace
+}  // namespace kestrel

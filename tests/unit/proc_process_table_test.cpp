@@ -1,0 +1,106 @@
+#include "platform/proc_process_table.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/proc_processes.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+struct FakeProcess {
+    std::string pid;
+    std::string comm;
+    char state;
+    std::string cmdline;  // NUL separated
+    uid_t uid;
+};
+
+void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+void addProcess(const test::TempDir& proc, const FakeProcess& p) {
+    const auto dir = proc.path() / p.pid;
+    std::filesystem::create_directory(dir);
+    writeFile(dir / "stat", p.pid + " (" + p.comm + ") " + p.state + " 1 1 1 0 -1\n");
+    const auto uid = std::to_string(p.uid);
+    writeFile(dir / "status", "Name:\t" + p.comm + "\nState:\t" + p.state + "\nUid:\t" + uid +
+                                  "\t" + uid + "\t" + uid + "\t" + uid + "\n");
+    writeFile(dir / "cmdline", p.cmdline);
+}
+
+TEST(ProcProcesses, MatchesCommOrArgv0WithOrWithoutExeForLiveProcessesOfThisUser) {
+    using namespace std::string_literals;
+    const uid_t me = getuid();
+    test::TempDir proc;
+    const FakeProcess processes[] = {
+        {"101", "mplayer1", 'S', "/usr/bin/mplayer1\0-quiet\0"s, me},
+        {"102", "mplayer", 'R', "mplayer1\0http://a\0"s, me},           // argv[0] set by the runner
+        {"103", "sh", 'S', "/bin/sh\0./mplayer1\0"s, me},               // only argv[1]: no match
+        {"104", "mplayer1", 'Z', ""s, me},                              // zombie
+        {"105", "mplayer1", 'S', "mplayer1\0"s, me + 1},                // another user
+        {"106", "MPlayer1.EXE", 'S', "C:\\mplayer1.exe\0"s, me},        // case and .exe
+        {"107", "odd) S (name", 'S', "/opt/mplayer1.exe\0x y\0"s, me},  // ")" inside comm
+        {"108", "mplayer2", 'S', "mplayer2\0"s, me},
+        {"109", "mplayer1x", 'S', "mplayer1x\0"s, me},
+    };
+    for (const auto& p : processes)
+        addProcess(proc, p);
+    std::filesystem::create_directory(proc.path() / "self");
+    std::filesystem::create_directory(proc.path() / "99999999999999999999");
+    std::filesystem::create_directory(proc.path() / "110");  // vanished: no files left
+
+    for (const char* name : {"mplayer1.exe", "mplayer1", "MPLAYER1.exe"}) {
+        auto pids = findProcessesByName(name, proc.path());
+        ASSERT_TRUE(pids) << name;
+        std::sort(pids->begin(), pids->end());
+        EXPECT_EQ(*pids, (std::vector<pid_t>{101, 102, 106, 107})) << name;
+    }
+    EXPECT_EQ(ProcProcessTable(proc.path()).check("mplayer2.exe"), ProcessCheck::Running);
+    EXPECT_EQ(ProcProcessTable(proc.path()).check("mplayer3.exe"), ProcessCheck::NotRunning);
+    EXPECT_EQ(ProcProcessTable(proc.path()).check(".exe"), ProcessCheck::NotRunning);
+}
+
+TEST(ProcProcesses, NameRule) {
+    struct Case {
+        const char* candidate;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"mplayer1", "mplayer1.exe", true},
+        {"mplayer1.exe", "mplayer1.exe", true},
+        {"mplayer1.exe", "mplayer1", true},
+        {"Mplayer1", "mplayer1.EXE", true},
+        {"mplayer1.exe.exe", "mplayer1", false},
+        {"mplayer", "mplayer1.exe", false},
+        {"", "mplayer1.exe", false},
+        {"", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isProcessName(c.candidate, c.name), c.matches) << c.candidate << " / " << c.name;
+}
+
+TEST(ProcProcessTable, CheckThatCannotBeMadeIsUnknown) {
+    test::TempDir emptyProc;
+    EXPECT_EQ(ProcProcessTable(emptyProc.path() / "absent").check("mplayer1.exe"),
+              ProcessCheck::Unknown);
+    EXPECT_EQ(ProcProcessTable(emptyProc.path()).check("mplayer1.exe"), ProcessCheck::Unknown);
+}
+
+TEST(ProcProcessTable, FindsThisTestOnTheRealProc) {
+    std::string comm;
+    std::getline(std::ifstream("/proc/self/comm"), comm);
+    const auto pids = findProcessesByName(comm + ".exe");
+    ASSERT_TRUE(pids);
+    EXPECT_NE(std::find(pids->begin(), pids->end(), getpid()), pids->end());
+    EXPECT_EQ(ProcProcessTable().check("no-such-kestrel-program.exe"), ProcessCheck::NotRunning);
+}
+
+}  // namespace
+}  // namespace kestrel
