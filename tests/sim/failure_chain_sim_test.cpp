@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/sim_host.h"
+
+namespace kestrel {
+namespace {
+
+using test::FakeFetcher;
+using test::SimHost;
+
+constexpr const char* kStream4 = "http://four.example:8000/live";
+constexpr const char* kStream0 = "http://zero.example:8000/backup";
+constexpr const char* kStream2 = "http://two.example:8000/live";
+constexpr const char* kTest4 = "http://four.example:8000/testonline/";
+
+std::string start(int slot, const std::string& url) {
+    const std::string n = std::to_string(slot);
+    return "cmd /c mplayer" + n + ".exe " + url + " -quiet >mplayer" + n + ".log";
+}
+std::string stop(int slot) {
+    return "taskkill /f /im mplayer" + std::to_string(slot) + ".exe";
+}
+
+/// A station with the detector on, source 4 scheduled since 07:00 and played
+/// in slot 1 from the first second; each server answers while it is up.
+struct Chain {
+    explicit Chain(bool backupHasAddress = true) {
+        host.write("kestrelfield.ini", "[Kestrelfield]\r\nCheckSource=1\r\n");
+        std::string sources =
+            std::string("4n:Four\r\n4u:") + kStream4 + "\r\n2n:Two\r\n2u:" + kStream2 + "\r\n";
+        if (backupHasAddress) sources += std::string("0n:Backup\r\n0u:") + kStream0 + "\r\n";
+        host.write("sourcelist.ini", sources);
+        host.write("sourceevents.ini", "2 070000 4\r\n");
+        host.InetTestURL.respond = [this](const std::string& url) {
+            return serversUp.count(url) ? FakeFetcher::ok("OK") : FakeFetcher::failed();
+        };
+        host.start();
+        host.runFor(0.5);
+    }
+
+    /// Runs in small steps until the detector has made `count` checks in all.
+    void runUntilCheck(int count) {
+        while (host.fired["tmrSourceCheck"] < count)
+            host.runFor(0.05);
+    }
+    /// Commands issued from now on, while running `seconds`.
+    std::vector<std::string> commandsDuring(double seconds) {
+        const auto before = host.players.commands().size();
+        host.runFor(seconds);
+        const auto all = host.players.commands();
+        return {all.begin() + static_cast<long>(before), all.end()};
+    }
+
+    SimHost host;
+    std::set<std::string> serversUp;
+};
+
+TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
+    Chain c;
+    auto& state = c.host.state();
+    auto& display = c.host.display();
+    c.host.runFor(3);
+    ASSERT_EQ(state.CurrentSource, 4);
+    ASSERT_TRUE(c.host.players.isRunning(1));
+
+    c.runUntilCheck(1);
+    EXPECT_EQ(display.lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
+    EXPECT_TRUE(c.host.players.isRunning(1));
+
+    const auto before = c.host.players.commands().size();
+    c.runUntilCheck(2);
+    EXPECT_EQ(display.lblFailText.caption,
+              "SERVER OR LINK FAILURE at " + display.lblFailCheckTime.caption);
+    const auto issued = c.host.players.commands();
+    EXPECT_EQ(std::vector<std::string>(issued.begin() + static_cast<long>(before), issued.end()),
+              (std::vector<std::string>{stop(1), stop(2)}));
+    EXPECT_EQ(state.SilenceFlag, 1);
+
+    // The executor's next tick plays the backup in the other slot.
+    EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(2, kStream0), stop(1)}));
+    EXPECT_EQ(state.CurrentSource, 0);
+    EXPECT_EQ(state.LinkSource, 4);
+    EXPECT_EQ(display.lblCurrentSource.caption, kStream0);
+
+    c.runUntilCheck(3);
+    EXPECT_EQ(c.host.InetTestURL.requests.back().url, kTest4);
+    EXPECT_EQ(state.LinkFailCount, 3);
+    EXPECT_TRUE(c.host.players.isRunning(2));
+
+    c.serversUp.insert(kTest4);
+    c.runUntilCheck(4);
+    EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
+    EXPECT_EQ(display.lblFail.background, kGreen);
+    EXPECT_EQ(display.lblCurrentSource.caption, kStream4);
+    EXPECT_EQ(state.CurrentSource, 4);
+    EXPECT_FALSE(c.host.players.isRunning(1) || c.host.players.isRunning(2));
+
+    // The watchdog hands source 4 back and the executor starts it again.
+    c.host.runFor(20);
+    EXPECT_EQ(state.CurrentSource, 4);
+    EXPECT_EQ(state.SilenceFlag, 0);
+    EXPECT_TRUE(c.host.players.isRunning(1));
+    EXPECT_EQ(c.host.players.urlOf(1), kStream4);
+    EXPECT_NE(c.host.read("error.log").find(" SOURCE:4\r\n"), std::string::npos);
+    EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
+}
+
+TEST(FailureChain, WithoutABackupAddressTheFailedStreamKeepsPlaying) {
+    Chain c(false);
+    c.runUntilCheck(2);
+    EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(2, kStream4), stop(1)}));
+    EXPECT_EQ(c.host.state().CurrentSource, 0);
+    c.runUntilCheck(3);
+    EXPECT_EQ(c.host.InetTestURL.requests.back().url, kTest4);
+}
+
+TEST(FailureChain, AnOperatorSwitchEndsTheDeclaredFailure) {
+    Chain c;
+    c.runUntilCheck(2);
+    c.host.runFor(3.5);
+    ASSERT_EQ(c.host.state().CurrentSource, 0);
+
+    c.host.display().comboSourceList.text = "2 Select Source number 2";
+    c.host.controller->cmdForceSwitch_Click();
+    c.host.runFor(5);
+    EXPECT_EQ(c.host.state().CurrentSource, 2);
+    EXPECT_EQ(c.host.state().SilenceFlag, 0);
+    EXPECT_EQ(c.host.state().LinkFailCount, 0);
+
+    c.runUntilCheck(3);
+    EXPECT_EQ(c.host.InetTestURL.requests.back().url, "http://two.example:8000/testonline/");
+    EXPECT_EQ(c.host.display().lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
+}
+
+}  // namespace
+}  // namespace kestrel
