@@ -1,0 +1,129 @@
+#include "playback/player_watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/command_line.h"
+#include "support/sim_host.h"
+
+namespace kestrel {
+namespace {
+
+const std::vector<std::string> kStopBoth = {"taskkill /f /im mplayer1.exe",
+                                            "taskkill /f /im mplayer2.exe"};
+
+struct Watchdog {
+    void start(int slot) {
+        host.players.run(playerStartCommand(slot, "http://s.example/a"),
+                         WindowStyle::MinimisedWithFocus);
+    }
+    void tick() {
+        host.players.clearIssued();
+        tmrCheckMplayerOK(host.station());
+    }
+    StationState& state() { return host.state(); }
+    DisplayModel& display() { return host.display(); }
+
+    test::SimHost host;
+};
+
+TEST(PlayerWatchdog, LabelsShowWhichSlotsRun) {
+    struct Case {
+        bool slot1;
+        bool slot2;
+        const char* label1;
+        const char* label2;
+    } cases[] = {
+        {false, false, "", ""},
+        {true, false, "1", ""},
+        {false, true, "", "2"},
+        {true, true, "1", "2"},
+    };
+    for (const auto& c : cases) {
+        Watchdog w;
+        w.state().CurrentSource = c.slot1 || c.slot2 ? 3 : -1;
+        if (c.slot1) w.start(1);
+        if (c.slot2) w.start(2);
+        w.tick();
+        EXPECT_EQ(w.display().lblMplayer1.caption, c.label1);
+        EXPECT_EQ(w.display().lblMplayer2.caption, c.label2);
+        EXPECT_TRUE(w.host.players.commands().empty());
+        EXPECT_EQ(w.state().CurrentSource, c.slot1 || c.slot2 ? 3 : -1);
+        EXPECT_FALSE(w.host.dir.exists("error.log"));
+    }
+}
+
+TEST(PlayerWatchdog, DeadPlayerIsStoppedHandedBackAndLoggedOnce) {
+    Watchdog w;
+    w.host.write("error.log", "RESTART 12-06-2026 07:34:10 SOURCE:3\r\n");
+    w.state().CurrentSource = 5;
+    w.start(2);
+    w.tick();
+    w.host.players.die(2);
+    w.host.clock.set(2026, 3, 4, 7, 5, 9);
+    w.tick();
+    EXPECT_EQ(w.host.players.commands(), kStopBoth);
+    EXPECT_EQ(w.state().WasPlaying, 5);
+    EXPECT_EQ(w.state().CurrentSource, -1);
+    EXPECT_EQ(w.display().lblMplayer2.caption, "");
+    const std::string logged =
+        "RESTART 12-06-2026 07:34:10 SOURCE:3\r\nRESTART 03-04-2026 07:05:09 SOURCE:5\r\n";
+    EXPECT_EQ(w.host.read("error.log"), logged);
+
+    w.tick();
+    EXPECT_TRUE(w.host.players.commands().empty());
+    EXPECT_EQ(w.host.read("error.log"), logged);
+}
+
+TEST(PlayerWatchdog, ACheckThatCannotBeMadeChangesNothing) {
+    Watchdog w;
+    w.state().CurrentSource = 4;
+    w.host.players.checksFail = true;
+    w.tick();
+    EXPECT_EQ(w.display().lblMplayer1.caption, "STOP");
+    EXPECT_EQ(w.display().lblMplayer2.caption, "STOP");
+    EXPECT_EQ(w.state().CurrentSource, 4);
+    EXPECT_EQ(w.state().WasPlaying, -1);
+    EXPECT_TRUE(w.host.players.commands().empty());
+    EXPECT_FALSE(w.host.dir.exists("error.log"));
+}
+
+TEST(PlayerWatchdog, AnErrorLogThatCannotBeWrittenStillRestarts) {
+    Watchdog w;
+    std::filesystem::create_directory(w.host.dir.path() / "error.log");
+    w.state().CurrentSource = 7;
+    w.tick();
+    EXPECT_EQ(w.host.players.commands(), kStopBoth);
+    EXPECT_EQ(w.state().WasPlaying, 7);
+    EXPECT_EQ(w.state().CurrentSource, -1);
+}
+
+TEST(PlayerWatchdog, RestartLineHasTheFixedShape) {
+    LocalDateTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 6;
+    t.hour = 7;
+    t.minute = 34;
+    t.second = 10;
+    EXPECT_EQ(restartLogLine(t, 3), "RESTART 12-06-2026 07:34:10 SOURCE:3\r\n");
+    EXPECT_EQ(restartLogLine(t, 0), "RESTART 12-06-2026 07:34:10 SOURCE:0\r\n");
+}
+
+TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {
+    test::SimHost host;
+    host.write("sourcelist.ini", "9n:Nowhere\r\n9u:http://dead.example/x\r\n");
+    host.players.unplayableUrls.insert("http://dead.example/x");
+    host.start();
+    host.runFor(61);
+    std::string log = host.read("error.log");
+    int lines = 0;
+    for (std::size_t at = 0; (at = log.find("RESTART ", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 4);
+    EXPECT_NE(log.find(" SOURCE:9\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel
