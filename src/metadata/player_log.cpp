@@ -25,6 +25,10 @@ constexpr std::size_t kLongestPrefix = 23;
 
 // True while `start` (the beginning of a line) can still turn out to match.
 bool mayMatch(std::string_view start) {
+    // Most lines of a log are status segments: reject them on their first byte.
+    if (!start.empty() && std::string_view("NGWPBSI").find(start[0]) == std::string_view::npos) {
+        return false;
+    }
     return std::any_of(std::begin(kPrefixes), std::end(kPrefixes), [start](const Prefix& p) {
         const std::size_t n = std::min(start.size(), p.text.size());
         return start.substr(0, n) == p.text.substr(0, n);

@@ -8,7 +8,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::size_t kWindow = 4096;
-constexpr std::size_t kChunk = 1024 * 1024;
+constexpr std::size_t kChunk = 64 * 1024;
 
 bool readAt(std::istream& in, std::uint64_t offset, std::size_t count, std::string& bytes) {
     bytes.resize(count);
