@@ -17,11 +17,9 @@ void tmrCheckForChanges(Station& station) {
             station.platform.Inet1, managementQuery(station.state.CheckForChangeURL, station.state),
             BodyForm::Text);
         // An error page such as "404 page not found" is no order to switch.
-        if (result.isSuccessStatus())
-            answer = result.body;
+        if (result.isSuccessStatus()) answer = result.body;
     });
-    if (!ordersSwitch(answer))
-        return;
+    if (!ordersSwitch(answer)) return;
 
     station.display.lblNextEvent.caption = "EMERGENCY SWITCH TO " + answer;
     remoteSwitch(station, answer);

@@ -15,8 +15,7 @@ namespace {
 // An error page or an empty answer must never replace the schedule.
 std::optional<std::string> usableSchedule(UrlFetcher& fetcher, const std::string& url) {
     const FetchResult result = fetchFresh(fetcher, url, BodyForm::Bytes);
-    if (!result.isSuccessStatus() || result.body.empty())
-        return std::nullopt;
+    if (!result.isSuccessStatus() || result.body.empty()) return std::nullopt;
     return result.body;
 }
 
@@ -34,8 +33,7 @@ void tmrManagementDownload(Station& station) {
     ++state.ManagementCounter;
     caption = "Countdown till config update: " +
               std::to_string(state.ManagementUpdate - state.ManagementCounter);
-    if (state.ManagementCounter < state.ManagementUpdate)
-        return;
+    if (state.ManagementCounter < state.ManagementUpdate) return;
 
     caption = "Config update in progress...";
     const std::string url = managementQuery(state.ManagementURL, state);
@@ -43,8 +41,7 @@ void tmrManagementDownload(Station& station) {
     std::optional<std::string> schedule;
     tolerate([&] { schedule = usableSchedule(station.platform.Inet1, url); });
     tolerate([&] {
-        if (auto second = usableSchedule(station.platform.Inet1, url))
-            schedule = std::move(second);
+        if (auto second = usableSchedule(station.platform.Inet1, url)) schedule = std::move(second);
     });
 
     bool written = false;

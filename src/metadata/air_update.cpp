@@ -45,8 +45,7 @@ void tmrAirUpdate(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
     const ArtistAndTitle split = splitStreamTitle(display.lblRXmetadata.caption);
-    if (split.title == state.AIRLastTitle || split.artist == state.AIRLastArtist)
-        return;
+    if (split.title == state.AIRLastTitle || split.artist == state.AIRLastArtist) return;
 
     ArtistAndTitle sent = split;
     if (split.artist.empty() || split.title.empty()) {

@@ -1,7 +1,10 @@
 #include "metadata/weather.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <string>
 
 #include "controller/tolerant_step.h"
 #include "platform/profile_reader.h"
@@ -18,8 +21,7 @@ constexpr double kZeroCelsiusInKelvin = 273.15;
 std::string windowAfterLast(const std::string& answer, const std::string& key, std::size_t offset,
                             std::size_t width) {
     const auto at = answer.rfind(key);
-    if (at == std::string::npos)
-        return {};
+    if (at == std::string::npos) return {};
     std::string window = answer.substr(std::min(answer.size(), at + offset), width);
     window.resize(width, ' ');
     return window;
@@ -31,13 +33,11 @@ std::string before(const std::string& text, char stop) {
 
 std::optional<std::string> wholeCelsius(const std::string& kelvinText) {
     const double celsius = std::floor(leadingNumber(kelvinText) - kZeroCelsiusInKelvin);
-    if (!std::isfinite(celsius))
-        return std::nullopt;
+    if (!std::isfinite(celsius)) return std::nullopt;
     char digits[400];
     const auto written =
         std::to_chars(digits, digits + sizeof digits, celsius, std::chars_format::fixed, 0);
-    if (written.ec != std::errc())
-        return std::nullopt;
+    if (written.ec != std::errc()) return std::nullopt;
     return std::string(digits, written.ptr);
 }
 
@@ -45,11 +45,9 @@ std::optional<std::string> wholeCelsius(const std::string& kelvinText) {
 
 std::optional<std::string> weatherSentence(const std::string& answer) {
     const std::string temperatureWindow = windowAfterLast(answer, "{\"temp\":", 8, 8);
-    if (temperatureWindow.size() != 8)
-        return std::nullopt;
+    if (temperatureWindow.empty()) return std::nullopt;
     const auto temperature = wholeCelsius(before(temperatureWindow, ','));
-    if (!temperature)
-        return std::nullopt;
+    if (!temperature) return std::nullopt;
 
     const std::string nameWindow = windowAfterLast(answer, "\"name\":", 8, 16);
     const std::string name = nameWindow.size() > 2 ? before(nameWindow, '"') : "";
@@ -69,16 +67,14 @@ void tmrWeather(Station& station) {
                 station.platform.InetWeather,
                 kWeatherService + state.MetaLocation + "&APPID=" + state.MetaOpenWeatherMapKey,
                 BodyForm::Text);
-            if (!result.ok)
-                return;
+            if (!result.ok) return;
             if (auto sentence = weatherSentence(result.body)) {
                 display.lblWeatherText.caption = std::move(*sentence);
             }
         });
     }
     ++state.WeatherCounter;
-    if (state.WeatherCounter > kWeatherPeriod)
-        state.WeatherCounter = 0;
+    if (state.WeatherCounter > kWeatherPeriod) state.WeatherCounter = 0;
     display.lblWeather.caption =
         "NEXT WEATHER: " + std::to_string((kWeatherPeriod - state.WeatherCounter) / 60) + " mins";
 }

@@ -26,8 +26,7 @@ void stopBothPlayers(Station& station) {
 void onFailedCheck(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
-    if (state.LinkFailCount < kMostCountedFailures)
-        ++state.LinkFailCount;
+    if (state.LinkFailCount < kMostCountedFailures) ++state.LinkFailCount;
     display.lblFail.background = kRed;
     if (state.LinkFailCount == 1) {
         display.lblFailText.caption = "SERVER OR LINK FAILURE - FIRST CHECK";
@@ -47,8 +46,7 @@ void onSuccessfulCheck(Station& station) {
     auto& display = station.display;
     display.lblFail.background = kGreen;
     display.lblFailText.caption = "SERVER OK";
-    if (state.LinkFailCount == 0)
-        return;
+    if (state.LinkFailCount == 0) return;
     // With both players stopped, the watchdog and the event executor restart the watched source.
     display.lblCurrentSource.caption = state.LinkStoredSource;
     state.SilenceFlag = 0;
@@ -64,10 +62,8 @@ std::string testAddressOf(const std::string& streamAddress) {
     std::string result;
     int slashes = 0;
     for (char c : streamAddress) {
-        if (c == '/')
-            ++slashes;
-        if (slashes >= 3)
-            break;
+        if (c == '/') ++slashes;
+        if (slashes >= 3) break;
         result.push_back(c);
     }
     return result + "/testonline/";

@@ -115,8 +115,8 @@ TEST(WeatherHttp, TheAnswerBecomesTheSentence) {
         const char* temp;
         const char* degrees;
     } cases[] = {
-        {"280.32,", "7 degrees"}, {"274.15,", "1 degree"}, {"272.15,", "-1 degree"},
-        {"273.15,", "0 degrees"}, {"273.0,", "-1 degree"}, {"300.0,", "26 degrees"},
+        {"280.32,", "7 degrees"},  {"274.15,", "1 degree"}, {"272.15,", "-1 degree"},
+        {"273.15,", "0 degrees"},  {"273.0,", "-1 degree"}, {"300.0,", "26 degrees"},
         {"280.32},", "7 degrees"},
     };
     ServiceHost weather(&SimHost::InetWeather, "http://api.openweathermap.org");
