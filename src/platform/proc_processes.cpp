@@ -31,22 +31,20 @@ std::string_view withoutExe(std::string_view name) {
     return name;
 }
 
-// Reads at most `limit` bytes; /proc files report size 0, so read until EOF.
-bool readSmallFile(const std::string& path, std::string& out, std::size_t limit = 4096) {
+// One read is enough for what is looked at here (stat, the Uid line of
+// status, argv[0]); a second read would make the kernel build the file again.
+bool readHead(const std::string& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    out.clear();
-    char buffer[1024];
-    bool ok = true;
-    while (out.size() < limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
+    char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
     ::close(fd);
-    return ok;
+    if (n < 0) return false;
+    out.assign(buffer, static_cast<std::size_t>(n));
+    return true;
 }
 
 std::optional<pid_t> pidOf(std::string_view name) {
@@ -91,7 +89,7 @@ std::string_view argv0BaseName(const std::string& cmdline) {
 bool hasName(const std::string& dir, std::string_view comm, std::string_view executableName) {
     if (isProcessName(comm, executableName)) return true;
     std::string cmdline;
-    if (!readSmallFile(dir + "/cmdline", cmdline)) return false;
+    if (!readHead(dir + "/cmdline", cmdline)) return false;
     return isProcessName(argv0BaseName(cmdline), executableName);
 }
 
@@ -119,10 +117,10 @@ std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executabl
         const std::string dir = procRoot.string() + "/" + entry->d_name;
         std::string_view comm;
         char state = 0;
-        if (!readSmallFile(dir + "/stat", stat) || !parseStat(stat, comm, state)) continue;
+        if (!readHead(dir + "/stat", stat) || !parseStat(stat, comm, state)) continue;
         if (state == 'Z' || state == 'X' || state == 'x') continue;
         if (!hasName(dir, comm, executableName)) continue;
-        if (!readSmallFile(dir + "/status", status) || realUid(status) != me) continue;
+        if (!readHead(dir + "/status", status) || realUid(status) != me) continue;
         found.push_back(*pid);
     }
     ::closedir(proc);
