@@ -21,6 +21,7 @@ struct CurlFetcher::Impl {
     std::atomic<bool> cancelled{false};
     std::string body;
     bool tooLarge = false;
+    char errorText[CURL_ERROR_SIZE] = "";
 
     static size_t onData(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<Impl*>(user);
@@ -39,7 +40,7 @@ struct CurlFetcher::Impl {
         return static_cast<Impl*>(user)->cancelled ? 1 : 0;
     }
 
-    void setUp(const std::string& url, char* errorText) {
+    void setUp(const std::string& url) {
         curl_easy_reset(handle);
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
         curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
@@ -108,8 +109,8 @@ FetchResult CurlFetcher::fetch(const std::string& url, BodyForm) {
     m_impl->busy = true;
     m_impl->body.clear();
     m_impl->tooLarge = false;
-    char errorText[CURL_ERROR_SIZE] = "";
-    m_impl->setUp(encodeForRequestLine(url), errorText);
+    m_impl->errorText[0] = '\0';
+    m_impl->setUp(encodeForRequestLine(url));
     const CURLcode code = curl_easy_perform(m_impl->handle);
     if (code == CURLE_OK) {
         long status = 0;
@@ -122,7 +123,7 @@ FetchResult CurlFetcher::fetch(const std::string& url, BodyForm) {
     } else if (m_impl->tooLarge) {
         result.error = "response body larger than " + std::to_string(kMaxFetchBody) + " bytes";
     } else {
-        result.error = errorText[0] ? errorText : curl_easy_strerror(code);
+        result.error = m_impl->errorText[0] ? m_impl->errorText : curl_easy_strerror(code);
     }
     m_impl->body.clear();
     m_impl->busy = false;
