@@ -4,8 +4,11 @@
 
 namespace kestrel {
 
-ApiConnections::ApiConnections(Station& station, SourceLookup lookup)
-    : m_station(station), m_lookup(std::move(lookup)), m_elements(1), m_lines{"(No Connection)"} {
+ApiConnections::ApiConnections(Station& station, FileReader readFile)
+    : m_station(station),
+      m_readFile(std::move(readFile)),
+      m_elements(1),
+      m_lines{"(No Connection)"} {
     m_station.state.TransferString.clear();
     m_station.state.response.clear();
 }
@@ -64,7 +67,7 @@ std::string ApiConnections::answer(int i, std::string_view text) {
     element.phase = Phase::Answered;
     // The answer gets the same time again to go out before the connection is ended.
     element.deadline = now() + kDeadlineSeconds;
-    RequestOutcome outcome = handleRequest(m_station, text, m_lookup);
+    RequestOutcome outcome = handleRequest(m_station, text, m_readFile);
     if (!outcome.failure.empty()) report(outcome.failure);
     if (outcome.matched) {
         try {

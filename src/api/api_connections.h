@@ -26,7 +26,7 @@ public:
     static constexpr double kDeadlineSeconds = 10.0;
 
     /// Empties `TransferString` and `response`, as the window does when it loads.
-    explicit ApiConnections(Station& station, SourceLookup lookup = lookupSource);
+    explicit ApiConnections(Station& station, FileReader readFile = readWholeFile);
 
     /// The listener has started: line 0 reads "00 Listening".
     void listening();
@@ -88,7 +88,7 @@ private:
     double now() const;
 
     Station& m_station;
-    SourceLookup m_lookup;
+    FileReader m_readFile;
     std::vector<Element> m_elements;  // index 0: the listener
     std::vector<std::string> m_lines;
     std::string m_lastFailure;

@@ -1,7 +1,10 @@
 #include "api/api_request.h"
 
+#include <array>
 #include <exception>
 
+#include "platform/text_lines.h"
+#include "playback/source_list.h"
 #include "playback/switch_procedure.h"
 
 namespace kestrel {
@@ -33,18 +36,28 @@ std::string currentSourceBody(const DisplayModel& display) {
                        {display.lblStudio.caption, display.lblCurrentSource.caption});
 }
 
-std::string sourceListBody(const Station& station, const SourceLookup& lookup) {
-    std::string body;
-    const auto file = station.file(kSourceListFile);
-    for (const char* key : {"1", "2", "3", "4", "5", "6", "7", "8", "9"}) {
-        body += sourceLines(key, lookup(file, key));
+// The keyed lookup for the ten digit keys at once: a line counts for digit d
+// when its first three characters are d + "n:" or d + "u:"; the last one wins.
+// One read gives all ten entries from the same state of the file.
+std::string sourceListBody(const Station& station, const FileReader& readFile) {
+    std::string bytes;
+    readFile(station.file(kSourceListFile), bytes);  // unreadable: every entry stays empty
+    std::array<SourceEntry, 10> sources;
+    for (const std::string& line : splitLines(bytes)) {
+        if (line.size() < 3 || line[0] < '0' || line[0] > '9' || line[2] != ':') continue;
+        auto& source = sources[static_cast<std::size_t>(line[0] - '0')];
+        if (line[1] == 'n') source.name = line.substr(3);
+        if (line[1] == 'u') source.address = line.substr(3);
     }
-    body += sourceLines("BACKUP", lookup(file, "0"));
+    std::string body;
+    for (int d = 1; d <= 9; ++d)
+        body += sourceLines(std::to_string(d), sources[d]);
+    body += sourceLines("BACKUP", sources[0]);
     return body;
 }
 
 // Sets `response` for the request path; `stage` follows the step being run.
-void answer(Station& station, const std::string& path, const SourceLookup& lookup, int& stage) {
+void answer(Station& station, const std::string& path, const FileReader& readFile, int& stage) {
     auto& state = station.state;
     const std::string& key = state.APIkey;
 
@@ -61,7 +74,7 @@ void answer(Station& station, const std::string& path, const SourceLookup& looku
     }
     stage = api_stage::listSources;
     if (path == "/api/listsources.php?id=" + key) {
-        state.response = sourceListBody(station, lookup);
+        state.response = sourceListBody(station, readFile);
     }
     stage = api_stage::streamTitle;
     if (path == "/api/metadata.php?id=" + key) {
@@ -104,7 +117,7 @@ std::string failureText(std::string_view description, int stage) {
     return std::string(description) + kCrLf + " Line of error:" + std::to_string(stage);
 }
 
-RequestOutcome handleRequest(Station& station, std::string_view text, const SourceLookup& lookup) {
+RequestOutcome handleRequest(Station& station, std::string_view text, const FileReader& readFile) {
     auto& state = station.state;
     RequestOutcome outcome;
     int stage = api_stage::path;
@@ -113,7 +126,7 @@ RequestOutcome handleRequest(Station& station, std::string_view text, const Sour
         state.response = "ERROR";
         if (outcome.matched) {
             outcome.path = requestPath(text);
-            answer(station, outcome.path, lookup, stage);
+            answer(station, outcome.path, readFile, stage);
         }
         stage = api_stage::header;
         outcome.bytes = responseWithHeader(state.response);

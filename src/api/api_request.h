@@ -6,13 +6,12 @@
 #include <string_view>
 
 #include "controller/station.h"
-#include "playback/source_list.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
 
-/// Keyed lookup of one source in a source list file; the station uses lookupSource.
-using SourceLookup =
-    std::function<SourceEntry(const std::filesystem::path& file, const std::string& key)>;
+/// Reads a whole file's bytes, false when it cannot; the station uses readWholeFile.
+using FileReader = std::function<bool(const std::filesystem::path& file, std::string& bytes)>;
 
 /// Whether the whole of `text` matches "GET * HTTP/1.?*": it begins with "GET ",
 /// and " HTTP/1." follows later with at least one more character after it.
@@ -58,8 +57,9 @@ struct RequestOutcome {
 /// "ERROR". Sets `response` to the body. A switch request runs the whole
 /// switch (blocking for its overlap) with `TransferString` holding the key,
 /// and is answered only afterwards. Never throws: a failing stage makes the
-/// answer "ERROR" and is described in `failure`.
+/// answer "ERROR" and is described in `failure`. The source list is read
+/// through `readFile`, once per list request.
 RequestOutcome handleRequest(Station& station, std::string_view text,
-                             const SourceLookup& lookup = lookupSource);
+                             const FileReader& readFile = readWholeFile);
 
 }  // namespace kestrel

@@ -182,10 +182,9 @@ TEST_F(ApiConnectionsTest, ConnectionsWithoutARequestEndAfterTheDeadline) {
 }
 
 TEST_F(ApiConnectionsTest, FailureIsShownAndTheClientGetsError) {
-    ApiConnections failing(host.station(),
-                           [](const std::filesystem::path&, const std::string&) -> SourceEntry {
-                               throw std::runtime_error("Input/output error");
-                           });
+    ApiConnections failing(host.station(), [](const std::filesystem::path&, std::string&) -> bool {
+        throw std::runtime_error("Input/output error");
+    });
     std::vector<std::string> shown;
     failing.setOnFailure([&](const std::string& text) { shown.push_back(text); });
     const int i = *failing.accept();

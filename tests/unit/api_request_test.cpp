@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "playback/source_list.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -156,6 +157,22 @@ TEST_F(ApiRequest, SourceListHasTenEntriesWithEmptyGaps) {
     EXPECT_EQ(outcome.bytes, answerWith(expected));
 }
 
+TEST_F(ApiRequest, SourceListAgreesWithTheKeyedLookup) {
+    host.write("sourcelist.ini",
+               "1n:One\n1u:http://one.example/\r"
+               "xn:Letter\r\n1N:Capital\r\n;2u:http://comment.example/\r\n"
+               "2n:\r\n4n:Trailing  \r\n4u:http://four.example/a\r\n4u:http://four.example/b\r\n"
+               "5u\r\n5:\r\n6n\r\n0u:http://backup.example/");
+    std::string expected;
+    for (const char* key : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0"}) {
+        const auto entry = lookupSource(host.dir.path() / "sourcelist.ini", key);
+        expected += std::string("Source: ") + (key[0] == '0' ? "BACKUP" : key) +
+                    "\r\nURL: " + entry.address + "\r\nName: " + entry.name + "\r\nVolume: 100\r\n";
+    }
+    const auto outcome = handle(requestFor("/api/listsources.php?id=" + kKey));
+    EXPECT_EQ(host.state().response, expected);
+}
+
 TEST_F(ApiRequest, MissingSourceListGivesTenEmptyEntries) {
     host.write("sourcelist.ini", "");
     std::filesystem::remove(host.dir.path() / "sourcelist.ini");
@@ -175,8 +192,7 @@ TEST_F(ApiRequest, StreamTitleOfFortyCharactersGivesFortySixCharacterBody) {
 }
 
 TEST_F(ApiRequest, FailureAnswersErrorAndNamesTheStage) {
-    const SourceLookup failing = [](const std::filesystem::path&,
-                                    const std::string&) -> SourceEntry {
+    const FileReader failing = [](const std::filesystem::path&, std::string&) -> bool {
         throw std::runtime_error("Permission denied");
     };
     const auto outcome =
