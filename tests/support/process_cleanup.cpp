@@ -18,7 +18,13 @@ std::vector<pid_t> playersIn(const std::filesystem::path& stationDir) {
         std::ifstream commFile(entry.path() / "comm");
         std::string comm;
         std::getline(commFile, comm);
-        if (comm != "mplayer1" && comm != "mplayer2") continue;
+        // The system mplayer runs under the slot's name only as argv[0].
+        std::ifstream cmdlineFile(entry.path() / "cmdline");
+        std::string argv0;
+        std::getline(cmdlineFile, argv0, '\0');
+        argv0 = std::filesystem::path(argv0).filename().string();
+        const auto isSlot = [](const std::string& n) { return n == "mplayer1" || n == "mplayer2"; };
+        if (!isSlot(comm) && !isSlot(argv0)) continue;
         std::error_code linkError;
         const auto cwd = std::filesystem::read_symlink(entry.path() / "cwd", linkError);
         if (linkError || cwd != wanted) continue;

@@ -7,7 +7,7 @@
 
 namespace kestrel::test {
 
-/// Pids of this user's player processes (comm "mplayer1" or "mplayer2")
+/// Pids of this user's player processes (comm or argv[0] "mplayer1" or "mplayer2")
 /// whose working directory is `stationDir`: the players a station there started.
 std::vector<pid_t> playersIn(const std::filesystem::path& stationDir);
 

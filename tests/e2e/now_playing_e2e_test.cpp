@@ -1,0 +1,250 @@
+// The real station, the real MPlayer and the ICY test stream on 127.0.0.1:
+// the now-playing files carry the stream's title, and a killed player is
+// logged and started again.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "metadata/player_log_reader.h"
+#include "support/process_cleanup.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const fs::path kStation = KESTREL_BINARY_DIR "/kestrelfield";
+const fs::path kStreamTool = KESTREL_BINARY_DIR "/icy_test_stream";
+const std::string kFirstTitle = "E2E Artist - First Title";
+const std::string kSecondTitle = "E2E Artist - Second Title";
+
+// A child process in a process group of its own (MPlayer forks a cache
+// process), ended with SIGKILL when the test ends early.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { stop(SIGKILL); }
+
+    /// Starts `argv` in `directory` with `environment` added; stdout goes to
+    /// `output` (or a pipe the caller reads with firstLine() when empty).
+    bool start(const std::vector<std::string>& argv, const fs::path& directory,
+               const std::vector<std::pair<std::string, std::string>>& environment,
+               const fs::path& output) {
+        int pipeFds[2] = {-1, -1};
+        if (output.empty() && pipe(pipeFds) != 0) return false;
+        m_pid = fork();
+        if (m_pid == 0) {
+            setpgid(0, 0);  // a group of its own, so that its children end with it
+            if (chdir(directory.c_str()) != 0) _exit(127);
+            for (const auto& [name, value] : environment)
+                setenv(name.c_str(), value.c_str(), 1);
+            const int out = output.empty()
+                                ? pipeFds[1]
+                                : ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            const int devNull = ::open("/dev/null", O_RDONLY);
+            dup2(devNull, STDIN_FILENO);
+            std::vector<char*> args;
+            for (const auto& arg : argv)
+                args.push_back(const_cast<char*>(arg.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        if (!output.empty()) return m_pid > 0;
+        close(pipeFds[1]);
+        m_pipe = pipeFds[0];
+        return m_pid > 0;
+    }
+
+    /// The first line the child printed (blocking).
+    std::string firstLine() {
+        std::string line;
+        char c = 0;
+        while (m_pipe >= 0 && read(m_pipe, &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        return line;
+    }
+
+    /// Sends `signal` and reaps the child; its exit status, or -1.
+    int stop(int signal) {
+        if (m_pid <= 0) return -1;
+        kill(-m_pid, signal);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        if (m_pipe >= 0) close(m_pipe);
+        m_pipe = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_pipe = -1;
+};
+
+bool waitFor(std::chrono::seconds limit, const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return condition();
+}
+
+// A short MP3 made with sox and lame once per build tree; empty when that
+// fails, and the stream then serves its built-in silence.
+std::string testMp3() {
+    const fs::path mp3 = KESTREL_BINARY_DIR "/test_stream.mp3";
+    if (!fs::exists(mp3)) {
+        const std::string command =
+            KESTREL_SOURCE_DIR "/scripts/make_test_mp3 \"" + mp3.string() + "\" 6 >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) return {};
+    }
+    return mp3.string();
+}
+
+// The ICY test stream on a free port of 127.0.0.1.
+struct TestStream {
+    TestStream() {
+        std::vector<std::string> argv = {kStreamTool.string(),
+                                         "--port",
+                                         "0",
+                                         "--name",
+                                         "E2E Stream",
+                                         "--genre",
+                                         "Chimes",
+                                         "--url",
+                                         "http://127.0.0.1/e2e",
+                                         "--pub",
+                                         "1",
+                                         "--br",
+                                         "128",
+                                         "--every",
+                                         "4",
+                                         "--titles",
+                                         kFirstTitle + "|" + kSecondTitle};
+        if (const std::string mp3 = testMp3(); !mp3.empty()) {
+            argv.insert(argv.end(), {"--mp3", mp3});
+        }
+        if (process.start(argv, fs::temp_directory_path(), {}, {})) port = process.firstLine();
+    }
+    std::string url() const { return "http://127.0.0.1:" + port + "/stream"; }
+
+    Child process;
+    std::string port;
+};
+
+class NowPlayingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kStation)) << kStation << " is not built";
+        ASSERT_TRUE(fs::exists(kStreamTool)) << kStreamTool << " is not built";
+        // No sound device here: the players write to the null output.
+        playerHome.write("config", "ao=null\nvo=null\n");
+        ASSERT_FALSE(stream.port.empty()) << "the ICY test stream did not start";
+    }
+    void TearDown() override {
+        station.stop(SIGKILL);
+        test::killPlayersIn(stationDir.path());
+        EXPECT_EQ(stream.process.stop(SIGTERM), 0) << "the ICY test stream did not end cleanly";
+    }
+
+    test::TempDir playerHome;
+    test::TempDir stationDir;
+    test::TempDir scratch;
+    TestStream stream;
+    Child station;
+};
+
+TEST_F(NowPlayingEndToEnd, RealPlayerShowsTheStreamDetailsAndTitles) {
+    Child player;
+    const fs::path log = scratch.path() / "mplayer.log";
+    ASSERT_TRUE(player.start({"/usr/bin/mplayer", "-noconsolecontrols", "-quiet", stream.url()},
+                             scratch.path(), {{"MPLAYER_HOME", playerHome.path().string()}}, log));
+    PlayerLogReader reader;
+    const bool bothTitles = waitFor(20s, [&] {
+        reader.update(log);
+        return reader.fields().title == kSecondTitle;
+    });
+    player.stop(SIGKILL);
+    EXPECT_TRUE(bothTitles) << scratch.read("mplayer.log");
+    const auto fields = reader.fields();
+    EXPECT_EQ(fields.name, "E2E Stream");
+    EXPECT_EQ(fields.genre, "Chimes");
+    EXPECT_EQ(fields.website, "http://127.0.0.1/e2e");
+    EXPECT_EQ(fields.publicFlag, "yes");
+    EXPECT_EQ(fields.bitrate, "128kbit/s");
+    ASSERT_TRUE(fields.codec.has_value());
+    EXPECT_NE(fields.codec->find("mpg123"), std::string::npos);
+    EXPECT_NE(scratch.read("mplayer.log").find("ICY Info: StreamTitle='" + kFirstTitle + "';"),
+              std::string::npos);
+}
+
+TEST_F(NowPlayingEndToEnd, StationWritesTheTitleAndRestartsAKilledPlayer) {
+    stationDir.write("kestrelfield.ini",
+                     "[Kestrelfield]\r\nDefaultStrapline=E2E FM\r\n"
+                     "ExtraMetaNowPlaying=Now playing:\r\nDoNotPrefixWhenContains=\r\n"
+                     "ManagementUpdate=0\r\nCheckForChanges=0\r\nAPIallowed=0\r\n"
+                     "AIRenable=0\r\nMetaWeather=0\r\nCheckSource=0\r\n");
+    // No schedule: the station plays source 9 from the start.
+    stationDir.write("sourcelist.ini", "9n:ICY Test\r\n9u:" + stream.url() + "\r\n");
+    ASSERT_TRUE(station.start(
+        {kStation.string()}, stationDir.path(),
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"MPLAYER_HOME", playerHome.path().string()}},
+        scratch.path() / "station.out"));
+
+    const auto titled = [&] {
+        const std::string text = stationDir.read("metadata.txt");
+        return text == kFirstTitle + "\r\n" || text == kSecondTitle + "\r\n";
+    };
+    ASSERT_TRUE(waitFor(20s, titled)) << "metadata.txt: " << stationDir.read("metadata.txt")
+                                      << "\nmplayer1.log: " << stationDir.read("mplayer1.log")
+                                      << "\nstation: " << scratch.read("station.out");
+    EXPECT_EQ(stationDir.read("metaextra.txt").rfind("Now playing: E2E Artist - ", 0), 0u);
+
+    const auto players = test::playersIn(stationDir.path());
+    ASSERT_FALSE(players.empty());
+    for (const pid_t pid : players)
+        kill(pid, SIGKILL);
+    EXPECT_FALSE(stationDir.exists("error.log"));
+
+    ASSERT_TRUE(waitFor(25s, [&] {
+        return stationDir.read("error.log").find(" SOURCE:9\r\n") != std::string::npos;
+    })) << "no RESTART line";
+    const std::string errorLog = stationDir.read("error.log");
+    EXPECT_EQ(errorLog.rfind("RESTART ", 0), 0u) << errorLog;
+    EXPECT_EQ(errorLog.size(), std::string("RESTART 12-07-2026 08:00:00 SOURCE:9\r\n").size())
+        << errorLog;
+
+    EXPECT_TRUE(waitFor(10s, [&] { return !test::playersIn(stationDir.path()).empty(); }))
+        << "no player runs again";
+    // The restart plays in the other slot, whose log gets the stream's titles.
+    EXPECT_TRUE(waitFor(20s, [&] {
+        return stationDir.read("mplayer2.log").find("ICY Info: StreamTitle='E2E Artist - ") !=
+               std::string::npos;
+    })) << stationDir.read("mplayer2.log");
+    EXPECT_TRUE(titled()) << stationDir.read("metadata.txt");
+}
+
+}  // namespace
+}  // namespace kestrel
