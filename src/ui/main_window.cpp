@@ -95,17 +95,14 @@ void applyColours(QWidget* widget, const std::optional<Rgb>& background,
                   QPalette::ColorRole backgroundRole, const std::optional<Rgb>& foreground,
                   QPalette::ColorRole foregroundRole) {
     QPalette palette;
-    if (background)
-        palette.setColor(backgroundRole, toColor(*background));
-    if (foreground)
-        palette.setColor(foregroundRole, toColor(*foreground));
+    if (background) palette.setColor(backgroundRole, toColor(*background));
+    if (foreground) palette.setColor(foregroundRole, toColor(*foreground));
     widget->setPalette(palette);
 }
 
 QString shownText(const std::string& caption) {
     QString text = fromStationText(caption);
-    if (text.size() > kLongestShown)
-        text.truncate(kLongestShown);
+    if (text.size() > kLongestShown) text.truncate(kLongestShown);
     return text;
 }
 
@@ -114,6 +111,13 @@ QFont sizedFont(const QFont& base, int pixelSize, bool bold) {
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
+}
+
+// A box of fixed size; it keeps its size in any layout.
+QLabel* fixedSize(QLabel* widget, int width, int height) {
+    widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    widget->setFixedSize(width, height);
+    return widget;
 }
 
 QLabel* caption(const char* text) {
@@ -170,16 +174,14 @@ void MainWindow::buildWidgets() {
 
 QLabel* MainWindow::label(const char* name) const {
     for (const auto& view : m_labels) {
-        if (view.widget->objectName() == QLatin1String(name))
-            return view.widget;
+        if (view.widget->objectName() == QLatin1String(name)) return view.widget;
     }
     return nullptr;
 }
 
 QPushButton* MainWindow::button(const char* name) const {
     for (const auto& view : m_buttons) {
-        if (view.widget->objectName() == QLatin1String(name))
-            return view.widget;
+        if (view.widget->objectName() == QLatin1String(name)) return view.widget;
     }
     return nullptr;
 }
@@ -201,9 +203,8 @@ void MainWindow::buildLayout() {
         return std::pair{box, grid};
     };
     auto lamp = [](QLabel* widget) {
-        widget->setFixedSize(26, 26);
         widget->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        return widget;
+        return fixedSize(widget, 26, 26);
     };
 
     // On air: the source number and name, large, white on black.
@@ -211,7 +212,7 @@ void MainWindow::buildLayout() {
     auto* number = label("lblSourceDisp");
     number->setFont(sizedFont(base, 96, true));
     number->setAlignment(Qt::AlignCenter);
-    number->setFixedSize(150, 118);
+    fixedSize(number, 150, 118);
     auto* studio = label("lblStudio");
     studio->setFont(sizedFont(base, 40, true));
     studio->setIndent(12);
@@ -231,8 +232,9 @@ void MainWindow::buildLayout() {
     auto* status = label("lblStatus");
     status->setFont(sizedFont(base, 18, true));
     status->setAlignment(Qt::AlignCenter);
-    status->setFixedSize(90, 32);
+    fixedSize(status, 90, 32);
     auto* lampRow = new QHBoxLayout;
+    lampRow->setSpacing(10);
     lampRow->addWidget(status);
     lampRow->addWidget(lamp(label("lblStatus2")));
     lampRow->addStretch();
@@ -243,7 +245,7 @@ void MainWindow::buildLayout() {
         slot->setFont(sizedFont(base, 16, true));
         slot->setAlignment(Qt::AlignCenter);
         slot->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        slot->setFixedSize(44, 30);
+        fixedSize(slot, 44, 30);
         slotRow->addWidget(slot);
     }
     slotRow->addStretch();
@@ -378,8 +380,7 @@ void MainWindow::render() {
 void MainWindow::renderCombo() {
     const ComboBox& now = m_controller.station().display.comboSourceList;
     const bool itemsChanged = !m_rendered || now.items != m_comboShown.items;
-    if (!itemsChanged && now.text == m_comboShown.text)
-        return;
+    if (!itemsChanged && now.text == m_comboShown.text) return;
     m_renderingCombo = true;
     if (itemsChanged) {
         m_combo->clear();
@@ -393,12 +394,10 @@ void MainWindow::renderCombo() {
 }
 
 void MainWindow::comboEdited(const QString& text) {
-    if (m_renderingCombo)
-        return;
+    if (m_renderingCombo) return;
     auto& model = m_controller.station().display.comboSourceList;
     // A text shown unchanged keeps its bytes (an 8-bit caption stays 8-bit).
-    if (fromStationText(model.text) != text)
-        model.text = toStationText(text);
+    if (fromStationText(model.text) != text) model.text = toStationText(text);
     m_comboShown.text = model.text;
 }
 
@@ -412,8 +411,7 @@ void MainWindow::setMaximised(bool maximised) {
 
 void MainWindow::endProgram() {
     hide();
-    if (m_apiWindow)
-        m_apiWindow->hide();
+    if (m_apiWindow) m_apiWindow->hide();
     QCoreApplication::exit(0);
 }
 
