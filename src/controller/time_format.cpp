@@ -1,9 +1,21 @@
 #include "controller/time_format.h"
 
+#include <cstdlib>
+
 namespace kestrel {
+namespace {
+
+// Writes `value` (0..99) as two digits; the clock labels refresh ten times a
+// second, so this avoids building temporary strings.
+void putTwoDigits(char* out, int value) {
+    out[0] = static_cast<char>('0' + value / 10 % 10);
+    out[1] = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
 
 std::string zeroPadded(int value, int width) {
-    std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string digits = std::to_string(std::abs(value));
     if (static_cast<int>(digits.size()) < width) {
         digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
     }
@@ -11,11 +23,23 @@ std::string zeroPadded(int value, int width) {
 }
 
 std::string formatTime(const LocalDateTime& t) {
-    return zeroPadded(t.hour, 2) + ":" + zeroPadded(t.minute, 2) + ":" + zeroPadded(t.second, 2);
+    char text[8] = {0, 0, ':', 0, 0, ':', 0, 0};
+    putTwoDigits(text, t.hour);
+    putTwoDigits(text + 3, t.minute);
+    putTwoDigits(text + 6, t.second);
+    return std::string(text, sizeof text);
 }
 
 std::string formatDate(const LocalDateTime& t) {
-    return zeroPadded(t.year, 4) + "-" + zeroPadded(t.month, 2) + "-" + zeroPadded(t.day, 2);
+    if (t.year < 0 || t.year > 9999) {
+        return zeroPadded(t.year, 4) + "-" + zeroPadded(t.month, 2) + "-" + zeroPadded(t.day, 2);
+    }
+    char text[10] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0};
+    putTwoDigits(text, t.year / 100);
+    putTwoDigits(text + 2, t.year % 100);
+    putTwoDigits(text + 5, t.month);
+    putTwoDigits(text + 8, t.day);
+    return std::string(text, sizeof text);
 }
 
 }  // namespace kestrel

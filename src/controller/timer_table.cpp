@@ -6,18 +6,15 @@
 namespace kestrel {
 
 void TimerTable::add(std::string name, int intervalMs, std::function<void()> handler) {
-    if (find(name))
-        throw std::logic_error("timer added twice: " + name);
+    if (find(name)) throw std::logic_error("timer added twice: " + name);
     m_timers.push_back(Timer{std::move(name), intervalMs, std::move(handler), false});
 }
 
 void TimerTable::setEnabled(const std::string& name, bool enabled) {
     Timer* timer = find(name);
-    if (!timer || timer->enabled == enabled)
-        return;
+    if (!timer || timer->enabled == enabled) return;
     timer->enabled = enabled;
-    if (m_onEnabledChanged)
-        m_onEnabledChanged(*timer);
+    if (m_onEnabledChanged) m_onEnabledChanged(*timer);
 }
 
 bool TimerTable::isEnabled(const std::string& name) const {
@@ -27,8 +24,11 @@ bool TimerTable::isEnabled(const std::string& name) const {
 
 void TimerTable::fire(const std::string& name) {
     Timer* timer = find(name);
-    if (timer && timer->handler)
-        timer->handler();
+    if (timer && timer->handler) timer->handler();
+}
+
+void TimerTable::fire(std::size_t index) {
+    if (index < m_timers.size() && m_timers[index].handler) m_timers[index].handler();
 }
 
 TimerTable::Timer* TimerTable::find(const std::string& name) {

@@ -28,6 +28,8 @@ public:
 
     /// Runs one tick of the named timer's handler.
     void fire(const std::string& name);
+    /// Runs one tick of the handler at `index` in timers().
+    void fire(std::size_t index);
 
     const std::vector<Timer>& timers() const { return m_timers; }
 

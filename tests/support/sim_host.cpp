@@ -8,6 +8,9 @@ SimHost::SimHost() {
     controller = std::make_unique<StationController>(platform);
     Station& s = controller->station();
     s.host = this;
+    m_nextDue.assign(s.timers.timers().size(), kUnarmed);
+    for (const auto& timer : s.timers.timers())
+        m_firedCount.push_back(&fired[timer.name]);
     s.timers.setOnEnabledChanged([this](const TimerTable::Timer& timer) { arm(timer); });
     for (const auto& timer : s.timers.timers()) {
         if (timer.enabled) arm(timer);
@@ -18,12 +21,12 @@ SimHost::~SimHost() {
     controller->station().timers.setOnEnabledChanged(nullptr);
 }
 
+std::size_t SimHost::indexOf(const TimerTable::Timer& timer) const {
+    return static_cast<std::size_t>(&timer - controller->station().timers.timers().data());
+}
+
 void SimHost::arm(const TimerTable::Timer& timer) {
-    if (timer.enabled) {
-        m_nextDue[timer.name] = clock.ms() + timer.intervalMs;
-    } else {
-        m_nextDue.erase(timer.name);
-    }
+    m_nextDue[indexOf(timer)] = timer.enabled ? clock.ms() + timer.intervalMs : kUnarmed;
 }
 
 void SimHost::start() {
@@ -42,29 +45,27 @@ void SimHost::runUntilMs(std::int64_t endMs) {
     auto& timers = controller->station().timers;
     for (;;) {
         // The earliest due timer; ties go in table order, as the host registers them.
-        const TimerTable::Timer* next = nullptr;
+        std::size_t next = m_nextDue.size();
         std::int64_t nextDue = 0;
-        for (const auto& timer : timers.timers()) {
-            const auto due = m_nextDue.find(timer.name);
-            if (due == m_nextDue.end()) continue;
-            if (!next || due->second < nextDue) {
-                next = &timer;
-                nextDue = due->second;
+        for (std::size_t i = 0; i < m_nextDue.size(); ++i) {
+            if (m_nextDue[i] == kUnarmed) continue;
+            if (next == m_nextDue.size() || m_nextDue[i] < nextDue) {
+                next = i;
+                nextDue = m_nextDue[i];
             }
         }
-        if (!next || nextDue > endMs) break;
+        if (next == m_nextDue.size() || nextDue > endMs) break;
         if (nextDue > clock.ms()) clock.setMs(nextDue);
-        const std::string name = next->name;
-        const int interval = next->intervalMs;
+        const auto& timer = timers.timers()[next];
+        const int interval = timer.intervalMs;
         // Reschedule as a QTimer does, before its handler runs: from the due time,
         // or from now when late. A tick missed while this handler blocks then
         // fires once afterwards, like every other timer's.
         std::int64_t following = nextDue + interval;
         if (following <= clock.ms()) following = clock.ms() + interval;
-        timers.fire(name);
-        ++fired[name];
-        auto armed = m_nextDue.find(name);
-        if (armed != m_nextDue.end() && armed->second == nextDue) armed->second = following;
+        timers.fire(next);
+        ++*m_firedCount[next];
+        if (m_nextDue[next] == nextDue) m_nextDue[next] = following;
     }
     if (clock.ms() < endMs) clock.setMs(endMs);
 }

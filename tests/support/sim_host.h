@@ -63,7 +63,13 @@ private:
     void arm(const TimerTable::Timer& timer);
     void runUntilMs(std::int64_t endMs);
 
-    std::map<std::string, std::int64_t> m_nextDue;  // armed timers only
+    static constexpr std::int64_t kUnarmed = -1;
+    std::size_t indexOf(const TimerTable::Timer& timer) const;
+
+    // By timer-table position: when each armed timer is due next, and its
+    // count in `fired` (map nodes stay put, so the pointers stay valid).
+    std::vector<std::int64_t> m_nextDue;
+    std::vector<int*> m_firedCount;
 };
 
 }  // namespace kestrel::test
