@@ -36,6 +36,15 @@ PlayerLogFields PlayerLogReader::fields() const {
 }
 
 PlayerLogReader::Outcome PlayerLogReader::update(const std::filesystem::path& file) {
+    try {
+        return readAppended(file);
+    } catch (...) {
+        forget();  // half-parsed bytes would be parsed twice
+        return Outcome::Unreadable;
+    }
+}
+
+PlayerLogReader::Outcome PlayerLogReader::readAppended(const std::filesystem::path& file) {
     if (file != m_file) {
         forget();
         m_file = file;

@@ -48,6 +48,7 @@ public:
     static constexpr std::uint64_t kDefaultMaxBytesPerRead = 256ull * 1024 * 1024;
 
 private:
+    Outcome readAppended(const std::filesystem::path& file);
     bool stillTheSameLog(std::istream& in, std::uint64_t size);
     bool readFrom(std::istream& in, std::uint64_t end);
 
