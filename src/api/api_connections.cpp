@@ -68,6 +68,7 @@ std::string ApiConnections::answer(int i, std::string_view text) {
     // The answer gets the same time again to go out before the connection is ended.
     element.deadline = now() + kDeadlineSeconds;
     RequestOutcome outcome = handleRequest(m_station, text, m_readFile);
+    if (outcome.switched) ++m_switchesRun;
     if (!outcome.failure.empty()) report(outcome.failure);
     if (outcome.matched) {
         try {

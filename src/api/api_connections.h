@@ -70,6 +70,8 @@ public:
     }
 
     int openCount() const { return m_openCount; }
+    /// How many switch requests have run; the host re-renders the station when it grows.
+    int switchesRun() const { return m_switchesRun; }
     bool isOpen(int i) const;
 
     /// The last two characters of "00" followed by i: 1 gives "01", 123 gives "23".
@@ -94,6 +96,7 @@ private:
     std::string m_lastFailure;
     std::function<void(const std::string&)> m_onFailure;
     int m_openCount = 0;
+    int m_switchesRun = 0;
 };
 
 }  // namespace kestrel

@@ -46,10 +46,11 @@ inline constexpr int send = 56;
 }  // namespace api_stage
 
 struct RequestOutcome {
-    bool matched = false;  ///< the text matched the request pattern
-    std::string path;      ///< the request path (empty when not matched)
-    std::string bytes;     ///< header and body, to go out as one send
-    std::string failure;   ///< empty, or the failure text of the stage that failed
+    bool matched = false;   ///< the text matched the request pattern
+    bool switched = false;  ///< a switch ran (the station's display changed)
+    std::string path;       ///< the request path (empty when not matched)
+    std::string bytes;      ///< header and body, to go out as one send
+    std::string failure;    ///< empty, or the failure text of the stage that failed
 };
 
 /// Answers one received text. A matching text gets the answer of its

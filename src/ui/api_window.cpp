@@ -95,6 +95,8 @@ void ApiWindow::showLine(int i) {
 }
 
 void ApiWindow::eventHandled() {
+    if (m_connections.switchesRun() == m_switchesRendered) return;
+    m_switchesRendered = m_connections.switchesRun();
     if (m_afterEvent) m_afterEvent();
 }
 
@@ -163,7 +165,6 @@ void ApiWindow::endOverdue() {
         }
         showLine(ended.element);
     }
-    if (!overdue.empty()) eventHandled();
 }
 
 }  // namespace kestrel

@@ -24,8 +24,8 @@ public:
     ApiWindow(Station& station, quint16 port, QWidget* parent = nullptr);
     ~ApiWindow() override;
 
-    /// Runs after every socket event that may have changed the station (data
-    /// arrival, connections ended for want of a request): the main window re-renders.
+    /// Runs after a request has changed the station (a switch): the main
+    /// window re-renders. Reading requests change nothing it shows.
     void setAfterEvent(std::function<void()> afterEvent);
 
     /// The port listened on; 0 when the listener could not start.
@@ -54,6 +54,7 @@ private:
     std::vector<QLabel*> m_lines;        // index i: the line of element i
     std::vector<QTcpSocket*> m_sockets;  // index i: the connection on element i, if open
     int m_lineHeight = 0;
+    int m_switchesRendered = 0;
     std::function<void()> m_afterEvent;
 };
 

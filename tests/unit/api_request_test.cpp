@@ -98,6 +98,7 @@ TEST_F(ApiRequest, AnythingButAnExactEndpointAnswersError) {
         EXPECT_EQ(outcome.bytes, answerWith("ERROR")) << c.what;
         EXPECT_EQ(outcome.matched, c.matched) << c.what;
         EXPECT_EQ(host.state().response, "ERROR") << c.what;
+        EXPECT_FALSE(outcome.switched) << c.what;
     }
     EXPECT_TRUE(host.players.commands().empty());
 }
@@ -131,6 +132,7 @@ TEST_F(ApiRequest, SwitchTakesTheLastCharacterOfThePathAndAnswersAfterSwitching)
         EXPECT_EQ(host.display().lblCurrentSource.caption, c.address) << c.suffix;
         EXPECT_EQ(host.players.commands().size(), 2u) << "start and stop ran before answering";
         EXPECT_TRUE(host.state().TransferString.empty()) << c.suffix;
+        EXPECT_TRUE(outcome.switched) << c.suffix;
     }
 }
 

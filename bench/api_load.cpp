@@ -1,0 +1,217 @@
+// Load on the API server: N concurrent clients, each making one request per
+// connection as real clients do (connect, send, read until the server
+// closes), alternating the current-source and the source-list requests, for
+// T seconds. The server is the real API window in this process's main thread,
+// over a station with a ten-entry source list.
+// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources]
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "controller/station_controller.h"
+#include "platform/curl_fetcher.h"
+#include "platform/posix_command_runner.h"
+#include "platform/proc_process_table.h"
+#include "platform/system_clock.h"
+#include "ui/api_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kKey = "benchkey";
+
+struct Sample {
+    std::vector<double> latenciesMs;
+    long failures = 0;
+};
+
+struct ClientResult {
+    Sample current;
+    Sample list;
+};
+
+// One exchange; the latency in ms, or a negative value when it failed.
+double exchange(quint16 port, const std::string& request, const std::string& expectedStart) {
+    const auto start = Clock::now();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                  static_cast<ssize_t>(request.size());
+    std::string received;
+    char buffer[4096];
+    while (ok) {
+        const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0) break;
+        if (n < 0) ok = false;
+        if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok || !received.starts_with(expectedStart)) return -1;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+enum class Mix { Both, CurrentOnly, ListOnly };
+
+void runClient(quint16 port, Clock::time_point end, int offset, Mix mix, ClientResult& result) {
+    const std::string current =
+        "GET /api/getcurrent.php?id=" + kKey + " HTTP/1.1\r\nHost: b\r\n\r\n";
+    const std::string list = "GET /api/listsources.php?id=" + kKey + " HTTP/1.1\r\nHost: b\r\n\r\n";
+    const std::string header = "HTTP/1.0 200 OK\r\n";
+    for (long n = offset; Clock::now() < end; ++n) {
+        const bool asksList = mix == Mix::Both ? n % 2 == 1 : mix == Mix::ListOnly;
+        Sample& sample = asksList ? result.list : result.current;
+        const double ms = exchange(port, asksList ? list : current,
+                                   header + "Server: Fernbeacon Server Version 1.1\r\n");
+        if (ms < 0) {
+            ++sample.failures;
+        } else {
+            sample.latenciesMs.push_back(ms);
+        }
+    }
+}
+
+// CPU seconds the calling thread has used.
+double threadCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double>& values, double p) {
+    if (values.empty()) return 0;
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return values[index];
+}
+
+void print(const char* name, std::vector<Sample*> samples, double seconds) {
+    std::vector<double> all;
+    long failures = 0;
+    for (Sample* sample : samples) {
+        all.insert(all.end(), sample->latenciesMs.begin(), sample->latenciesMs.end());
+        failures += sample->failures;
+    }
+    const double count = static_cast<double>(all.size());
+    const double p50 = percentile(all, 0.50);
+    const double p99 = percentile(all, 0.99);
+    const double max = all.empty() ? 0 : *std::max_element(all.begin(), all.end());
+    std::printf("%-12s %9.0f req/s  p50 %6.2f ms  p99 %6.2f ms  max %7.2f ms  failed %ld\n", name,
+                count / seconds, p50, p99, max, failures);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int clients = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+    const double seconds = argc > 2 ? std::max(0.5, std::atof(argv[2])) : 5.0;
+    const std::string mixName = argc > 3 ? argv[3] : "both";
+    const Mix mix = mixName == "getcurrent"    ? Mix::CurrentOnly
+                    : mixName == "listsources" ? Mix::ListOnly
+                                               : Mix::Both;
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+
+    char pattern[] = "/tmp/kestrel-api-load-XXXXXX";
+    const std::filesystem::path workdir = ::mkdtemp(pattern);
+    {
+        std::ofstream sources(workdir / "sourcelist.ini", std::ios::binary);
+        sources << "; bench sources\r\n";
+        for (int d = 0; d <= 9; ++d) {
+            sources << d << "n:Studio " << d << "\r\n"
+                    << d << "u:http://stream" << d << ".example.org:8000/live\r\n";
+        }
+    }
+
+    kestrel::SystemClock clock;
+    kestrel::PosixCommandRunner runner(workdir);
+    kestrel::ProcProcessTable processes;
+    kestrel::CurlFetcher inetAIR, inetWeather, inetTestURL, inet1;
+    kestrel::StationController controller(kestrel::Platform{
+        clock, runner, processes, inetAIR, inetWeather, inetTestURL, inet1, workdir});
+    auto& station = controller.station();
+    station.state.APIkey = kKey;
+    station.display.lblSourceNumber.caption = "3";
+    station.display.lblCurrentSource.caption = "http://stream3.example.org:8000/live";
+    station.display.lblStudio.caption = "Studio 3";
+
+    kestrel::ApiWindow window(station, 0);
+    window.show();
+    const quint16 port = window.port();
+    if (port == 0) {
+        std::fprintf(stderr, "the API server could not listen\n");
+        return 1;
+    }
+
+    std::vector<ClientResult> results(static_cast<std::size_t>(clients));
+    std::vector<std::thread> threads;
+    std::atomic<int> running = clients;
+    const double serverCpuBefore = threadCpuSeconds();
+    const auto start = Clock::now();
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            runClient(port, end, c, mix, results[static_cast<std::size_t>(c)]);
+            --running;
+        });
+    }
+    QTimer finished;
+    QObject::connect(&finished, &QTimer::timeout, [&] {
+        if (running == 0) app.quit();
+    });
+    finished.start(20);
+    app.exec();
+    const double serverCpu = threadCpuSeconds() - serverCpuBefore;
+    for (auto& thread : threads)
+        thread.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    std::vector<Sample*> current, list;
+    for (auto& result : results) {
+        current.push_back(&result.current);
+        list.push_back(&result.list);
+    }
+    std::printf("API load: %d clients, %.1f s, one request per connection\n", clients, elapsed);
+    if (mix != Mix::ListOnly) print("getcurrent", current, elapsed);
+    if (mix != Mix::CurrentOnly) print("listsources", list, elapsed);
+    std::vector<Sample*> both = current;
+    both.insert(both.end(), list.begin(), list.end());
+    print("total", both, elapsed);
+    long answered = 0;
+    for (const Sample* sample : both)
+        answered += static_cast<long>(sample->latenciesMs.size());
+    if (answered > 0) {
+        const double perRequestUs = serverCpu / static_cast<double>(answered) * 1e6;
+        std::printf("server thread: %.0f%% busy, %.1f us CPU per request (%.0f req/s if alone)\n",
+                    100 * serverCpu / elapsed, perRequestUs, 1e6 / perRequestUs);
+    }
+
+    std::filesystem::remove_all(workdir);
+    return 0;
+}
