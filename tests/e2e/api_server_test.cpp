@@ -89,6 +89,8 @@ public:
         }
     }
 
+    void shutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
+
     /// Everything until the server closes; `closedByServer` tells whether it did.
     std::string readToClose() {
         std::string received;
@@ -270,6 +272,16 @@ TEST_F(ApiServerTest, SplitRequestIsUnderstood) {
     const auto exchange = pumpFor(future);
     EXPECT_NE(exchange.received.find("Source: 1\r\n"), std::string::npos) << exchange.received;
     EXPECT_TRUE(exchange.closedByServer);
+}
+
+TEST_F(ApiServerTest, ClientThatStopsSendingAfterItsRequestStillGetsTheAnswer) {
+    auto future = std::async(std::launch::async, [port = port()] {
+        Client client(port);
+        client.send(requestFor("/api/metadata.php?id=" + kKey));
+        client.shutdownWrite();
+        return client.readToClose();
+    });
+    EXPECT_EQ(pumpFor(future), answerWith("Artist - Title\r\nOK\r\n"));
 }
 
 TEST_F(ApiServerTest, MegabyteWithoutLineEndGetsErrorAndIsClosed) {
