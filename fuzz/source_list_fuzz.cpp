@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto entry = kestrel::lookupSource(file, std::to_string(n));
         if (entry.name != table.names[n] || entry.address != table.addresses[n]) __builtin_trap();
     }
-    for (const char* key : {"x", "12", ""}) kestrel::lookupSource(file, key);
+    for (const char* key : {"x", "12", ""})
+        kestrel::lookupSource(file, key);
     return 0;
 }
