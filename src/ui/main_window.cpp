@@ -72,17 +72,22 @@ constexpr LabelEntry kLabelEntries[] = {
 struct ButtonEntry {
     const char* name;
     Button DisplayModel::*member;
-    void (StationController::*click)();
+    void (*click)(StationController&);
 };
 
 constexpr ButtonEntry kButtonEntries[] = {
-    {"cmdForceSwitch", &DisplayModel::cmdForceSwitch, &StationController::cmdForceSwitch_Click},
-    {"cmdAutoManual", &DisplayModel::cmdAutoManual, &StationController::cmdAutoManual},
-    {"cmdFullScreen", &DisplayModel::cmdFullScreen, &StationController::cmdFullScreen},
-    {"cmdViewSource", &DisplayModel::cmdViewSource, &StationController::cmdViewSource},
-    {"cmdViewEvents", &DisplayModel::cmdViewEvents, &StationController::cmdViewEvents},
-    {"cmdEnd", &DisplayModel::cmdEnd, &StationController::cmdEnd},
-    {"cmdTerminate", &DisplayModel::cmdTerminate, &StationController::cmdTerminate},
+    {"cmdForceSwitch", &DisplayModel::cmdForceSwitch,
+     [](StationController& c) { c.cmdForceSwitch_Click(); }},
+    {"cmdAutoManual", &DisplayModel::cmdAutoManual,
+     [](StationController& c) { c.cmdAutoManual(); }},
+    {"cmdFullScreen", &DisplayModel::cmdFullScreen,
+     [](StationController& c) { c.cmdFullScreen(); }},
+    {"cmdViewSource", &DisplayModel::cmdViewSource,
+     [](StationController& c) { c.cmdViewSource(); }},
+    {"cmdViewEvents", &DisplayModel::cmdViewEvents,
+     [](StationController& c) { c.cmdViewEvents(); }},
+    {"cmdEnd", &DisplayModel::cmdEnd, [](StationController& c) { c.cmdEnd(); }},
+    {"cmdTerminate", &DisplayModel::cmdTerminate, [](StationController& c) { c.cmdTerminate(); }},
 };
 
 QColor toColor(const Rgb& rgb) {
@@ -159,7 +164,7 @@ void MainWindow::buildWidgets() {
         widget->setObjectName(QString::fromLatin1(entry.name));
         const auto click = entry.click;
         connect(widget, &QPushButton::clicked, this, [this, click] {
-            (m_controller.*click)();
+            click(m_controller);
             render();
         });
         m_buttons.push_back({widget, &(model.*entry.member), {}});
