@@ -12,7 +12,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for proc in /proc/[0-9]*; do
-    case "$(cat "$proc/comm" 2>/dev/null)" in mplayer1|mplayer2) ;; *) continue ;; esac
+    case "$(cat "$proc/comm" 2>/dev/null)" in mplayer|mplayer1|mplayer2) ;; *) continue ;; esac
     [ "$(readlink "$proc/cwd" 2>/dev/null)" = "$work/station" ] && kill -9 "${proc#/proc/}" 2>/dev/null || true
   done
   wait 2>/dev/null || true
