@@ -4,13 +4,15 @@ namespace kestrel {
 
 QtTimerHost::QtTimerHost(TimerTable& table, std::function<void()> afterTick, QObject* parent)
     : QObject(parent), m_table(table), m_afterTick(std::move(afterTick)) {
-    for (const auto& entry : m_table.timers()) {
+    const auto& entries = m_table.timers();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const auto& entry = entries[index];
         auto* timer = new QTimer(this);
         timer->setInterval(entry.intervalMs);
         timer->setTimerType(Qt::PreciseTimer);
         const std::string name = entry.name;
-        connect(timer, &QTimer::timeout, this, [this, name] {
-            m_table.fire(name);
+        connect(timer, &QTimer::timeout, this, [this, index] {
+            m_table.fire(index);
             if (m_afterTick) m_afterTick();
         });
         m_timers[name] = timer;
