@@ -48,29 +48,13 @@ TEST(ChangePoll, AsksWithTheQueryFormAsText) {
     EXPECT_EQ(p.host.Inet1.cancels, 1);
 }
 
-TEST(ChangePoll, ADigitSwitchesAndTheSameDigitRestartsInTheOtherSlot) {
+TEST(ChangePoll, ADigitSwitchesThroughTheSharedProcedure) {
     Poll p(FakeFetcher::ok("3"));
     p.tick();
     EXPECT_EQ(p.host.display().lblNextEvent.caption, "EMERGENCY SWITCH TO 3");
     EXPECT_EQ(p.host.state().CurrentSource, 3);
-    EXPECT_EQ(p.host.display().lblStudio.caption, "Three");
     EXPECT_EQ(p.host.players.commands().front(),
               std::string("cmd /c mplayer2.exe ") + kStream3 + " -quiet >mplayer2.log");
-
-    p.tick();
-    EXPECT_EQ(p.host.players.commands().front(),
-              std::string("cmd /c mplayer1.exe ") + kStream3 + " -quiet >mplayer1.log");
-    EXPECT_EQ(p.host.state().CurrentSource, 3);
-}
-
-TEST(ChangePoll, ADigitWithALineEndRestartsTheCurrentStream) {
-    Poll p(FakeFetcher::ok("3\r\n"));
-    p.tick();
-    EXPECT_EQ(p.host.display().lblNextEvent.caption, "EMERGENCY SWITCH TO 3\r\n");
-    EXPECT_EQ(p.host.state().CurrentSource, 3);
-    EXPECT_EQ(p.host.display().lblCurrentSource.caption, kStream1);
-    EXPECT_EQ(p.host.players.commands().front(),
-              std::string("cmd /c mplayer2.exe ") + kStream1 + " -quiet >mplayer2.log");
 }
 
 TEST(ChangePoll, AnythingButALeadingDigitFromAGoodAnswerOrdersNothing) {
@@ -91,22 +75,6 @@ TEST(ChangePoll, AnythingButALeadingDigitFromAGoodAnswerOrdersNothing) {
         EXPECT_TRUE(p.host.players.commands().empty()) << c.name;
         EXPECT_EQ(p.host.display().lblNextEvent.caption, "No Event Next") << c.name;
         EXPECT_EQ(p.host.state().CurrentSource, 1) << c.name;
-    }
-}
-
-TEST(ChangePoll, PollsOnlyWhenCheckForChangesIsOne) {
-    for (const char* setting : {"0", "2", "1"}) {
-        Poll p(FakeFetcher::ok("x"));
-        p.host.write("kestrelfield.ini",
-                     std::string("[Kestrelfield]\r\nCheckForChanges=") + setting +
-                         "\r\nCheckForChangeURL=http://mgmt.example/changes.php\r\n"
-                         "ManagementKey=K1\r\nManagementSwitcher=studio\r\n");
-        p.host.start();
-        p.host.runFor(180);
-        int polls = 0;
-        for (const auto& url : p.host.Inet1.urls())
-            polls += url == kPollUrl;
-        EXPECT_EQ(polls, std::string(setting) == "1" ? 3 : 0) << setting;
     }
 }
 

@@ -142,23 +142,5 @@ TEST(ConfigDownload, ABusyFetcherIsCancelledBeforeEachRequest) {
     EXPECT_EQ(m.host.Inet1.cancels, 2);
 }
 
-TEST(ConfigDownload, RunsEveryConfiguredMinutesOnTheStation) {
-    Management m;
-    m.host.write("kestrelfield.ini",
-                 "[Kestrelfield]\r\nManagementUpdate=2\r\n"
-                 "ManagementURL=http://mgmt.example/get.php\r\nManagementKey=K1\r\n"
-                 "ManagementSwitcher=studio\r\nManagementSendURL=http://mgmt.example/s.php\r\n");
-    m.host.start();
-    EXPECT_EQ(m.caption(), "Management server configured");
-    m.host.runFor(60);
-    EXPECT_EQ(m.caption(), "Countdown till config update: 1");
-    EXPECT_EQ(m.downloads(), 0);
-    m.host.runFor(60);
-    EXPECT_EQ(m.downloads(), 2);
-    EXPECT_EQ(m.caption().rfind("Config update failed 08:02:", 0), 0u) << m.caption();
-    m.host.runFor(240);
-    EXPECT_EQ(m.downloads(), 6);
-}
-
 }  // namespace
 }  // namespace kestrel
