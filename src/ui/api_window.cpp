@@ -42,8 +42,10 @@ ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
     m_server->setListenBacklogSize(kListenBacklog);
     m_server->setMaxPendingConnections(kListenBacklog);
     connect(m_server, &QTcpServer::newConnection, this, &ApiWindow::acceptPending);
-    m_connections.setOnFailure(
-        [this](const std::string& failure) { m_failureLine->setText(displayText(failure)); });
+    m_connections.setOnFailure([this](const std::string& failure) {
+        m_failureLine->setText(
+            displayText(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    });
 
     m_lineHeight = fontMetrics().height() + 4;
     showLine(0);
