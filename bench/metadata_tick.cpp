@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "controller/station.h"
 #include "metadata/now_playing.h"
 #include "metadata/player_log_reader.h"
@@ -27,29 +28,9 @@
 namespace {
 
 using namespace kestrel;
-
-double millisecondsOf(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-// CPU time of `work`: on a busy shared machine the wall time mostly counts
-// the time other processes held the processor.
-double cpuMillisecondsOf(const std::function<void()>& work) {
-    timespec start{};
-    timespec end{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
-    work();
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    return (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::cpuMillisecondsOf;
+using bench::median;
+using bench::millisecondsOf;
 
 // MPlayer's console output: a header, then mostly CR-separated cache status
 // segments with an ICY line now and then.

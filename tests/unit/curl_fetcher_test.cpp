@@ -1,4 +1,5 @@
 #include "platform/curl_fetcher.h"
+#include "support/wait.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,17 +17,9 @@
 namespace kestrel {
 namespace {
 
-using namespace std::chrono_literals;
+using test::waitUntil;
 
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::seconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using namespace std::chrono_literals;
 
 class ScopedEnv {
 public:

@@ -1,4 +1,5 @@
 #include "platform/posix_command_runner.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,18 +21,10 @@
 namespace kestrel {
 namespace {
 
+using test::waitUntil;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::seconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 std::string readLink(const fs::path& link) {
     std::error_code error;

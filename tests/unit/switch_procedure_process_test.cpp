@@ -12,9 +12,12 @@
 #include "support/fake_fetcher.h"
 #include "support/process_cleanup.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace kestrel {
 namespace {
+
+using test::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -24,16 +27,6 @@ constexpr const char* kFakePlayer =
     "echo \"Playing $1.\"\n"
     "exec 3<>hold\n"
     "read -u 3 x\n";
-
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::seconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 /// Real processes, real two-second overlap; only the fetchers are fakes.
 class SwitchWithRealPlayers : public ::testing::Test {
