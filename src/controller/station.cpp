@@ -6,8 +6,7 @@ void Station::Pause(double interval) {
     const double start = platform.clock.steadySeconds();
     for (;;) {
         const double remaining = interval - (platform.clock.steadySeconds() - start);
-        if (remaining <= 0)
-            return;
+        if (remaining <= 0) return;
         platform.clock.sleepFor(remaining);
     }
 }

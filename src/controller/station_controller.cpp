@@ -124,8 +124,7 @@ void StationController::startUp() {
         timers.start(timer::tmrManagementDownload);
         display.lblConfigurationStatus.caption = "Management server configured";
     }
-    if (st.CheckForChanges == 1)
-        timers.start(timer::tmrCheckForChanges);
+    if (st.CheckForChanges == 1) timers.start(timer::tmrCheckForChanges);
 
     // The audio input capture is not opened on Linux: nothing reads it, and a
     // missing device must not hold up an unattended start.
@@ -162,8 +161,7 @@ void StationController::startUp() {
 void StationController::tickCounter() {
     auto& count = m_station.state.TimerCount;
     count = static_cast<std::int16_t>(count + 1);
-    if (count > 120)
-        count = 0;
+    if (count > 120) count = 0;
 }
 
 void StationController::updateDisplay() {

@@ -8,8 +8,7 @@ namespace kestrel {
 
 void SendSourceStatus(Station& station) {
     const auto& state = station.state;
-    if (state.ManagementUpdate <= 0)
-        return;
+    if (state.ManagementUpdate <= 0) return;
 
     SourceTable sources;
     tolerate([&] { sources = scanSources(station.file(kSourceListFile)); });

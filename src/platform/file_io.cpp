@@ -8,12 +8,10 @@ namespace kestrel {
 
 bool readWholeFile(const std::filesystem::path& file, std::string& bytes) {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     std::ostringstream out;
     out << in.rdbuf();
-    if (in.bad())
-        return false;
+    if (in.bad()) return false;
     bytes = std::move(out).str();
     return true;
 }
@@ -23,8 +21,7 @@ bool replaceFileAtomically(const std::filesystem::path& file, std::string_view b
     temporary += ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
+        if (!out) return false;
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();  // a full disk may only show when the last bytes are flushed
         if (out.fail()) {
@@ -44,8 +41,7 @@ bool replaceFileAtomically(const std::filesystem::path& file, std::string_view b
 
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (!out)
-        return false;
+    if (!out) return false;
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     return !out.fail();

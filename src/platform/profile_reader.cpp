@@ -46,8 +46,7 @@ std::string valueOf(std::string_view raw) {
 std::string readProfileString(const std::filesystem::path& file, const std::string& section,
                               const std::string& key, const std::string& defaultText) {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return defaultText;
+    if (!in) return defaultText;
 
     bool inSection = false;
     bool sectionSeen = false;
@@ -55,25 +54,20 @@ std::string readProfileString(const std::filesystem::path& file, const std::stri
     bool found = false;
     forEachLine(in, [&](std::string_view line) {
         const auto text = trimBlanks(line);
-        if (text.empty() || text.front() == ';')
-            return true;
+        if (text.empty() || text.front() == ';') return true;
         if (text.front() == '[') {
             const auto close = text.find(']');
             const auto name = trimBlanks(text.substr(
                 1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-            if (inSection)
-                return false;  // the first matching section has ended
+            if (inSection) return false;  // the first matching section has ended
             inSection = equalsIgnoringCase(name, section) && !sectionSeen;
             sectionSeen = sectionSeen || inSection;
             return true;
         }
-        if (!inSection)
-            return true;
+        if (!inSection) return true;
         const auto equals = text.find('=');
-        if (equals == std::string_view::npos)
-            return true;
-        if (!equalsIgnoringCase(trimBlanks(text.substr(0, equals)), key))
-            return true;
+        if (equals == std::string_view::npos) return true;
+        if (!equalsIgnoringCase(trimBlanks(text.substr(0, equals)), key)) return true;
         value = valueOf(text.substr(equals + 1));
         found = true;
         return false;
@@ -86,8 +80,7 @@ double leadingNumber(const std::string& text) {
     while (i < text.size() && isBlank(text[i]))
         ++i;
     const std::size_t start = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     const std::size_t digitsStart = i;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
         ++i;
@@ -98,23 +91,19 @@ double leadingNumber(const std::string& text) {
             ++i;
         digits += i - fractionStart;
     }
-    if (digits == 0)
-        return 0.0;
+    if (digits == 0) return 0.0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
-            ++j;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
         const std::size_t exponentStart = j;
         while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
             ++j;
-        if (j > exponentStart)
-            i = j;
+        if (j > exponentStart) i = j;
     }
     // from_chars: independent of the process locale, which the window toolkit sets.
     std::size_t first = start;
     const bool negative = text[first] == '-';
-    if (text[first] == '+' || text[first] == '-')
-        ++first;
+    if (text[first] == '+' || text[first] == '-') ++first;
     double value = 0.0;
     const auto result = std::from_chars(text.data() + first, text.data() + i, value);
     if (result.ec == std::errc::result_out_of_range) {

@@ -27,8 +27,7 @@ double SystemClock::steadySeconds() const {
 }
 
 void SystemClock::sleepFor(double seconds) {
-    if (seconds > 0)
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 }  // namespace kestrel

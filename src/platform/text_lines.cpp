@@ -10,14 +10,12 @@ std::vector<std::string> splitLines(std::string_view text) {
         if (c == '\r' || c == '\n') {
             lines.push_back(std::move(current));
             current.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
         } else {
             current.push_back(c);
         }
     }
-    if (!current.empty())
-        lines.push_back(std::move(current));
+    if (!current.empty()) lines.push_back(std::move(current));
     return lines;
 }
 

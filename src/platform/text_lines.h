@@ -18,27 +18,23 @@ void forEachLine(std::istream& in, OnLine&& onLine) {
     while (in) {
         in.read(buffer, sizeof buffer);
         const std::streamsize count = in.gcount();
-        if (count <= 0)
-            break;
+        if (count <= 0) break;
         for (std::streamsize i = 0; i < count; ++i) {
             const char c = buffer[i];
             if (pendingCr) {
                 pendingCr = false;
-                if (c == '\n')
-                    continue;  // CR LF ends one line
+                if (c == '\n') continue;  // CR LF ends one line
             }
             if (c == '\r' || c == '\n') {
                 pendingCr = c == '\r';
-                if (!onLine(std::string_view(line)))
-                    return;
+                if (!onLine(std::string_view(line))) return;
                 line.clear();
             } else {
                 line.push_back(c);
             }
         }
     }
-    if (!line.empty())
-        onLine(std::string_view(line));
+    if (!line.empty()) onLine(std::string_view(line));
 }
 
 /// Splits `text` into lines the same way as forEachLine.

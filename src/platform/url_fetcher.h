@@ -39,8 +39,7 @@ namespace kestrel {
 
 /// The station's way of fetching: busy query, cancel only when busy, then fetch.
 inline FetchResult fetchFresh(UrlFetcher& fetcher, const std::string& url, BodyForm form) {
-    if (fetcher.busy())
-        fetcher.cancel();
+    if (fetcher.busy()) fetcher.cancel();
     return fetcher.fetch(url, form);
 }
 

@@ -21,7 +21,9 @@ QtTimerHost::QtTimerHost(TimerTable& table, std::function<void()> afterTick, QOb
     m_table.setOnEnabledChanged([this](const TimerTable::Timer& entry) { apply(entry); });
 }
 
-QtTimerHost::~QtTimerHost() { m_table.setOnEnabledChanged(nullptr); }
+QtTimerHost::~QtTimerHost() {
+    m_table.setOnEnabledChanged(nullptr);
+}
 
 void QtTimerHost::apply(const TimerTable::Timer& entry) {
     auto it = m_timers.find(entry.name);

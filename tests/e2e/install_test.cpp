@@ -46,7 +46,8 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
     const fs::path program = prefix.path() / "bin" / "kestrelfield";
     ASSERT_TRUE(fs::exists(program));
     EXPECT_TRUE(fs::exists(prefix.path() / "lib/systemd/system/kestrelfield.service"));
-    EXPECT_TRUE(fs::exists(prefix.path() / "share/doc/Kestrelfield/examples/station/kestrelfield.ini"));
+    EXPECT_TRUE(
+        fs::exists(prefix.path() / "share/doc/Kestrelfield/examples/station/kestrelfield.ini"));
 
     test::TempDir station;
     for (const char* stale : {"mplayer.log", "metadata.txt", "metaextra.txt"}) {

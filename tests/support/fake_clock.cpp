@@ -41,8 +41,7 @@ LocalDateTime FakeClock::now() const {
 }
 
 void FakeClock::sleepFor(double seconds) {
-    if (seconds > 0)
-        m_ms += static_cast<std::int64_t>(std::ceil(seconds * 1000.0));
+    if (seconds > 0) m_ms += static_cast<std::int64_t>(std::ceil(seconds * 1000.0));
 }
 
 }  // namespace kestrel::test

@@ -10,8 +10,7 @@ namespace kestrel::test {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }
 
@@ -27,8 +26,7 @@ void TempDir::write(const std::string& name, const std::string& bytes) const {
 
 std::string TempDir::read(const std::string& name) const {
     std::ifstream in(m_path / name, std::ios::binary);
-    if (!in)
-        return "<missing>";
+    if (!in) return "<missing>";
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();

@@ -15,8 +15,7 @@ using test::SimHost;
 std::vector<std::string> enabledTimers(const Station& station) {
     std::vector<std::string> names;
     for (const auto& timer : station.timers.timers()) {
-        if (timer.enabled)
-            names.push_back(timer.name);
+        if (timer.enabled) names.push_back(timer.name);
     }
     return names;
 }
@@ -106,8 +105,7 @@ TEST(StartUp, ConfigurationTurnsFeaturesOn) {
         host.start();
         std::vector<std::string> on;
         for (const auto& name : enabledTimers(host.station())) {
-            if (optional.count(name))
-                on.push_back(name);
+            if (optional.count(name)) on.push_back(name);
         }
         EXPECT_EQ(on,
                   c.timer.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.timer})
@@ -117,13 +115,11 @@ TEST(StartUp, ConfigurationTurnsFeaturesOn) {
         if (c.timer == "tmrManagementDownload") {
             EXPECT_EQ(d.lblConfigurationStatus.caption, "Management server configured");
         }
-        if (c.apiWindow)
-            EXPECT_EQ(d.lblAPIstatus.caption, "API Interface Enabled");
+        if (c.apiWindow) EXPECT_EQ(d.lblAPIstatus.caption, "API Interface Enabled");
         if (c.timer == "tmrAirUpdate") {
             EXPECT_EQ(d.lblTuneInAir.caption, "TuneIn AIR Service Enabled");
         }
-        if (c.timer == "tmrWeather")
-            EXPECT_EQ(d.lblWeather.caption, "NO WEATHER");
+        if (c.timer == "tmrWeather") EXPECT_EQ(d.lblWeather.caption, "NO WEATHER");
         if (c.timer == "tmrSourceCheck") {
             EXPECT_EQ(d.lblFailText.caption, "WAITING");
             EXPECT_EQ(d.lblFailCheckTime.caption, "NONE");
