@@ -6,7 +6,10 @@ namespace kestrel::test {
 
 FetchResult FakeFetcher::fetch(const std::string& url, BodyForm form) {
     requests.push_back({url, form});
-    if (m_clock && delaySeconds > 0) m_clock->sleepFor(delaySeconds);
+    if (m_clock && delaySeconds > 0) {
+        m_clock->sleepFor(delaySeconds);
+        totalDelaySeconds += delaySeconds;
+    }
     return respond ? respond(url) : failed();
 }
 

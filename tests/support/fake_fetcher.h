@@ -29,7 +29,8 @@ public:
     std::vector<std::string> urls() const;
 
     std::function<FetchResult(const std::string& url)> respond;
-    double delaySeconds = 0;
+    double delaySeconds = 0;       ///< each fetch takes this long
+    double totalDelaySeconds = 0;  ///< virtual time all fetches so far took
     bool busyAnswer = false;
     int cancels = 0;
     std::vector<Request> requests;

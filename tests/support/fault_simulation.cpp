@@ -186,17 +186,12 @@ void Simulation::setUpStation() {
     for (int n = 0; n < kSources; ++n)
         m_host.players.logForUrl[sourceUrl(n)] = icyLog(n, 0);
 
-    auto blocking = [this](FakeFetcher& fetcher, double seconds) {
-        fetcher.delaySeconds = seconds;
-        m_blockedSeconds += seconds;
-    };
     m_host.InetTestURL.respond = [this](const std::string& url) {
         const int server = serverOf(url);
         return server >= 0 && m_serverUp[server] ? FakeFetcher::ok("online")
                                                  : FakeFetcher::failed("refused");
     };
-    m_host.Inet1.respond = [this, blocking](const std::string& url) {
-        blocking(m_host.Inet1, m_managementDelay);
+    m_host.Inet1.respond = [this](const std::string& url) {
         if (m_managementMode == 2) return FakeFetcher::failed("unreachable");
         if (m_managementMode == 1) return FakeFetcher::ok("<h1>Internal error</h1>", 500);
         if (m_managementMode == 3) return FakeFetcher::ok("");
@@ -269,6 +264,9 @@ void Simulation::injectEvent() {
         case 8:  // the management server changes its behaviour
             m_managementMode = chance(0.5) ? 0 : uniform(1, 3);
             m_managementDelay = chance(0.7) ? 0.0 : uniform(1, 8);
+            m_host.Inet1.delaySeconds = m_managementDelay;
+            trace("management answers take " + std::to_string(static_cast<int>(m_managementDelay)) +
+                  " s");
             if (chance(0.3)) {
                 m_managementSchedule = randomSchedule();
                 m_scheduleContents.insert(m_managementSchedule);
@@ -341,6 +339,8 @@ void Simulation::checkFiles() {
 
 void Simulation::checkInvariants() {
     const auto& state = m_host.state();
+    m_blockedSeconds = m_host.Inet1.totalDelaySeconds + m_host.InetTestURL.totalDelaySeconds +
+                       m_host.InetWeather.totalDelaySeconds + m_host.InetAIR.totalDelaySeconds;
     const int running = runningPlayers();
     if (running > 1) violation("both player slots run after a switch");
     if (state.CurrentSource < -1 || state.CurrentSource > 9) {
@@ -403,8 +403,19 @@ FaultSimulationResult Simulation::run() {
     int lastSource = m_host.state().CurrentSource;
     std::int64_t nextFileCheckMs = 0;
     while (m_host.clock.ms() < endMs && m_result.violations.empty()) {
+        const int watchdogTicks = m_host.fired["tmrCheckMplayerOK"];
+        const auto firedBefore = m_host.fired;
+        const auto stepStart = m_host.clock.ms();
         m_host.runFor(1);
         const auto now = m_host.clock.ms();
+        if (m_host.fired["tmrCheckMplayerOK"] != watchdogTicks) trace("watchdog tick");
+        if (now - stepStart > 1500) {
+            std::string names;
+            for (const auto& [name, count] : m_host.fired) {
+                if (count != firedBefore.at(name)) names += " " + name;
+            }
+            trace("blocked step of " + std::to_string(now - stepStart) + " ms:" + names);
+        }
         const auto& issued = m_host.players.issued();
         for (; m_commandsSeen < issued.size(); ++m_commandsSeen)
             trace("command: " + issued[m_commandsSeen].command);
