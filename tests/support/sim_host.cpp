@@ -3,9 +3,7 @@
 namespace kestrel::test {
 
 SimHost::SimHost() {
-    Platform platform{clock,       players,     players, InetAIR,
-                      InetWeather, InetTestURL, Inet1,   dir.path()};
-    controller = std::make_unique<StationController>(platform);
+    controller = std::make_unique<StationController>(platform());
     Station& s = controller->station();
     s.host = this;
     m_nextDue.assign(s.timers.timers().size(), kUnarmed);

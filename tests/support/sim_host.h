@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "controller/station_controller.h"
-#include "support/fake_clock.h"
-#include "support/fake_fetcher.h"
-#include "support/fake_players.h"
-#include "support/temp_dir.h"
+#include "support/fake_world.h"
 
 namespace kestrel::test {
 
@@ -18,14 +15,10 @@ namespace kestrel::test {
 /// clock, players and fetchers, and a timer loop that behaves like the Qt
 /// host's (one thread; a tick that falls due while a handler blocks fires
 /// once afterwards and is not made up). A virtual week runs in milliseconds.
-class SimHost : public HostHooks {
+class SimHost : public HostHooks, public FakeWorld {
 public:
     SimHost();
     ~SimHost() override;
-
-    /// Writes a station file before or while the station runs.
-    void write(const std::string& name, const std::string& bytes) { dir.write(name, bytes); }
-    std::string read(const std::string& name) const { return dir.read(name); }
 
     /// Runs the start-up sequence and arms the timers.
     void start();
@@ -50,13 +43,6 @@ public:
     int endRequests = 0;
     int apiWindowShown = 0;
 
-    TempDir dir;
-    FakeClock clock;
-    FakePlayers players{dir.path()};
-    FakeFetcher InetAIR{&clock};
-    FakeFetcher InetWeather{&clock};
-    FakeFetcher InetTestURL{&clock};
-    FakeFetcher Inet1{&clock};
     std::unique_ptr<StationController> controller;
 
 private:

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "support/fake_clock.h"
+#include "support/fake_fetcher.h"
+#include "support/fake_players.h"
+#include "support/temp_dir.h"
+
+namespace kestrel::test {
+
+/// Everything a station needs around it, faked: a temporary station
+/// directory, virtual time (Monday 2026-12-07 08:00:00), simulated players and
+/// the four scripted fetchers.
+struct FakeWorld {
+    FakeWorld() { players.clock = &clock; }
+    FakeWorld(const FakeWorld&) = delete;
+    FakeWorld& operator=(const FakeWorld&) = delete;
+
+    Platform platform() {
+        return Platform{clock,       players,     players, InetAIR,
+                        InetWeather, InetTestURL, Inet1,   dir.path()};
+    }
+
+    /// Writes a station file.
+    void write(const std::string& name, const std::string& bytes) { dir.write(name, bytes); }
+    /// A station file's bytes, or "<missing>".
+    std::string read(const std::string& name) const { return dir.read(name); }
+
+    TempDir dir;
+    FakeClock clock;
+    FakePlayers players{dir.path()};
+    FakeFetcher InetAIR{&clock};
+    FakeFetcher InetWeather{&clock};
+    FakeFetcher InetTestURL{&clock};
+    FakeFetcher Inet1{&clock};
+};
+
+}  // namespace kestrel::test
