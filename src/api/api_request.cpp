@@ -1,9 +1,7 @@
 #include "api/api_request.h"
 
-#include <array>
 #include <exception>
 
-#include "platform/text_lines.h"
 #include "playback/source_list.h"
 #include "playback/switch_procedure.h"
 
@@ -36,23 +34,15 @@ std::string currentSourceBody(const DisplayModel& display) {
                        {display.lblStudio.caption, display.lblCurrentSource.caption});
 }
 
-// The keyed lookup for the ten digit keys at once: a line counts for digit d
-// when its first three characters are d + "n:" or d + "u:"; the last one wins.
-// One read gives all ten entries from the same state of the file.
 std::string sourceListBody(const Station& station, const FileReader& readFile) {
     std::string bytes;
     readFile(station.file(kSourceListFile), bytes);  // unreadable: every entry stays empty
-    std::array<SourceEntry, 10> sources;
-    for (const std::string& line : splitLines(bytes)) {
-        if (line.size() < 3 || line[0] < '0' || line[0] > '9' || line[2] != ':') continue;
-        auto& source = sources[static_cast<std::size_t>(line[0] - '0')];
-        if (line[1] == 'n') source.name = line.substr(3);
-        if (line[1] == 'u') source.address = line.substr(3);
-    }
+    const SourceTable sources = lookupDigitSources(bytes);
     std::string body;
-    for (int d = 1; d <= 9; ++d)
-        body += sourceLines(std::to_string(d), sources[d]);
-    body += sourceLines("BACKUP", sources[0]);
+    for (int d = 1; d <= 9; ++d) {
+        body += sourceLines(std::to_string(d), {sources.names[d], sources.addresses[d]});
+    }
+    body += sourceLines("BACKUP", {sources.names[0], sources.addresses[0]});
     return body;
 }
 

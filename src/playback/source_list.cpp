@@ -23,6 +23,17 @@ SourceEntry lookupSource(const std::filesystem::path& file, const std::string& k
     return entry;
 }
 
+SourceTable lookupDigitSources(std::string_view sourceListBytes) {
+    SourceTable table;
+    for (const std::string& line : splitLines(sourceListBytes)) {
+        if (line.size() < 3 || line[0] < '0' || line[0] > '9' || line[2] != ':') continue;
+        const auto index = static_cast<std::size_t>(line[0] - '0');
+        if (line[1] == 'n') table.names[index] = line.substr(3);
+        if (line[1] == 'u') table.addresses[index] = line.substr(3);
+    }
+    return table;
+}
+
 SourceTable scanSources(const std::filesystem::path& file) {
     SourceTable table;
     std::ifstream in(file, std::ios::binary);

@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -23,6 +24,10 @@ struct SourceTable {
     std::array<std::string, 10> names;
     std::array<std::string, 10> addresses;
 };
+
+/// The keyed lookup for the ten digit keys at once, over the file's bytes:
+/// entry d equals lookupSource(file, d), all ten from one state of the file.
+SourceTable lookupDigitSources(std::string_view sourceListBytes);
 
 /// Table scan: every line not beginning with ";" whose second and third
 /// characters are "n:" or "u:" fills the entry of its first character's digit
