@@ -5,16 +5,14 @@
 #  - CPU (% of one core) and peak RSS of the station over SECONDS (default 60).
 # Usage: bench/station_idle.sh BUILD_DIR [SECONDS]
 set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?build directory}" && pwd)"
 seconds="${2:-60}"
 work="$(mktemp -d)"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for proc in /proc/[0-9]*; do
-    case "$(cat "$proc/comm" 2>/dev/null)" in mplayer|mplayer1|mplayer2) ;; *) continue ;; esac
-    [ "$(readlink "$proc/cwd" 2>/dev/null)" = "$work/station" ] && kill -9 "${proc#/proc/}" 2>/dev/null || true
-  done
+  "$repo/scripts/end_players" "$work/station"
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -23,8 +21,7 @@ trap cleanup EXIT
 mkdir -p "$work/station" "$work/mplayer-home"
 printf 'ao=null\nvo=null\n' > "$work/mplayer-home/config"
 export MPLAYER_HOME="$work/mplayer-home" QT_QPA_PLATFORM=offscreen
-sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 vol 0.2
-lame --quiet -b 128 "$work/tone.wav" "$work/tone.mp3"
+"$repo/scripts/make_test_mp3" "$work/tone.mp3" 10
 
 port=18100
 while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
