@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "controller/station.h"
+#include "station/station.h"
 #include "metadata/now_playing.h"
 #include "metadata/player_log_reader.h"
 #include "platform/curl_fetcher.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "scheduler/event_calculation.h"
 #include "support/fake_station.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "controller/station.h"
+#include "station/station.h"
 
 namespace kestrel::fuzz {
 

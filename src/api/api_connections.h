@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/api_request.h"
-#include "controller/station.h"
+#include "station/station.h"
 
 namespace kestrel {
 

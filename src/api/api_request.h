@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "controller/station.h"
+#include "station/station.h"
 #include "platform/file_io.h"
 
 namespace kestrel {

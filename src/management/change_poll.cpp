@@ -1,6 +1,6 @@
 #include "management/change_poll.h"
 
-#include "controller/tolerant_step.h"
+#include "station/tolerant_step.h"
 #include "management/management_query.h"
 #include "playback/switch_procedure.h"
 

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "controller/time_format.h"
-#include "controller/tolerant_step.h"
+#include "station/time_format.h"
+#include "station/tolerant_step.h"
 #include "management/management_query.h"
 #include "management/source_status.h"
 #include "platform/file_io.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "controller/station.h"
+#include "station/station.h"
 #include "platform/clock.h"
 
 namespace kestrel {

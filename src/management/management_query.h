@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "controller/station_state.h"
+#include "station/station_state.h"
 
 namespace kestrel {
 

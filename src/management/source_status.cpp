@@ -1,6 +1,6 @@
 #include "management/source_status.h"
 
-#include "controller/tolerant_step.h"
+#include "station/tolerant_step.h"
 #include "management/management_query.h"
 #include "playback/source_list.h"
 

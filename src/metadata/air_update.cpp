@@ -1,7 +1,7 @@
 #include "metadata/air_update.h"
 
-#include "controller/time_format.h"
-#include "controller/tolerant_step.h"
+#include "station/time_format.h"
+#include "station/tolerant_step.h"
 
 namespace kestrel {
 namespace {

@@ -1,6 +1,6 @@
 #include "metadata/now_playing.h"
 
-#include "controller/tolerant_step.h"
+#include "station/tolerant_step.h"
 #include "platform/file_io.h"
 
 namespace kestrel {

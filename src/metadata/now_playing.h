@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/station.h"
+#include "station/station.h"
 #include "metadata/player_log_reader.h"
 
 namespace kestrel {

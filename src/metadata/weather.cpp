@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/tolerant_step.h"
+#include "station/tolerant_step.h"
 #include "platform/profile_reader.h"
 
 namespace kestrel {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/station.h"
+#include "station/station.h"
 
 namespace kestrel {
 

@@ -1,6 +1,6 @@
 #include "monitoring/failure_detector.h"
 
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "platform/command_line.h"
 
 namespace kestrel {

@@ -1,6 +1,6 @@
 #include "playback/player_watchdog.h"
 
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "platform/command_line.h"
 #include "platform/file_io.h"
 

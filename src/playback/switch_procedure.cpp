@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "controller/tolerant_step.h"
+#include "station/tolerant_step.h"
 #include "management/source_status.h"
 #include "platform/command_line.h"
 #include "playback/source_list.h"

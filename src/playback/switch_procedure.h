@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/station.h"
+#include "station/station.h"
 
 namespace kestrel {
 

@@ -3,8 +3,8 @@
 #include <climits>
 #include <fstream>
 
-#include "controller/time_format.h"
-#include "controller/tolerant_step.h"
+#include "station/time_format.h"
+#include "station/tolerant_step.h"
 #include "platform/text_lines.h"
 
 namespace kestrel {

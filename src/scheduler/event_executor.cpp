@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "api/api_connections.h"
-#include "controller/station.h"
+#include "station/station.h"
 
 class QLabel;
 class QTcpServer;

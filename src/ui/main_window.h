@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "controller/display_model.h"
-#include "controller/host_hooks.h"
+#include "station/display_model.h"
+#include "station/host_hooks.h"
 #include "controller/station_controller.h"
 
 class QComboBox;

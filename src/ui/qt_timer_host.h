@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "controller/timer_table.h"
+#include "station/timer_table.h"
 
 namespace kestrel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/station.h"
+#include "station/station.h"
 #include "support/fake_world.h"
 
 namespace kestrel::test {

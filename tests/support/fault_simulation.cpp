@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "api/api_request.h"
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "support/sim_host.h"
 
 namespace kestrel::test {

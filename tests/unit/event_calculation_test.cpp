@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "controller/time_format.h"
+#include "station/time_format.h"
 #include "support/fake_station.h"
 
 namespace kestrel {

@@ -1,4 +1,4 @@
-#include "controller/timer_table.h"
+#include "station/timer_table.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "controller/display_model.h"
-#include "controller/host_hooks.h"
-#include "controller/station_state.h"
-#include "controller/timer_table.h"
+#include "station/display_model.h"
+#include "station/host_hooks.h"
+#include "station/station_state.h"
+#include "station/timer_table.h"
 #include "platform/platform.h"
 
 namespace kestrel {

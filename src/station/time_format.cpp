@@ -1,4 +1,4 @@
-#include "controller/time_format.h"
+#include "station/time_format.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "controller/station.h"
+#include "station/station.h"
 
 namespace kestrel {
 
