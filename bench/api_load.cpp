@@ -26,6 +26,7 @@
 
 #include "controller/station_controller.h"
 #include "platform/curl_fetcher.h"
+#include "ui/qt_event_loop.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
@@ -155,9 +156,13 @@ int main(int argc, char** argv) {
     kestrel::SystemClock clock;
     kestrel::PosixCommandRunner runner(workdir);
     kestrel::ProcProcessTable processes;
-    kestrel::CurlFetcher inetAIR, inetWeather, inetTestURL, inet1;
-    kestrel::StationController controller(kestrel::Platform{
-        clock, runner, processes, inetAIR, inetWeather, inetTestURL, inet1, workdir});
+    kestrel::QtEventLoop loop;
+    kestrel::CurlMulti transfers(loop);
+    kestrel::CurlFetcher inetAIR(transfers), inetWeather(transfers), inetTestURL(transfers),
+        inet1(transfers), inetChanges(transfers), inetStatus(transfers);
+    kestrel::StationController controller(
+        kestrel::Platform{clock, runner, processes, loop, inetAIR, inetWeather, inetTestURL, inet1,
+                          inetChanges, inetStatus, workdir});
     auto& station = controller.station();
     station.state.APIkey = kKey;
     station.display.lblSourceNumber.caption = "3";

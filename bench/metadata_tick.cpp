@@ -20,7 +20,9 @@
 #include "station/station.h"
 #include "metadata/now_playing.h"
 #include "metadata/player_log_reader.h"
-#include "platform/curl_fetcher.h"
+#include "support/fake_event_loop.h"
+#include "support/fake_clock.h"
+#include "support/fake_fetcher.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
@@ -119,8 +121,12 @@ int main() {
     SystemClock clock;
     PosixCommandRunner runner(workdir);
     ProcProcessTable processes;
-    CurlFetcher air, weather, testUrl, inet1;
-    Station station(Platform{clock, runner, processes, air, weather, testUrl, inet1, workdir});
+    // The metadata tick never waits: the fetchers are never asked.
+    test::FakeClock unusedClock;
+    test::FakeEventLoop loop{unusedClock};
+    test::FakeFetcher unused;
+    Station station(Platform{clock, runner, processes, loop, unused, unused, unused, unused, unused,
+                             unused, workdir});
     station.state.CurrentMplayer = 1;
     station.state.DefaultStrapline = "Bench FM";
     station.state.ExtraMetaNowPlaying = "Now playing:";

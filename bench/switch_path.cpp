@@ -38,13 +38,13 @@ void measure(const char* label, bool report, int switches) {
         station.state().ManagementSendURL = "http://management.example/status.php";
         station.state().ManagementKey = "key";
         station.state().ManagementSwitcher = "studio";
-        station.Inet1.respond = [](const std::string&) { return test::FakeFetcher::ok("OK"); };
+        station.InetStatus.respond = [](const std::string&) { return test::FakeFetcher::ok("OK"); };
     }
     std::vector<double> wall;
     std::vector<double> cpu;
     for (int i = 0; i < switches; ++i) {
         station.display().comboSourceList.text = std::to_string(i % 10) + " Select Source";
-        auto once = [&] { cmdForceSwitch_Click(station.station); };
+        auto once = [&] { station.finish(cmdForceSwitch_Click(station.station)); };
         if (i % 2) {
             wall.push_back(millisecondsOf(once));
         } else {

@@ -13,12 +13,17 @@ namespace kestrel::fuzz {
 
 /// A station with a fixed clock and no outside world, in a scratch directory,
 /// for driving handlers with fuzzed files.
-class FuzzStation : public Clock, public CommandRunner, public ProcessTable, public UrlFetcher {
+class FuzzStation : public Clock,
+                    public CommandRunner,
+                    public ProcessTable,
+                    public EventLoop,
+                    public UrlFetcher {
 public:
     FuzzStation()
         : m_dir(std::filesystem::temp_directory_path() /
                 ("kestrel-fuzz-" + std::to_string(getpid()))),
-          station(Platform{*this, *this, *this, *this, *this, *this, *this, m_dir}) {
+          station(Platform{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this,
+                           m_dir}) {
         std::filesystem::create_directories(m_dir);
     }
 
@@ -30,18 +35,27 @@ public:
 
     LocalDateTime now() const override { return time; }
     double steadySeconds() const override { return m_steady; }
-    void sleepFor(double seconds) override { m_steady += seconds; }
+    // Waits end at once on the fuzz station's own steady clock.
+    CallId callAfter(double seconds, Callback callback) override {
+        m_steady += seconds;
+        callback();
+        return ++m_calls;
+    }
+    void cancelCall(CallId) override {}
+    void watch(int, bool, bool, std::function<void(bool, bool)>) override {}
+    void unwatch(int) override {}
     bool run(const std::string&, WindowStyle) override { return true; }
     ProcessCheck check(const std::string&) override { return ProcessCheck::NotRunning; }
     bool busy() const override { return false; }
     void cancel() override {}
-    FetchResult fetch(const std::string&, BodyForm) override { return {}; }
+    void start(const std::string&, BodyForm, Done done) override { done({}); }
 
     LocalDateTime time{2026, 12, 7, 8, 30, 0, 2};
 
 private:
     std::filesystem::path m_dir;
     double m_steady = 0;
+    CallId m_calls = 0;
 
 public:
     Station station;

@@ -8,9 +8,14 @@ ApiConnections::ApiConnections(Station& station, FileReader readFile)
     : m_station(station),
       m_readFile(std::move(readFile)),
       m_elements(1),
-      m_lines{"(No Connection)"} {
+      m_lines{"(No Connection)"},
+      m_self(std::make_shared<ApiConnections*>(this)) {
     m_station.state.TransferString.clear();
     m_station.state.response.clear();
+}
+
+ApiConnections::~ApiConnections() {
+    *m_self = nullptr;
 }
 
 void ApiConnections::listening() {
@@ -43,6 +48,7 @@ std::optional<int> ApiConnections::accept() {
     }
     auto& element = m_elements[chosen];
     element.phase = Phase::Receiving;
+    element.exchange = ++m_exchanges;
     element.deadline = now() + kDeadlineSeconds;
     ++m_openCount;
     return chosen;
@@ -62,13 +68,30 @@ std::optional<std::string> ApiConnections::receive(int i, std::string_view data)
     return std::nullopt;
 }
 
-std::string ApiConnections::answer(int i, std::string_view text) {
+namespace {
+
+// Keeps a switch request's switch going whatever happens to its connection,
+// and hands its answer on when the switch has ended.
+Task<> answerAfterSwitch(Task<> switching, std::function<void(std::string failure)> ended) {
+    std::string failure;
+    try {
+        co_await switching;
+    } catch (const std::exception& error) {
+        failure = failureText(error.what(), api_stage::switchSource);
+    } catch (...) {
+        failure = failureText("Unexpected failure", api_stage::switchSource);
+    }
+    ended(std::move(failure));
+}
+
+}  // namespace
+
+std::optional<std::string> ApiConnections::answer(int i, std::string_view text) {
     auto& element = m_elements[i];
     element.phase = Phase::Answered;
     // The answer gets the same time again to go out before the connection is ended.
     element.deadline = now() + kDeadlineSeconds;
     RequestOutcome outcome = handleRequest(m_station, text, m_readFile);
-    if (outcome.switched) ++m_switchesRun;
     if (!outcome.failure.empty()) report(outcome.failure);
     if (outcome.matched) {
         try {
@@ -77,7 +100,29 @@ std::string ApiConnections::answer(int i, std::string_view text) {
             report(failureText(failure.what(), api_stage::statusLine));
         }
     }
-    return std::move(outcome.bytes);
+    if (!outcome.switching) return std::move(outcome.bytes);
+    element.phase = Phase::Switching;
+    m_station.spawn(answerAfterSwitch(
+        std::move(*outcome.switching),
+        [self = m_self, i, exchange = element.exchange,
+         bytes = std::move(outcome.bytes)](std::string failure) mutable {
+            if (*self == nullptr) return;
+            if (!failure.empty()) {
+                (*self)->report(failure);
+                bytes = responseWithHeader("ERROR");
+            }
+            (*self)->switchEnded(i, exchange, std::move(bytes));
+        }));
+    return std::nullopt;
+}
+
+void ApiConnections::switchEnded(int i, std::uint64_t exchange, std::string bytes) {
+    ++m_switchesRun;
+    if (!isOpen(i) || m_elements[i].exchange != exchange) return;
+    auto& element = m_elements[i];
+    element.phase = Phase::Answered;
+    element.deadline = now() + kDeadlineSeconds;
+    if (m_onSwitchAnswered) m_onSwitchAnswered(i, std::move(bytes));
 }
 
 std::vector<ApiConnections::Overdue> ApiConnections::overdue() {
@@ -85,7 +130,10 @@ std::vector<ApiConnections::Overdue> ApiConnections::overdue() {
     const double time = now();
     for (int i = 1; i < static_cast<int>(m_elements.size()); ++i) {
         auto& element = m_elements[i];
-        if (element.phase == Phase::Closed || element.deadline > time) continue;
+        if (element.phase == Phase::Closed || element.phase == Phase::Switching ||
+            element.deadline > time) {
+            continue;
+        }
         if (element.phase == Phase::Receiving && !element.pending.empty()) {
             element.pending.clear();
             // The data cannot make a request any more; it is answered as such.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +29,9 @@ public:
 
     /// Empties `TransferString` and `response`, as the window does when it loads.
     explicit ApiConnections(Station& station, FileReader readFile = readWholeFile);
+    ~ApiConnections();
+    ApiConnections(const ApiConnections&) = delete;
+    ApiConnections& operator=(const ApiConnections&) = delete;
 
     /// The listener has started: line 0 reads "00 Listening".
     void listening();
@@ -39,9 +44,16 @@ public:
     /// Data arrived on element i. Returns the bytes to send when the element
     /// is answered now (a request, or "ERROR" for data that can no longer
     /// make one); the host closes the element once they are written. nullopt
-    /// while the request is incomplete, and for data after the answer.
-    /// A switch request blocks for the whole switch.
+    /// while the request is incomplete, for data after the answer, and for a
+    /// switch request, whose answer goes to `setOnSwitchAnswered`'s callback
+    /// once its switch has ended. Other connections are served meanwhile.
     std::optional<std::string> receive(int i, std::string_view data);
+
+    /// Receives the answer of a switch request when its switch has ended, if
+    /// the element is still open; the host sends it and closes the element.
+    void setOnSwitchAnswered(std::function<void(int i, std::string bytes)> onAnswered) {
+        m_onSwitchAnswered = std::move(onAnswered);
+    }
 
     struct Overdue {
         int element = 0;
@@ -70,7 +82,7 @@ public:
     }
 
     int openCount() const { return m_openCount; }
-    /// How many switch requests have run; the host re-renders the station when it grows.
+    /// How many switch requests have ended; the host re-renders the station when it grows.
     int switchesRun() const { return m_switchesRun; }
     bool isOpen(int i) const;
 
@@ -78,14 +90,17 @@ public:
     static std::string lineTag(int i);
 
 private:
-    enum class Phase { Closed, Receiving, Answered };
+    // Switching: the request waits for its switch; no deadline ends it.
+    enum class Phase { Closed, Receiving, Switching, Answered };
     struct Element {
         Phase phase = Phase::Closed;
         std::string pending;
         double deadline = 0;
+        std::uint64_t exchange = 0;  ///< tells this connection from a later one on the element
     };
 
-    std::string answer(int i, std::string_view text);
+    std::optional<std::string> answer(int i, std::string_view text);
+    void switchEnded(int i, std::uint64_t exchange, std::string bytes);
     void report(const std::string& failure);
     double now() const;
 
@@ -95,6 +110,10 @@ private:
     std::vector<std::string> m_lines;
     std::string m_lastFailure;
     std::function<void(const std::string&)> m_onFailure;
+    std::function<void(int, std::string)> m_onSwitchAnswered;
+    // Lets a switch that ends after this table has gone find nothing to answer.
+    std::shared_ptr<ApiConnections*> m_self;
+    std::uint64_t m_exchanges = 0;
     int m_openCount = 0;
     int m_switchesRun = 0;
 };

@@ -48,7 +48,7 @@ std::string sourceListBody(const Station& station, const FileReader& readFile) {
 
 // Sets `response` for the request path; `stage` follows the step being run.
 void answer(Station& station, const std::string& path, const FileReader& readFile, int& stage,
-            bool& switched) {
+            std::optional<Task<>>& switching) {
     auto& state = station.state;
     const std::string& key = state.APIkey;
 
@@ -61,8 +61,7 @@ void answer(Station& station, const std::string& path, const FileReader& readFil
         state.response = "Source: " + sourceKey + kCrLf + "OK" + kCrLf;
         state.TransferString = sourceKey;
         const ClearOnExit clear(state.TransferString);
-        switched = true;
-        cmdForceSwitch_Click(station);
+        switching = cmdForceSwitch_Click(station);
     }
     stage = api_stage::listSources;
     if (path == "/api/listsources.php?id=" + key) {
@@ -118,7 +117,7 @@ RequestOutcome handleRequest(Station& station, std::string_view text, const File
         state.response = "ERROR";
         if (outcome.matched) {
             outcome.path = requestPath(text);
-            answer(station, outcome.path, readFile, stage, outcome.switched);
+            answer(station, outcome.path, readFile, stage, outcome.switching);
         }
         stage = api_stage::header;
         outcome.bytes = responseWithHeader(state.response);

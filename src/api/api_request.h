@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,20 +47,21 @@ inline constexpr int send = 56;
 }  // namespace api_stage
 
 struct RequestOutcome {
-    bool matched = false;   ///< the text matched the request pattern
-    bool switched = false;  ///< a switch ran (the station's display changed)
-    std::string path;       ///< the request path (empty when not matched)
-    std::string bytes;      ///< header and body, to go out as one send
-    std::string failure;    ///< empty, or the failure text of the stage that failed
+    bool matched = false;  ///< the text matched the request pattern
+    std::string path;      ///< the request path (empty when not matched)
+    std::string bytes;     ///< header and body, to go out as one send
+    std::string failure;   ///< empty, or the failure text of the stage that failed
+    /// The switch a switch request started; `bytes` go out once it has ended.
+    std::optional<Task<>> switching;
 };
 
 /// Answers one received text. A matching text gets the answer of its
 /// endpoint ("ERROR" for any other path); a text that does not match gets
-/// "ERROR". Sets `response` to the body. A switch request runs the whole
-/// switch (blocking for its overlap) with `TransferString` holding the key,
-/// and is answered only afterwards. Never throws: a failing stage makes the
-/// answer "ERROR" and is described in `failure`. The source list is read
-/// through `readFile`, once per list request.
+/// "ERROR". Sets `response` to the body. A switch request builds its answer,
+/// then starts the operator's switch with `TransferString` holding the key;
+/// the caller sends the answer when that switch has ended. Never throws: a
+/// failing stage makes the answer "ERROR" and is described in `failure`.
+/// The source list is read through `readFile`, once per list request.
 RequestOutcome handleRequest(Station& station, std::string_view text,
                              const FileReader& readFile = readWholeFile);
 

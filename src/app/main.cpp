@@ -10,6 +10,7 @@
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_loop.h"
 #include "ui/qt_timer_host.h"
 
 namespace {
@@ -50,14 +51,21 @@ int main(int, char** argv) {
     kestrel::SystemClock clock;
     kestrel::PosixCommandRunner runner(workdir);
     kestrel::ProcProcessTable processes;
-    kestrel::CurlFetcher inetAIR(kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetWeather(kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetTestURL(kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inet1(kFetchTimeoutSeconds);
-    kestrel::StationController controller(kestrel::Platform{
-        clock, runner, processes, inetAIR, inetWeather, inetTestURL, inet1, workdir});
+    kestrel::QtEventLoop loop;
+    kestrel::CurlMulti transfers(loop);
+    kestrel::CurlFetcher inetAIR(transfers, kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetWeather(transfers, kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetTestURL(transfers, kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inet1(transfers, kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetChanges(transfers, kFetchTimeoutSeconds);
+    kestrel::CurlFetcher inetStatus(transfers, kFetchTimeoutSeconds);
+    kestrel::StationController controller(
+        kestrel::Platform{clock, runner, processes, loop, inetAIR, inetWeather, inetTestURL, inet1,
+                          inetChanges, inetStatus, workdir});
 
     kestrel::MainWindow window(controller);
+    // A wait that ends between ticks (a switch's overlap, an answer) shows at once.
+    loop.setAfterEach([&window] { window.render(); });
     kestrel::QtTimerHost timers(controller.station().timers, [&window] { window.render(); });
     controller.startUp();
     window.show();

@@ -28,13 +28,14 @@ void StationController::registerTimers() {
     timers.add(timer::tmrClockandEventCheck, 100, [&s] { tmrClockandEventCheck(s); });
     timers.add(timer::tmrGetMetadata, 10000, [this] { m_nowPlaying.tmrGetMetadata(); });
     timers.add(timer::tmrLoadEventsAndCalculate, 10000, [&s] { tmrLoadEventsAndCalculate(s); });
-    timers.add(timer::tmrCheckAndDoEvents, 1000, [&s] { tmrCheckAndDoEvents(s); });
-    timers.add(timer::tmrManagementDownload, 60000, [&s] { tmrManagementDownload(s); });
-    timers.add(timer::tmrCheckForChanges, 60000, [&s] { tmrCheckForChanges(s); });
+    timers.addWaiting(timer::tmrCheckAndDoEvents, 1000, [&s] { return tmrCheckAndDoEvents(s); });
+    timers.addWaiting(timer::tmrManagementDownload, 60000,
+                      [&s] { return tmrManagementDownload(s); });
+    timers.addWaiting(timer::tmrCheckForChanges, 60000, [&s] { return tmrCheckForChanges(s); });
     timers.add(timer::tmrCheckMplayerOK, 15000, [&s] { tmrCheckMplayerOK(s); });
-    timers.add(timer::tmrAirUpdate, 5000, [&s] { tmrAirUpdate(s); });
-    timers.add(timer::tmrWeather, 1000, [&s] { tmrWeather(s); });
-    timers.add(timer::tmrSourceCheck, 15000, [&s] { tmrSourceCheck(s); });
+    timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
+    timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
+    timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
 }
 
 void StationController::readConfiguration(std::string& checkSource) {
@@ -175,7 +176,7 @@ void StationController::updateDisplay() {
 }
 
 void StationController::cmdForceSwitch_Click() {
-    kestrel::cmdForceSwitch_Click(m_station);
+    m_station.spawn(kestrel::cmdForceSwitch_Click(m_station));
 }
 
 void StationController::cmdAutoManual() {

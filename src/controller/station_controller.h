@@ -36,7 +36,7 @@ public:
     /// The start-up sequence (the window host has already sized the window).
     void startUp();
 
-    // Operator commands.
+    // Operator commands. A switch asked for while one runs follows it.
     void cmdForceSwitch_Click();
     void cmdAutoManual();
     void cmdFullScreen();

@@ -1,6 +1,6 @@
 #include "management/change_poll.h"
 
-#include "station/tolerant_step.h"
+#include "station/waits.h"
 #include "management/management_query.h"
 #include "playback/switch_procedure.h"
 
@@ -10,19 +10,20 @@ bool ordersSwitch(const std::string& answer) {
     return !answer.empty() && answer.front() >= '0' && answer.front() <= '9';
 }
 
-void tmrCheckForChanges(Station& station) {
+Task<> tmrCheckForChanges(Station& station) {
     std::string answer;
-    tolerate([&] {
-        const FetchResult result = fetchFresh(
-            station.platform.Inet1, managementQuery(station.state.CheckForChangeURL, station.state),
-            BodyForm::Text);
+    try {
+        const FetchResult result = co_await fetchFresh(
+            station.platform.InetChanges,
+            managementQuery(station.state.CheckForChangeURL, station.state), BodyForm::Text);
         // An error page such as "404 page not found" is no order to switch.
         if (result.isSuccessStatus()) answer = result.body;
-    });
-    if (!ordersSwitch(answer)) return;
+    } catch (...) {
+    }
+    if (!ordersSwitch(answer)) co_return;
 
     station.display.lblNextEvent.caption = "EMERGENCY SWITCH TO " + answer;
-    remoteSwitch(station, answer);
+    co_await remoteSwitch(station, answer);
 }
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 
 #include "station/time_format.h"
 #include "station/tolerant_step.h"
+#include "station/waits.h"
 #include "management/management_query.h"
 #include "management/source_status.h"
 #include "platform/file_io.h"
@@ -13,10 +14,13 @@ namespace kestrel {
 namespace {
 
 // An error page or an empty answer must never replace the schedule.
-std::optional<std::string> usableSchedule(UrlFetcher& fetcher, const std::string& url) {
-    const FetchResult result = fetchFresh(fetcher, url, BodyForm::Bytes);
-    if (!result.isSuccessStatus() || result.body.empty()) return std::nullopt;
-    return result.body;
+Task<std::optional<std::string>> usableSchedule(UrlFetcher& fetcher, std::string url) {
+    try {
+        FetchResult result = co_await fetchFresh(fetcher, std::move(url), BodyForm::Bytes);
+        if (result.isSuccessStatus() && !result.body.empty()) co_return std::move(result.body);
+    } catch (...) {
+    }
+    co_return std::nullopt;
 }
 
 }  // namespace
@@ -26,23 +30,22 @@ std::string downloadCaptionTime(const LocalDateTime& t) {
            zeroPadded(t.month, 2);
 }
 
-void tmrManagementDownload(Station& station) {
+Task<> tmrManagementDownload(Station& station) {
     auto& state = station.state;
     auto& caption = station.display.lblConfigurationStatus.caption;
 
     ++state.ManagementCounter;
     caption = "Countdown till config update: " +
               std::to_string(state.ManagementUpdate - state.ManagementCounter);
-    if (state.ManagementCounter < state.ManagementUpdate) return;
+    if (state.ManagementCounter < state.ManagementUpdate) co_return;
 
     caption = "Config update in progress...";
     const std::string url = managementQuery(state.ManagementURL, state);
     // The request always goes out twice; the second usable answer wins over the first.
-    std::optional<std::string> schedule;
-    tolerate([&] { schedule = usableSchedule(station.platform.Inet1, url); });
-    tolerate([&] {
-        if (auto second = usableSchedule(station.platform.Inet1, url)) schedule = std::move(second);
-    });
+    std::optional<std::string> schedule = co_await usableSchedule(station.platform.Inet1, url);
+    if (auto second = co_await usableSchedule(station.platform.Inet1, url)) {
+        schedule = std::move(second);
+    }
 
     bool written = false;
     if (schedule) {
@@ -50,7 +53,7 @@ void tmrManagementDownload(Station& station) {
     }
     caption = (written ? "Config updated " : "Config update failed ") +
               downloadCaptionTime(station.now());
-    tolerate([&] { SendSourceStatus(station); });
+    tolerate([&] { startSourceStatusReport(station); });
     state.ManagementCounter = 0;
 }
 

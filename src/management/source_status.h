@@ -5,7 +5,12 @@
 namespace kestrel {
 
 /// Reports all ten sources and the active one to the management server: one
-/// request per item 0..9 through Inet1. Does nothing when ManagementUpdate <= 0.
-void SendSourceStatus(Station& station);
+/// request per item 0..9 through InetStatus, one after the other. Does
+/// nothing when ManagementUpdate <= 0.
+Task<> SendSourceStatus(Station& station);
+
+/// Sends the report on its own, so that nothing waits for it; a report still
+/// being sent is abandoned for the newer one.
+void startSourceStatusReport(Station& station);
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 #include "metadata/air_update.h"
 
 #include "station/time_format.h"
-#include "station/tolerant_step.h"
+#include "station/waits.h"
 
 namespace kestrel {
 namespace {
@@ -41,11 +41,11 @@ std::string encodeQueryValue(const std::string& value) {
     return encoded;
 }
 
-void tmrAirUpdate(Station& station) {
+Task<> tmrAirUpdate(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
     const ArtistAndTitle split = splitStreamTitle(display.lblRXmetadata.caption);
-    if (split.title == state.AIRLastTitle || split.artist == state.AIRLastArtist) return;
+    if (split.title == state.AIRLastTitle || split.artist == state.AIRLastArtist) co_return;
 
     ArtistAndTitle sent = split;
     if (split.artist.empty() || split.title.empty()) {
@@ -56,7 +56,10 @@ void tmrAirUpdate(Station& station) {
                             "&partnerKey=" + state.AIRpartnerkey + "&id=" + state.AIRid +
                             "&title=" + encodeQueryValue(sent.title) +
                             "&artist=" + encodeQueryValue(sent.artist);
-    tolerate([&] { fetchFresh(station.platform.InetAIR, url, BodyForm::Text); });
+    try {
+        co_await fetchFresh(station.platform.InetAIR, url, BodyForm::Text);
+    } catch (...) {
+    }
 
     display.lblAIRartist.caption = sent.artist;
     display.lblAIRtitle.caption = sent.title;

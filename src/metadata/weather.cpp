@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "station/tolerant_step.h"
+#include "station/waits.h"
 #include "platform/profile_reader.h"
 
 namespace kestrel {
@@ -58,20 +58,22 @@ std::optional<std::string> weatherSentence(const std::string& answer) {
            (single ? " degree" : " degrees") + ". Air pressure is " + pressure + ".";
 }
 
-void tmrWeather(Station& station) {
+Task<> tmrWeather(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
     if (state.WeatherCounter == 0) {
-        tolerate([&] {
-            const FetchResult result = fetchFresh(
+        try {
+            const FetchResult result = co_await fetchFresh(
                 station.platform.InetWeather,
                 kWeatherService + state.MetaLocation + "&APPID=" + state.MetaOpenWeatherMapKey,
                 BodyForm::Text);
-            if (!result.ok) return;
-            if (auto sentence = weatherSentence(result.body)) {
-                display.lblWeatherText.caption = std::move(*sentence);
+            if (result.ok) {
+                if (auto sentence = weatherSentence(result.body)) {
+                    display.lblWeatherText.caption = std::move(*sentence);
+                }
             }
-        });
+        } catch (...) {
+        }
     }
     ++state.WeatherCounter;
     if (state.WeatherCounter > kWeatherPeriod) state.WeatherCounter = 0;

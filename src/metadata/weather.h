@@ -17,8 +17,9 @@ inline constexpr std::int16_t kWeatherPeriod = 1800;
 std::optional<std::string> weatherSentence(const std::string& answer);
 
 /// Every second when the weather is on: the countdown, and every 1801 ticks a
-/// request on InetWeather (blocking, up to its time-out) whose answer
-/// becomes the weather sentence. A failed request keeps the previous one.
-void tmrWeather(Station& station);
+/// request on InetWeather whose answer becomes the weather sentence. The
+/// tick waits for the answer (up to the fetcher's time-out) before counting;
+/// a failed request keeps the previous sentence.
+Task<> tmrWeather(Station& station);
 
 }  // namespace kestrel

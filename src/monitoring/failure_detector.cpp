@@ -2,19 +2,20 @@
 
 #include "station/time_format.h"
 #include "platform/command_line.h"
+#include "station/waits.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::int16_t kMostCountedFailures = 3;
 
-bool serverAnswers(UrlFetcher& fetcher, const std::string& url) {
+Task<bool> serverAnswers(UrlFetcher& fetcher, std::string url) {
     try {
         // Any HTTP answer with a body means the server is up, whatever its status.
-        const FetchResult result = fetchFresh(fetcher, url, BodyForm::Text);
-        return result.ok && !result.body.empty();
+        const FetchResult result = co_await fetchFresh(fetcher, std::move(url), BodyForm::Text);
+        co_return result.ok && !result.body.empty();
     } catch (...) {
-        return false;
+        co_return false;
     }
 }
 
@@ -69,7 +70,7 @@ std::string testAddressOf(const std::string& streamAddress) {
     return result + "/testonline/";
 }
 
-void tmrSourceCheck(Station& station) {
+Task<> tmrSourceCheck(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
     display.lblFailCheckTime.caption = formatTime(station.now());
@@ -83,7 +84,10 @@ void tmrSourceCheck(Station& station) {
     const std::string testAddress = testAddressOf(watched);
     display.lblFailURL.caption = testAddress;
 
-    if (serverAnswers(station.platform.InetTestURL, testAddress)) {
+    const bool answered = co_await serverAnswers(station.platform.InetTestURL, testAddress);
+    // Players are stopped and state changed only between switches, as before.
+    auto turn = co_await station.switching.take();
+    if (answered) {
         onSuccessfulCheck(station);
     } else {
         onFailedCheck(station);

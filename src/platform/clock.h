@@ -16,7 +16,7 @@ struct LocalDateTime {
 };
 
 /// The station's view of time. The real clock reads the system; the simulated
-/// one advances only when a test (or a blocking wait) moves it.
+/// one advances only when a test or the simulated event loop moves it.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -26,9 +26,6 @@ public:
 
     /// Seconds on a steady clock that never jumps with the time of day.
     virtual double steadySeconds() const = 0;
-
-    /// Blocks the calling thread for about `seconds` without processing events.
-    virtual void sleepFor(double seconds) = 0;
 };
 
 }  // namespace kestrel

@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
-#include <atomic>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -12,32 +14,36 @@ void initialiseCurlOnce() {
     (void)initialised;
 }
 
+FetchResult failure(std::string error) {
+    FetchResult result;
+    result.error = std::move(error);
+    return result;
+}
+
 }  // namespace
 
 struct CurlFetcher::Impl {
+    CurlMulti::Impl& multi;
     long timeoutSeconds;
     CURL* handle = nullptr;
-    std::atomic<bool> busy{false};
-    std::atomic<bool> cancelled{false};
+    bool busy = false;
+    std::uint64_t generation = 0;  // tells a finished transfer from a newer one
+    Done done;
     std::string body;
     bool tooLarge = false;
     char errorText[CURL_ERROR_SIZE] = "";
 
+    Impl(CurlMulti::Impl& multiIn, long timeout) : multi(multiIn), timeoutSeconds(timeout) {}
+
     static size_t onData(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<Impl*>(user);
         const size_t bytes = size * count;
-        if (self->cancelled) return 0;
         if (self->body.size() + bytes > kMaxFetchBody) {
             self->tooLarge = true;
             return 0;
         }
         self->body.append(data, bytes);
         return bytes;
-    }
-
-    // libcurl calls this about once a second even while no data arrives.
-    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Impl*>(user)->cancelled ? 1 : 0;
     }
 
     void setUp(const std::string& url) {
@@ -58,11 +64,117 @@ struct CurlFetcher::Impl {
         curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Impl::onData);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
-        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(handle, CURLOPT_PRIVATE, this);
+    }
+
+    FetchResult resultOf(CURLcode code) {
+        if (code == CURLE_OK) {
+            long status = 0;
+            curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+            FetchResult result;
+            result.ok = true;
+            result.status = static_cast<int>(status);
+            result.body = std::move(body);
+            return result;
+        }
+        if (tooLarge) {
+            return failure("response body larger than " + std::to_string(kMaxFetchBody) +
+                           " bytes");
+        }
+        return failure(errorText[0] ? errorText : curl_easy_strerror(code));
+    }
+
+    void detach();
+    void finish(FetchResult result) {
+        detach();
+        body.clear();
+        busy = false;
+        std::exchange(done, {})(std::move(result));
     }
 };
+
+struct CurlMulti::Impl {
+    EventLoop& loop;
+    CURLM* multi = nullptr;
+    EventLoop::CallId timer = 0;
+
+    explicit Impl(EventLoop& loopIn) : loop(loopIn) {
+        initialiseCurlOnce();
+        multi = curl_multi_init();
+        if (!multi) return;
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Impl::onSocket);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::onTimer);
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    }
+
+    ~Impl() {
+        loop.cancelCall(timer);
+        if (multi) curl_multi_cleanup(multi);
+    }
+
+    // curl asks to watch a socket, or to stop; the loop reports readiness later.
+    static int onSocket(CURL*, curl_socket_t socket, int what, void* user, void*) {
+        auto* self = static_cast<Impl*>(user);
+        if (what == CURL_POLL_REMOVE) {
+            self->loop.unwatch(socket);
+        } else {
+            self->loop.watch(socket, what & CURL_POLL_IN, what & CURL_POLL_OUT,
+                             [self, socket](bool readable, bool writable) {
+                                 self->act(socket, (readable ? CURL_CSELECT_IN : 0) |
+                                                       (writable ? CURL_CSELECT_OUT : 0));
+                             });
+        }
+        return 0;
+    }
+
+    // curl asks for one time-out; -1 removes it. Never act from inside curl.
+    static int onTimer(CURLM*, long milliseconds, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        self->loop.cancelCall(std::exchange(self->timer, 0));
+        if (milliseconds >= 0) {
+            self->timer = self->loop.callAfter(static_cast<double>(milliseconds) / 1000.0, [self] {
+                self->timer = 0;
+                self->act(CURL_SOCKET_TIMEOUT, 0);
+            });
+        }
+        return 0;
+    }
+
+    void act(curl_socket_t socket, int events) {
+        int running = 0;
+        curl_multi_socket_action(multi, socket, events, &running);
+        finishDone();
+    }
+
+    // Answers are handed out only after curl has returned: a handler that
+    // resumes may start its next request at once.
+    void finishDone() {
+        struct Finished {
+            CurlFetcher::Impl* fetcher;
+            std::uint64_t generation;
+            CURLcode code;
+        };
+        std::vector<Finished> finished;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            char* owner = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+            auto* fetcher = reinterpret_cast<CurlFetcher::Impl*>(owner);
+            if (fetcher) finished.push_back({fetcher, fetcher->generation, message->data.result});
+        }
+        for (const auto& one : finished) {
+            // An earlier answer's handler may have cancelled or restarted this fetcher.
+            if (!one.fetcher->busy || one.fetcher->generation != one.generation) continue;
+            one.fetcher->finish(one.fetcher->resultOf(one.code));
+        }
+    }
+};
+
+void CurlFetcher::Impl::detach() {
+    if (multi.multi && handle) curl_multi_remove_handle(multi.multi, handle);
+}
 
 std::string encodeForRequestLine(const std::string& url) {
     static constexpr char hex[] = "0123456789ABCDEF";
@@ -81,13 +193,18 @@ std::string encodeForRequestLine(const std::string& url) {
     return encoded;
 }
 
-CurlFetcher::CurlFetcher(long timeoutSeconds) : m_impl(std::make_unique<Impl>()) {
+CurlMulti::CurlMulti(EventLoop& loop) : m_impl(std::make_unique<Impl>(loop)) {}
+
+CurlMulti::~CurlMulti() = default;
+
+CurlFetcher::CurlFetcher(CurlMulti& multi, long timeoutSeconds)
+    : m_impl(std::make_unique<Impl>(*multi.m_impl, timeoutSeconds)) {
     initialiseCurlOnce();
-    m_impl->timeoutSeconds = timeoutSeconds;
     m_impl->handle = curl_easy_init();
 }
 
 CurlFetcher::~CurlFetcher() {
+    if (m_impl->busy) m_impl->detach();
     if (m_impl->handle) curl_easy_cleanup(m_impl->handle);
 }
 
@@ -96,38 +213,25 @@ bool CurlFetcher::busy() const {
 }
 
 void CurlFetcher::cancel() {
-    if (m_impl->busy) m_impl->cancelled = true;
+    if (m_impl->busy) m_impl->finish(failure("request cancelled"));
 }
 
-FetchResult CurlFetcher::fetch(const std::string& url, BodyForm) {
-    FetchResult result;
-    if (!m_impl->handle) {
-        result.error = "HTTP client could not be set up";
-        return result;
+void CurlFetcher::start(const std::string& url, BodyForm, Done done) {
+    if (m_impl->busy) cancel();
+    auto& impl = *m_impl;
+    if (!impl.handle || !impl.multi.multi) {
+        done(failure("HTTP client could not be set up"));
+        return;
     }
-    m_impl->cancelled = false;
-    m_impl->busy = true;
-    m_impl->body.clear();
-    m_impl->tooLarge = false;
-    m_impl->errorText[0] = '\0';
-    m_impl->setUp(encodeForRequestLine(url));
-    const CURLcode code = curl_easy_perform(m_impl->handle);
-    if (code == CURLE_OK) {
-        long status = 0;
-        curl_easy_getinfo(m_impl->handle, CURLINFO_RESPONSE_CODE, &status);
-        result.ok = true;
-        result.status = static_cast<int>(status);
-        result.body = std::move(m_impl->body);
-    } else if (m_impl->cancelled) {
-        result.error = "request cancelled";
-    } else if (m_impl->tooLarge) {
-        result.error = "response body larger than " + std::to_string(kMaxFetchBody) + " bytes";
-    } else {
-        result.error = m_impl->errorText[0] ? m_impl->errorText : curl_easy_strerror(code);
-    }
-    m_impl->body.clear();
-    m_impl->busy = false;
-    return result;
+    impl.body.clear();
+    impl.tooLarge = false;
+    impl.errorText[0] = '\0';
+    impl.setUp(encodeForRequestLine(url));
+    impl.done = std::move(done);
+    impl.busy = true;
+    ++impl.generation;
+    const CURLMcode added = curl_multi_add_handle(impl.multi.multi, impl.handle);
+    if (added != CURLM_OK) impl.finish(failure(curl_multi_strerror(added)));
 }
 
 }  // namespace kestrel

@@ -4,20 +4,26 @@
 
 #include "platform/clock.h"
 #include "platform/command_runner.h"
+#include "platform/event_loop.h"
 #include "platform/process_table.h"
 #include "platform/url_fetcher.h"
 
 namespace kestrel {
 
 /// Everything the station core uses of the outside world. Not owned.
+/// Each fetching handler has its own fetcher, so that one slow server never
+/// holds up or cancels another handler's request.
 struct Platform {
     Clock& clock;
     CommandRunner& runner;
     ProcessTable& processes;
-    UrlFetcher& InetAIR;
-    UrlFetcher& InetWeather;
-    UrlFetcher& InetTestURL;
-    UrlFetcher& Inet1;
+    EventLoop& loop;
+    UrlFetcher& InetAIR;      ///< TuneIn AIR reports
+    UrlFetcher& InetWeather;  ///< the weather service
+    UrlFetcher& InetTestURL;  ///< the failure detector's server check
+    UrlFetcher& Inet1;        ///< the management schedule download
+    UrlFetcher& InetChanges;  ///< the management change poll
+    UrlFetcher& InetStatus;   ///< the source status report
     /// The station directory; every file name the station uses is relative to it.
     std::filesystem::path workdir;
 };

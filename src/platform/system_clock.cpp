@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <thread>
 
 namespace kestrel {
 
@@ -24,10 +23,6 @@ LocalDateTime SystemClock::now() const {
 double SystemClock::steadySeconds() const {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
     return std::chrono::duration<double>(since).count();
-}
-
-void SystemClock::sleepFor(double seconds) {
-    if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 }  // namespace kestrel

@@ -4,12 +4,11 @@
 
 namespace kestrel {
 
-/// The machine's local time and steady clock; sleepFor really sleeps.
+/// The machine's local time and steady clock.
 class SystemClock final : public Clock {
 public:
     LocalDateTime now() const override;
     double steadySeconds() const override;
-    void sleepFor(double seconds) override;
 };
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace kestrel {
@@ -17,30 +18,26 @@ struct FetchResult {
     bool isSuccessStatus() const { return ok && status >= 200 && status < 300; }
 };
 
-/// One HTTP GET at a time (an "Inet" instance of the station).
+/// One HTTP GET at a time (an "Inet" instance of the station). Requests run
+/// while the station goes on; their answers arrive on the station's thread.
 class UrlFetcher {
 public:
+    using Done = std::function<void(FetchResult)>;
+
     virtual ~UrlFetcher() = default;
 
     /// True while an earlier request is still carried.
     virtual bool busy() const = 0;
 
-    /// Abandons the request still carried, if any.
+    /// Abandons the request still carried, if any: its `done` is called at
+    /// once with a failed result.
     virtual void cancel() = 0;
 
-    /// Blocking GET of an absolute http:// URL. Port 80 unless the URL names
-    /// one; fails after the instance's time-out (60 s on a real station).
-    virtual FetchResult fetch(const std::string& url, BodyForm form) = 0;
+    /// Starts a GET of an absolute http:// URL (port 80 unless the URL names
+    /// one) and returns. `done` is called once with the answer or the failure,
+    /// at the latest after the instance's time-out (60 s on a real station).
+    /// Starting while busy is the caller's fault; call cancel() first.
+    virtual void start(const std::string& url, BodyForm form, Done done) = 0;
 };
-
-}  // namespace kestrel
-
-namespace kestrel {
-
-/// The station's way of fetching: busy query, cancel only when busy, then fetch.
-inline FetchResult fetchFresh(UrlFetcher& fetcher, const std::string& url, BodyForm form) {
-    if (fetcher.busy()) fetcher.cancel();
-    return fetcher.fetch(url, form);
-}
 
 }  // namespace kestrel

@@ -26,7 +26,8 @@ void tmrCheckMplayerOK(Station& station) {
     station.display.lblMplayer2.caption = running2 ? "2" : "";
 
     auto& state = station.state;
-    if (running1 || running2 || state.CurrentSource == -1) return;
+    // A switch that runs changes both slots; the next tick looks again.
+    if (running1 || running2 || state.CurrentSource == -1 || station.switching.taken()) return;
     station.run(playerStopCommand(1));
     station.run(playerStopCommand(2));
     state.WasPlaying = state.CurrentSource;

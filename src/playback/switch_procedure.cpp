@@ -3,16 +3,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "station/tolerant_step.h"
 #include "management/source_status.h"
 #include "platform/command_line.h"
 #include "playback/source_list.h"
+#include "station/tolerant_step.h"
 
 namespace kestrel {
 namespace {
 
 // Below this length an address is taken as absent and the source on air is kept.
 constexpr std::size_t kShortestAddress = 8;
+// Both slots play this long before the old one is stopped.
+constexpr double kOverlapSeconds = 2;
 
 }  // namespace
 
@@ -26,7 +28,7 @@ std::optional<std::int16_t> sourceNumberOfKey(const std::string& key) {
     return static_cast<std::int16_t>(value);
 }
 
-void runSwitchProcedure(Station& station, SwitchEntry entry, const std::string& sourceKey) {
+Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourceKey) {
     auto& state = station.state;
     auto& display = station.display;
     const bool operatorEntry = entry == SwitchEntry::Operator;
@@ -51,7 +53,10 @@ void runSwitchProcedure(Station& station, SwitchEntry entry, const std::string& 
     state.PlayURL = source.address;
 
     tolerate([&] { station.run(playerStartCommand(newSlot, state.PlayURL)); });
-    tolerate([&] { station.Pause(2); });
+    try {
+        co_await station.Pause(kOverlapSeconds);
+    } catch (...) {
+    }
     tolerate([&] { station.run(playerStopCommand(otherSlot)); });
     tolerate([&] {
         std::error_code ignored;  // fails while the stopped player still holds it
@@ -63,25 +68,29 @@ void runSwitchProcedure(Station& station, SwitchEntry entry, const std::string& 
     }
     display.lblSourceNumber.caption = std::to_string(state.CurrentSource);
     display.lblSourceDisp.caption = std::to_string(state.CurrentSource);
-    tolerate([&] { SendSourceStatus(station); });
+    tolerate([&] { startSourceStatusReport(station); });
 
     if (operatorEntry) display.cmdForceSwitch.enabled = true;
 }
 
-void cmdForceSwitch_Click(Station& station) {
+Task<> cmdForceSwitch_Click(Station& station) {
     std::string key = station.display.comboSourceList.text.substr(0, 1);
     if (!station.state.TransferString.empty()) key = station.state.TransferString;
-    runSwitchProcedure(station, SwitchEntry::Operator, key);
+    const auto turn = co_await station.switching.take();
+    co_await runSwitchProcedure(station, SwitchEntry::Operator, key);
 }
 
-void eventSwitch(Station& station, std::int16_t candidate) {
+Task<> eventSwitch(Station& station, std::int16_t candidate) {
+    const auto turn = co_await station.switching.take();
     station.state.CurrentSource = candidate;
     const std::string digits = std::to_string(candidate);
-    runSwitchProcedure(station, SwitchEntry::EventExecutor, digits.substr(digits.size() - 1));
+    co_await runSwitchProcedure(station, SwitchEntry::EventExecutor,
+                                digits.substr(digits.size() - 1));
 }
 
-void remoteSwitch(Station& station, const std::string& answer) {
-    runSwitchProcedure(station, SwitchEntry::ManagementPoll, answer);
+Task<> remoteSwitch(Station& station, std::string answer) {
+    const auto turn = co_await station.switching.take();
+    co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll, answer);
 }
 
 }  // namespace kestrel

@@ -20,18 +20,24 @@ enum class SwitchEntry {
 /// The one switch procedure: start the idle slot with the key's source, let
 /// both play for two seconds, stop the other slot and delete its log, show
 /// the new source and send the source status report. A failing step is
-/// skipped. For EventExecutor, `CurrentSource` must already hold the candidate.
-void runSwitchProcedure(Station& station, SwitchEntry entry, const std::string& sourceKey);
+/// skipped. The caller holds the station's switching turn; for
+/// EventExecutor, `CurrentSource` must already hold the candidate. The
+/// overlap waits without holding the thread; the switch ends once the state
+/// is updated, and the status report then goes out on its own.
+Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourceKey);
 
 /// The operator's entry (and the API's): key from `TransferString` when not
-/// empty, else the first character of the selector's text.
-void cmdForceSwitch_Click(Station& station);
+/// empty, else the first character of the selector's text, both read at
+/// once. Waits for a switch that is running to end first.
+Task<> cmdForceSwitch_Click(Station& station);
 
-/// The event executor's entry: plays `candidate`.
-void eventSwitch(Station& station, std::int16_t candidate);
+/// The event executor's entry: plays `candidate`. Runs at once; the
+/// executor asks only while no switch runs.
+Task<> eventSwitch(Station& station, std::int16_t candidate);
 
-/// The management change poll's entry: the whole answer is the key.
-void remoteSwitch(Station& station, const std::string& answer);
+/// The management change poll's entry: the whole answer is the key. Waits
+/// for a switch that is running to end first.
+Task<> remoteSwitch(Station& station, std::string answer);
 
 /// The value of the key's leading digits (0 when it does not begin with a
 /// digit); nullopt when that value does not fit 16 bits.

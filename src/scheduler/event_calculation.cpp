@@ -109,6 +109,34 @@ std::string nextEventCaption(std::string_view eventText) {
     return caption;
 }
 
+namespace {
+
+// Reads the schedule once and runs the search over its lines; false when unreadable.
+bool searchSchedule(const Station& station, EventSearch& search) {
+    std::ifstream in(station.file(kScheduleFile), std::ios::binary);
+    if (!in) return false;
+    forEachLine(in, [&](std::string_view line) {
+        EventLine event;
+        if (parseEventLine(line, event)) search.consider(event);
+        return true;
+    });
+    search.finish();
+    return true;
+}
+
+// During NextEvent's frozen minute: the first event after that minute, so
+// that one due in the first seconds of the next minute is known before the
+// freeze ends. Later events of the frozen minute itself stay passed over.
+std::string followingEvent(const Station& station, const std::string& nextEvent, int today) {
+    if (nextEvent.empty() || nextEvent.front() != static_cast<char>('0' + today)) return {};
+    constexpr int kLastSecondOfMinute = 59;
+    EventSearch search(today, leadingNumber(textPart(nextEvent, 3, 4)) * 100 + kLastSecondOfMinute);
+    if (!searchSchedule(station, search) || !search.hasNext()) return {};
+    return search.next().eventText();
+}
+
+}  // namespace
+
 void tmrLoadEventsAndCalculate(Station& station) {
     auto& state = station.state;
     auto& display = station.display;
@@ -116,18 +144,13 @@ void tmrLoadEventsAndCalculate(Station& station) {
         const LocalDateTime now = station.now();
         // The minute of NextEvent is frozen so that the executor can fire it all minute long.
         const std::string hhmm = zeroPadded(now.hour, 2) + zeroPadded(now.minute, 2);
-        if (textPart(state.NextEvent, 3, 4) == hhmm) return;
-
-        std::ifstream in(station.file(kScheduleFile), std::ios::binary);
-        if (!in) return;
+        if (textPart(state.NextEvent, 3, 4) == hhmm) {
+            state.FollowingEvent = followingEvent(station, state.NextEvent, now.weekday);
+            return;
+        }
+        state.FollowingEvent.clear();
         EventSearch search(now.weekday, now.hour * 10000 + now.minute * 100 + now.second);
-        forEachLine(in, [&](std::string_view line) {
-            EventLine event;
-            if (parseEventLine(line, event)) search.consider(event);
-            return true;
-        });
-        in.close();
-        search.finish();
+        if (!searchSchedule(station, search)) return;
         if (search.hasLast()) state.LastEvent = search.last().eventText();
         if (search.hasNext()) state.NextEvent = search.next().eventText();
     });

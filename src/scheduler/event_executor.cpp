@@ -21,19 +21,37 @@ std::optional<std::int16_t> scheduledSource(const std::string& lastEvent) {
     return static_cast<std::int16_t>(last - '0');
 }
 
-bool eventIsDue(const std::string& nextEvent, const LocalDateTime& now) {
-    if (nextEvent.empty() || nextEvent.front() != static_cast<char>('0' + now.weekday)) {
+bool eventIsDue(const std::string& event, const LocalDateTime& now) {
+    if (event.empty() || event.front() != static_cast<char>('0' + now.weekday)) {
         return false;
     }
-    const int eventHhmm = leadingNumber(textPart(nextEvent, 3, 4));
-    const int eventSecond = leadingNumber(textPart(nextEvent, 7, 2));
+    const int eventHhmm = leadingNumber(textPart(event, 3, 4));
+    const int eventSecond = leadingNumber(textPart(event, 7, 2));
     return eventHhmm == now.hour * 100 + now.minute && now.second >= eventSecond;
+}
+
+// The event whose source must play now, if any: NextEvent, or the event
+// after its frozen minute when that one falls due before the freeze ends.
+const std::string* dueEvent(const StationState& state, const LocalDateTime& now) {
+    if (eventIsDue(state.NextEvent, now)) return &state.NextEvent;
+    if (eventIsDue(state.FollowingEvent, now)) return &state.FollowingEvent;
+    return nullptr;
+}
+
+void showCurrentSource(Station& station) {
+    const std::string shown = std::to_string(station.state.CurrentSource);
+    station.display.lblSourceNumber.caption = shown;
+    station.display.lblSourceDisp.caption = shown;
 }
 
 }  // namespace
 
-void tmrCheckAndDoEvents(Station& station) {
+Task<> tmrCheckAndDoEvents(Station& station) {
     auto& state = station.state;
+    if (station.switching.taken()) {
+        showCurrentSource(station);
+        co_return;
+    }
     std::int16_t candidate = state.CurrentSource;
     const auto scheduled = scheduledSource(state.LastEvent);
     if (candidate == -1) candidate = scheduled.value_or(9);
@@ -45,14 +63,11 @@ void tmrCheckAndDoEvents(Station& station) {
         state.WasPlaying = state.CurrentSource;
         candidate = 0;
     }
-    if (eventIsDue(state.NextEvent, station.now())) {
-        candidate = digitValue(textPart(state.NextEvent, 10, 1));
+    if (const std::string* due = dueEvent(state, station.now())) {
+        candidate = digitValue(textPart(*due, 10, 1));
     }
-    if (candidate != state.CurrentSource) eventSwitch(station, candidate);
-
-    const std::string shown = std::to_string(state.CurrentSource);
-    station.display.lblSourceNumber.caption = shown;
-    station.display.lblSourceDisp.caption = shown;
+    if (candidate != state.CurrentSource) co_await eventSwitch(station, candidate);
+    showCurrentSource(station);
 }
 
 void tmrClockandEventCheck(Station& station) {

@@ -8,8 +8,10 @@ namespace kestrel {
 /// the event switch when it differs from CurrentSource. In rising precedence:
 /// the scheduled source (LastEvent's, else 9) when nothing plays, a restore
 /// request in WasPlaying, source 0 while SilenceFlag is 1, and an event of
-/// NextEvent that is due in this clock minute. Blocks for the switch's 2 s.
-void tmrCheckAndDoEvents(Station& station);
+/// NextEvent (or of FollowingEvent, once NextEvent's minute is over) that is
+/// due in this clock minute. While any switch runs it only refreshes the
+/// source labels and decides again on a later tick; its own switch is awaited.
+Task<> tmrCheckAndDoEvents(Station& station);
 
 /// Every 100 ms: lblClock "HH:MM:SS" and lblDate "YYYY-MM-DD".
 void tmrClockandEventCheck(Station& station);

@@ -1,18 +1,35 @@
 #include "station/station.h"
 
+#include <algorithm>
+
+#include "station/waits.h"
+
 namespace kestrel {
 
-void Station::Pause(double interval) {
+Station::~Station() {
+    // Tasks still waiting are abandoned; none of them may take a turn now.
+    switching.close();
+    m_spawned.clear();
+    statusReport = {};
+    timers.abandonRuns();
+}
+
+Task<> Station::Pause(double interval) {
     const double start = platform.clock.steadySeconds();
     for (;;) {
         const double remaining = interval - (platform.clock.steadySeconds() - start);
-        if (remaining <= 0) return;
-        platform.clock.sleepFor(remaining);
+        if (remaining <= 0) co_return;
+        co_await sleepOn(platform.loop, remaining);
     }
 }
 
 void Station::run(const std::string& commandLine, WindowStyle style) {
     platform.runner.run(commandLine, style);
+}
+
+void Station::spawn(Task<> task) {
+    std::erase_if(m_spawned, [](const Task<>& spawned) { return spawned.done(); });
+    if (!task.done()) m_spawned.push_back(std::move(task));
 }
 
 }  // namespace kestrel

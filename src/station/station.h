@@ -3,19 +3,23 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/platform.h"
 #include "station/display_model.h"
 #include "station/host_hooks.h"
 #include "station/station_state.h"
+#include "station/task.h"
 #include "station/timer_table.h"
-#include "platform/platform.h"
+#include "station/turns.h"
 
 namespace kestrel {
 
 /// The one station: shared state, the window's display model, the timer table
 /// and the platform it runs on. Every handler takes a Station&.
 struct Station {
-    explicit Station(Platform platformIn) : platform(platformIn) {}
+    explicit Station(Platform platformIn) : platform(platformIn), switching(platformIn.loop) {}
+    ~Station();
 
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -23,9 +27,9 @@ struct Station {
     /// Full path of a file of the station directory.
     std::filesystem::path file(std::string_view name) const { return platform.workdir / name; }
 
-    /// Blocking wait of at least `interval` seconds on the steady clock;
-    /// no event is processed meanwhile.
-    void Pause(double interval);
+    /// Waits at least `interval` seconds on the steady clock; every other
+    /// handler runs meanwhile.
+    Task<> Pause(double interval);
 
     /// Issues one of the station's command lines; the outcome is never examined.
     void run(const std::string& commandLine, WindowStyle style = WindowStyle::MinimisedWithFocus);
@@ -33,14 +37,22 @@ struct Station {
     /// Local date and time now.
     LocalDateTime now() const { return platform.clock.now(); }
 
+    /// Keeps a task that nobody awaits (an operator's switch) until it ends.
+    void spawn(Task<> task);
+
     Platform platform;
     StationState state;
     DisplayModel display;
-    TimerTable timers;
     HostHooks* host = &m_noHost;
+    /// Only one switch runs at a time; the others wait here in turn.
+    Turns switching;
+    TimerTable timers;
+    /// The latest source status report while it is being sent; a newer one replaces it.
+    Task<> statusReport;
 
 private:
     HostHooks m_noHost;
+    std::vector<Task<>> m_spawned;
 };
 
 }  // namespace kestrel

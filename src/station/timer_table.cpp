@@ -5,9 +5,25 @@
 
 namespace kestrel {
 
+void TimerTable::add(Timer timer) {
+    if (find(timer.name)) throw std::logic_error("timer added twice: " + timer.name);
+    m_timers.push_back(std::move(timer));
+}
+
 void TimerTable::add(std::string name, int intervalMs, std::function<void()> handler) {
-    if (find(name)) throw std::logic_error("timer added twice: " + name);
-    m_timers.push_back(Timer{std::move(name), intervalMs, std::move(handler), false});
+    Timer timer;
+    timer.name = std::move(name);
+    timer.intervalMs = intervalMs;
+    timer.handler = std::move(handler);
+    add(std::move(timer));
+}
+
+void TimerTable::addWaiting(std::string name, int intervalMs, std::function<Task<>()> handler) {
+    Timer timer;
+    timer.name = std::move(name);
+    timer.intervalMs = intervalMs;
+    timer.waitingRun = std::move(handler);
+    add(std::move(timer));
 }
 
 void TimerTable::setEnabled(const std::string& name, bool enabled) {
@@ -22,13 +38,34 @@ bool TimerTable::isEnabled(const std::string& name) const {
     return timer && timer->enabled;
 }
 
+bool TimerTable::isWaiting(const std::string& name) const {
+    const Timer* timer = find(name);
+    return timer && !timer->running.done();
+}
+
+void TimerTable::fire(Timer& timer) {
+    if (!timer.running.done()) {
+        ++timer.skipped;
+        return;
+    }
+    if (timer.waitingRun) {
+        timer.running = timer.waitingRun();
+    } else if (timer.handler) {
+        timer.handler();
+    }
+}
+
 void TimerTable::fire(const std::string& name) {
-    Timer* timer = find(name);
-    if (timer && timer->handler) timer->handler();
+    if (Timer* timer = find(name)) fire(*timer);
 }
 
 void TimerTable::fire(std::size_t index) {
-    if (index < m_timers.size() && m_timers[index].handler) m_timers[index].handler();
+    if (index < m_timers.size()) fire(m_timers[index]);
+}
+
+void TimerTable::abandonRuns() {
+    for (auto& timer : m_timers)
+        timer.running = {};
 }
 
 TimerTable::Timer* TimerTable::find(const std::string& name) {

@@ -42,6 +42,11 @@ ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
     m_server->setListenBacklogSize(kListenBacklog);
     m_server->setMaxPendingConnections(kListenBacklog);
     connect(m_server, &QTcpServer::newConnection, this, &ApiWindow::acceptPending);
+    m_connections.setOnSwitchAnswered([this](int i, const std::string& bytes) {
+        if (i < static_cast<int>(m_sockets.size()) && m_sockets[i]) send(i, m_sockets[i], bytes);
+        showLine(i);
+        eventHandled();
+    });
     m_connections.setOnFailure([this](const std::string& failure) {
         m_failureLine->setText(
             displayText(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));

@@ -15,6 +15,7 @@
 
 #include "controller/station_controller.h"
 #include "support/fake_clock.h"
+#include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
 #include "support/fake_players.h"
 #include "support/temp_dir.h"
@@ -196,9 +197,10 @@ protected:
     test::FakeClock clock;
     test::FakePlayers players{dir.path()};
     TimedRunner runner{players};
-    test::FakeFetcher InetAIR{&clock}, InetWeather{&clock}, InetTestURL{&clock}, Inet1{&clock};
-    StationController controller{
-        Platform{clock, runner, players, InetAIR, InetWeather, InetTestURL, Inet1, dir.path()}};
+    test::FakeEventLoop loop{clock};
+    test::FakeFetcher fetcher{&loop};
+    StationController controller{Platform{clock, runner, players, loop, fetcher, fetcher, fetcher,
+                                          fetcher, fetcher, fetcher, dir.path()}};
     ApiWindow window{controller.station(), 0};
     int afterEvents = 0;
 };

@@ -40,8 +40,4 @@ LocalDateTime FakeClock::now() const {
     return t;
 }
 
-void FakeClock::sleepFor(double seconds) {
-    if (seconds > 0) m_ms += static_cast<std::int64_t>(std::ceil(seconds * 1000.0));
-}
-
 }  // namespace kestrel::test

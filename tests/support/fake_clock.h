@@ -7,7 +7,7 @@
 namespace kestrel::test {
 
 /// Virtual time, to the millisecond. Local time is the virtual calendar with
-/// no time zone; sleepFor advances the time instead of sleeping.
+/// no time zone.
 class FakeClock final : public Clock {
 public:
     /// Starts at Monday 2026-12-07 08:00:00.
@@ -15,7 +15,6 @@ public:
 
     LocalDateTime now() const override;
     double steadySeconds() const override { return static_cast<double>(m_ms) / 1000.0; }
-    void sleepFor(double seconds) override;
 
     void set(int year, int month, int day, int hour, int minute, int second);
     void advanceMs(std::int64_t ms) { m_ms += ms; }

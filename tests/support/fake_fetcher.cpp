@@ -1,16 +1,31 @@
 #include "support/fake_fetcher.h"
 
-#include "support/fake_clock.h"
+#include <utility>
 
 namespace kestrel::test {
 
-FetchResult FakeFetcher::fetch(const std::string& url, BodyForm form) {
+void FakeFetcher::start(const std::string& url, BodyForm form, Done done) {
     requests.push_back({url, form});
-    if (m_clock && delaySeconds > 0) {
-        m_clock->sleepFor(delaySeconds);
-        totalDelaySeconds += delaySeconds;
+    FetchResult result = respond ? respond(url) : failed();
+    if (!m_loop || delaySeconds <= 0) {
+        done(std::move(result));
+        return;
     }
-    return respond ? respond(url) : failed();
+    totalDelaySeconds += delaySeconds;
+    m_pending = true;
+    m_done = std::move(done);
+    m_call = m_loop->callAfter(delaySeconds, [this, result = std::move(result)]() mutable {
+        m_pending = false;
+        std::exchange(m_done, {})(std::move(result));
+    });
+}
+
+void FakeFetcher::cancel() {
+    ++cancels;
+    if (!m_pending) return;
+    m_loop->cancelCall(m_call);
+    m_pending = false;
+    std::exchange(m_done, {})(failed("request cancelled"));
 }
 
 std::vector<std::string> FakeFetcher::urls() const {

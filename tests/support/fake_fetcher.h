@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/event_loop.h"
 #include "platform/url_fetcher.h"
 
 namespace kestrel::test {
 
-class FakeClock;
-
 /// A scripted URL fetcher: `respond` decides each answer (default: the
-/// request fails as with no server). Records every request; a delay advances
-/// the virtual clock as a slow server would.
+/// request fails as with no server). Records every request. A delay makes
+/// the answer come that much later on the event loop, as a slow server's
+/// would; without a loop the answer comes at once.
 class FakeFetcher final : public UrlFetcher {
 public:
     struct Request {
@@ -20,17 +20,17 @@ public:
         BodyForm form;
     };
 
-    explicit FakeFetcher(FakeClock* clock = nullptr) : m_clock(clock) {}
+    explicit FakeFetcher(EventLoop* loop = nullptr) : m_loop(loop) {}
 
-    bool busy() const override { return busyAnswer; }
-    void cancel() override { ++cancels; }
-    FetchResult fetch(const std::string& url, BodyForm form) override;
+    bool busy() const override { return busyAnswer || m_pending; }
+    void cancel() override;
+    void start(const std::string& url, BodyForm form, Done done) override;
 
     std::vector<std::string> urls() const;
 
     std::function<FetchResult(const std::string& url)> respond;
-    double delaySeconds = 0;       ///< each fetch takes this long
-    double totalDelaySeconds = 0;  ///< virtual time all fetches so far took
+    double delaySeconds = 0;       ///< each answer comes this long after its request
+    double totalDelaySeconds = 0;  ///< delays of all requests so far
     bool busyAnswer = false;
     int cancels = 0;
     std::vector<Request> requests;
@@ -39,7 +39,10 @@ public:
     static FetchResult failed(std::string error = "could not connect");
 
 private:
-    FakeClock* m_clock;
+    EventLoop* m_loop;
+    bool m_pending = false;
+    EventLoop::CallId m_call = 0;
+    Done m_done;
 };
 
 }  // namespace kestrel::test

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "support/fake_clock.h"
+#include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
 #include "support/fake_players.h"
 #include "support/temp_dir.h"
@@ -11,16 +12,17 @@
 namespace kestrel::test {
 
 /// Everything a station needs around it, faked: a temporary station
-/// directory, virtual time (Monday 2026-12-07 08:00:00), simulated players and
-/// the four scripted fetchers.
+/// directory, virtual time (Monday 2026-12-07 08:00:00) and its event loop,
+/// simulated players and the six scripted fetchers.
 struct FakeWorld {
     FakeWorld() { players.clock = &clock; }
     FakeWorld(const FakeWorld&) = delete;
     FakeWorld& operator=(const FakeWorld&) = delete;
 
     Platform platform() {
-        return Platform{clock,       players,     players, InetAIR,
-                        InetWeather, InetTestURL, Inet1,   dir.path()};
+        return Platform{clock,       players, players,     loop,      InetAIR,
+                        InetWeather, InetTestURL, Inet1, InetChanges, InetStatus,
+                        dir.path()};
     }
 
     /// Writes a station file.
@@ -30,11 +32,14 @@ struct FakeWorld {
 
     TempDir dir;
     FakeClock clock;
+    FakeEventLoop loop{clock};
     FakePlayers players{dir.path()};
-    FakeFetcher InetAIR{&clock};
-    FakeFetcher InetWeather{&clock};
-    FakeFetcher InetTestURL{&clock};
-    FakeFetcher Inet1{&clock};
+    FakeFetcher InetAIR{&loop};
+    FakeFetcher InetWeather{&loop};
+    FakeFetcher InetTestURL{&loop};
+    FakeFetcher Inet1{&loop};
+    FakeFetcher InetChanges{&loop};
+    FakeFetcher InetStatus{&loop};
 };
 
 }  // namespace kestrel::test

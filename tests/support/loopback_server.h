@@ -14,6 +14,7 @@
 
 #include "platform/curl_fetcher.h"
 #include "support/fake_fetcher.h"
+#include "support/live_transfers.h"
 
 namespace kestrel::test {
 
@@ -88,15 +89,16 @@ inline std::string unreachableUrl(const std::string& path = "") {
 
 /// Lets a FakeFetcher's requests go out through a real CurlFetcher, with the
 /// leading `fromPrefix` of each URL (a fixed service host) replaced by
-/// `toPrefix` (a loopback server). The fake keeps recording the requests.
-inline void routeThroughCurl(FakeFetcher& fake, CurlFetcher& curl, std::string fromPrefix = "",
-                             std::string toPrefix = "") {
-    fake.respond = [&curl, fromPrefix, toPrefix](const std::string& url) {
+/// `toPrefix` (a loopback server). The fake keeps recording the requests and
+/// answers when the real one has its answer.
+inline void routeThroughCurl(FakeFetcher& fake, LiveTransfers& transfers, CurlFetcher& curl,
+                             std::string fromPrefix = "", std::string toPrefix = "") {
+    fake.respond = [&transfers, &curl, fromPrefix, toPrefix](const std::string& url) {
         std::string routed = url;
         if (!fromPrefix.empty() && routed.rfind(fromPrefix, 0) == 0) {
             routed.replace(0, fromPrefix.size(), toPrefix);
         }
-        return curl.fetch(routed, BodyForm::Bytes);
+        return transfers.fetch(curl, routed, BodyForm::Bytes);
     };
 }
 

@@ -1,8 +1,13 @@
 #include "support/sim_host.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 namespace kestrel::test {
 
 SimHost::SimHost() {
+    loop.immediate = false;
     controller = std::make_unique<StationController>(platform());
     Station& s = controller->station();
     s.host = this;
@@ -35,6 +40,16 @@ void SimHost::runFor(double seconds) {
     runUntilMs(clock.ms() + static_cast<std::int64_t>(seconds * 1000.0));
 }
 
+void SimHost::finish(const Task<>& run) {
+    const auto limit = clock.ms() + 600'000;
+    while (!run.done() && clock.ms() < limit) {
+        const auto next = loop.nextDueMs();
+        if (!next) break;
+        runUntilMs(std::max(*next, clock.ms()));
+    }
+    EXPECT_TRUE(run.done()) << "the run still waits";
+}
+
 void SimHost::runUntil(int year, int month, int day, int hour, int minute, int second) {
     runUntilMs(civilToMs(year, month, day, hour, minute, second));
 }
@@ -52,7 +67,14 @@ void SimHost::runUntilMs(std::int64_t endMs) {
                 nextDue = m_nextDue[i];
             }
         }
-        if (next == m_nextDue.size() || nextDue > endMs) break;
+        // Waits that end (overlaps, answers) run before timers due at the same time.
+        const auto callDue = loop.nextDueMs();
+        const bool timerDue = next != m_nextDue.size() && nextDue <= endMs;
+        if (callDue && *callDue <= endMs && (!timerDue || *callDue <= nextDue)) {
+            loop.runOneDueBy(endMs);
+            continue;
+        }
+        if (!timerDue) break;
         if (nextDue > clock.ms()) clock.setMs(nextDue);
         const auto& timer = timers.timers()[next];
         const int interval = timer.intervalMs;

@@ -12,9 +12,10 @@
 namespace kestrel::test {
 
 /// The station on virtual time: a temporary station directory, the fake
-/// clock, players and fetchers, and a timer loop that behaves like the Qt
-/// host's (one thread; a tick that falls due while a handler blocks fires
-/// once afterwards and is not made up). A virtual week runs in milliseconds.
+/// clock, players and fetchers, and an event loop that behaves like the Qt
+/// host's (one thread; waits end at their virtual time while timers go on;
+/// a tick whose handler still waits is skipped). A virtual week runs in
+/// milliseconds.
 class SimHost : public HostHooks, public FakeWorld {
 public:
     SimHost();
@@ -25,6 +26,9 @@ public:
 
     /// Runs every timer that falls due in the next `seconds` of virtual time.
     void runFor(double seconds);
+    /// Runs virtual time until a handler's run has ended (at most a minute more
+    /// than its own waits, so a run that never ends fails the test).
+    void finish(const Task<>& run);
     /// Runs until the virtual clock reads this local time (must be ahead).
     void runUntil(int year, int month, int day, int hour, int minute, int second);
 

@@ -57,7 +57,7 @@ struct Air {
     std::string tick(const std::string& streamTitle) {
         host.display().lblRXmetadata.caption = streamTitle;
         const auto before = host.InetAIR.requests.size();
-        tmrAirUpdate(host.station());
+        host.finish(tmrAirUpdate(host.station()));
         if (host.InetAIR.requests.size() == before) return "";
         EXPECT_EQ(host.InetAIR.requests.size(), before + 1);
         EXPECT_EQ(host.InetAIR.requests.back().form, BodyForm::Text);

@@ -27,12 +27,12 @@ struct Poll {
         s.CurrentMplayer = 1;
         host.display().lblCurrentSource.caption = kStream1;
         host.display().lblStudio.caption = "One";
-        host.Inet1.respond = [answer](const std::string&) { return answer; };
+        host.InetChanges.respond = [answer](const std::string&) { return answer; };
     }
 
     void tick() {
         host.players.clearIssued();
-        tmrCheckForChanges(host.station());
+        host.finish(tmrCheckForChanges(host.station()));
     }
 
     SimHost host;
@@ -40,12 +40,12 @@ struct Poll {
 
 TEST(ChangePoll, AsksWithTheQueryFormAsText) {
     Poll p(FakeFetcher::failed());
-    p.host.Inet1.busyAnswer = true;
+    p.host.InetChanges.busyAnswer = true;
     p.tick();
-    ASSERT_EQ(p.host.Inet1.requests.size(), 1u);
-    EXPECT_EQ(p.host.Inet1.requests[0].url, kPollUrl);
-    EXPECT_EQ(p.host.Inet1.requests[0].form, BodyForm::Text);
-    EXPECT_EQ(p.host.Inet1.cancels, 1);
+    ASSERT_EQ(p.host.InetChanges.requests.size(), 1u);
+    EXPECT_EQ(p.host.InetChanges.requests[0].url, kPollUrl);
+    EXPECT_EQ(p.host.InetChanges.requests[0].form, BodyForm::Text);
+    EXPECT_EQ(p.host.InetChanges.cancels, 1);
 }
 
 TEST(ChangePoll, ADigitSwitchesThroughTheSharedProcedure) {

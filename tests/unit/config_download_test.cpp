@@ -27,8 +27,9 @@ struct Management {
         s.ManagementKey = "K1";
         s.ManagementSwitcher = "studio";
         host.write("sourceevents.ini", kOldSchedule);
+        host.InetStatus.respond = [](const std::string&) { return FakeFetcher::ok(""); };
         host.Inet1.respond = [this](const std::string& url) {
-            if (url != kDownloadUrl) return FakeFetcher::ok("");
+            if (url != kDownloadUrl) return FakeFetcher::failed();
             if (answers.empty()) return FakeFetcher::failed();
             auto next = answers.front();
             answers.pop_front();
@@ -42,7 +43,7 @@ struct Management {
             count += url == kDownloadUrl;
         return count;
     }
-    int statusReports() const { return static_cast<int>(host.Inet1.requests.size()) - downloads(); }
+    int statusReports() const { return static_cast<int>(host.InetStatus.requests.size()); }
     const std::string& caption() { return host.display().lblConfigurationStatus.caption; }
 
     SimHost host;
@@ -54,24 +55,25 @@ TEST(ConfigDownload, CountsDownThenDownloadsTwiceAndReports) {
     m.host.state().ManagementUpdate = 3;
     m.answers = {FakeFetcher::ok("first"), FakeFetcher::ok("2 100000 5\r\n")};
 
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Countdown till config update: 2");
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Countdown till config update: 1");
     EXPECT_TRUE(m.host.Inet1.requests.empty());
 
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Config updated 08:00:00 2026-07-12");
     EXPECT_EQ(m.host.read("sourceevents.ini"), "2 100000 5\r\n");
-    ASSERT_EQ(m.host.Inet1.requests.size(), 12u);
+    ASSERT_EQ(m.host.Inet1.requests.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(m.host.Inet1.requests[i].url, kDownloadUrl);
         EXPECT_EQ(m.host.Inet1.requests[i].form, BodyForm::Bytes);
     }
-    EXPECT_EQ(m.host.Inet1.requests[2].url.rfind("http://mgmt.example/status.php?", 0), 0u);
+    ASSERT_EQ(m.statusReports(), 10);
+    EXPECT_EQ(m.host.InetStatus.requests[0].url.rfind("http://mgmt.example/status.php?", 0), 0u);
     EXPECT_EQ(m.host.state().ManagementCounter, 0);
 
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Countdown till config update: 2");
 }
 
@@ -100,7 +102,7 @@ TEST(ConfigDownload, OnlyAUsableAnswerReplacesTheSchedule) {
     for (const auto& c : cases) {
         Management m;
         m.answers = {c.first, c.second};
-        tmrManagementDownload(m.host.station());
+        m.host.finish(tmrManagementDownload(m.host.station()));
         EXPECT_EQ(m.host.read("sourceevents.ini"), c.schedule) << c.name;
         const bool replaced = c.schedule != kOldSchedule;
         EXPECT_EQ(m.caption(), std::string(replaced ? "Config updated " : "Config update failed ") +
@@ -117,7 +119,7 @@ TEST(ConfigDownload, BytesAreWrittenUnconvertedOverAnyOldContent) {
     m.host.write("sourceevents.ini", std::string(5000, 'x'));
     const std::string bytes = std::string("2 083000 3\n\0\xff\r", 14);
     m.answers = {FakeFetcher::ok(bytes), FakeFetcher::ok(bytes)};
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.host.read("sourceevents.ini"), bytes);
     EXPECT_FALSE(m.host.dir.exists("sourceevents.ini.tmp"));
 }
@@ -127,7 +129,7 @@ TEST(ConfigDownload, AScheduleThatCannotBeWrittenIsReportedAsFailed) {
     std::filesystem::remove(m.host.dir.path() / "sourceevents.ini");
     std::filesystem::create_directory(m.host.dir.path() / "sourceevents.ini");
     m.answers = {FakeFetcher::ok("A\n"), FakeFetcher::ok("B\n")};
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Config update failed 08:00:00 2026-07-12");
     EXPECT_EQ(m.statusReports(), 10);
     EXPECT_EQ(m.host.state().ManagementCounter, 0);
@@ -137,7 +139,7 @@ TEST(ConfigDownload, ABusyFetcherIsCancelledBeforeEachRequest) {
     Management m;
     m.host.state().ManagementUpdate = 0;  // no status reports: only the two downloads
     m.host.Inet1.busyAnswer = true;
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.downloads(), 2);
     EXPECT_EQ(m.host.Inet1.cancels, 2);
 }

@@ -1,4 +1,5 @@
 #include "platform/curl_fetcher.h"
+#include "support/live_transfers.h"
 #include "support/wait.h"
 
 #include <arpa/inet.h>
@@ -97,10 +98,65 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
+// A TCP peer on loopback that misbehaves in one way for every connection.
+class BadServer {
+public:
+    enum class Kind { Silent, Trickle, Reset };
+
+    explicit BadServer(Kind kind) : m_kind(kind) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 8);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~BadServer() {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+
+    int port = 0;
+
+private:
+    void serve() {
+        const int client = ::accept(m_listener, nullptr, nullptr);
+        if (client < 0) return;
+        if (m_kind == Kind::Reset) {
+            const linger abort{1, 0};  // close with RST instead of FIN
+            ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        } else if (m_kind == Kind::Trickle) {
+            const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+            ::send(client, head.data(), head.size(), MSG_NOSIGNAL);
+            while (!m_stop && ::send(client, "x", 1, MSG_NOSIGNAL) == 1)
+                waitUntil([this] { return m_stop.load(); }, 1s);
+        } else {
+            waitUntil([this] { return m_stop.load(); }, 60s);
+        }
+        ::close(client);
+    }
+
+    Kind m_kind;
+    int m_listener = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 class CurlFetcherTest : public ::testing::Test {
 protected:
+    FetchResult fetch(CurlFetcher& fetcher, const std::string& url, BodyForm form) {
+        return transfers.fetch(fetcher, url, form);
+    }
+
     ScopedEnv noProxy{"no_proxy", "127.0.0.1"};
     TestServer server;
+    test::LiveTransfers transfers;
 };
 
 TEST_F(CurlFetcherTest, AnyHttpAnswerIsAResultWithStatusAndBody) {
@@ -114,10 +170,10 @@ TEST_F(CurlFetcherTest, AnyHttpAnswerIsAResultWithStatusAndBody) {
         {"/missing", 404, "not here"},
         {"/fail", 500, "boom"},
     };
-    CurlFetcher fetcher(10);
+    CurlFetcher fetcher(transfers.multi, 10);
     for (const auto& c : cases) {
         for (const auto form : {BodyForm::Text, BodyForm::Bytes}) {
-            const auto result = fetcher.fetch(server.url(c.target), form);
+            const auto result = fetch(fetcher, server.url(c.target), form);
             EXPECT_TRUE(result.ok) << c.target << ": " << result.error;
             EXPECT_EQ(result.status, c.status) << c.target;
             EXPECT_EQ(result.body, c.body) << c.target;
@@ -135,29 +191,49 @@ TEST_F(CurlFetcherTest, FailedRequestsAreErrors) {
         "ftp://127.0.0.1:" + std::to_string(server.port) + "/body",
         server.url("/big"),
     };
-    CurlFetcher fetcher(10);
+    CurlFetcher fetcher(transfers.multi, 10);
     for (const auto& url : cases) {
-        const auto result = fetcher.fetch(url, BodyForm::Text);
+        const auto result = fetch(fetcher, url, BodyForm::Text);
         EXPECT_FALSE(result.ok) << url;
         EXPECT_FALSE(result.error.empty()) << url;
         EXPECT_TRUE(result.body.empty()) << url;
     }
-    EXPECT_TRUE(fetcher.fetch(server.url("/body"), BodyForm::Text).ok) << "usable after errors";
+    EXPECT_TRUE(fetch(fetcher, server.url("/body"), BodyForm::Text).ok) << "usable after errors";
 }
 
-TEST_F(CurlFetcherTest, ServerSlowerThanTheTimeOutFails) {
-    CurlFetcher fetcher(1);
-    const auto start = std::chrono::steady_clock::now();
-    const auto result = fetcher.fetch(server.url("/slow"), BodyForm::Text);
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.error.empty());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "ended by the time-out";
+// A peer that never answers, trickles or resets holds up nobody else, and
+// its request still ends by the time-out.
+TEST_F(CurlFetcherTest, BadServersHoldUpNoOtherRequestAndTimeOut) {
+    const struct {
+        const char* name;
+        BadServer::Kind kind;
+        bool outlastsOthers;
+    } cases[] = {
+        {"accepts and never answers", BadServer::Kind::Silent, true},
+        {"trickles a byte a second", BadServer::Kind::Trickle, true},
+        {"resets the connection", BadServer::Kind::Reset, false},
+    };
+    for (const auto& c : cases) {
+        BadServer bad(c.kind);
+        CurlFetcher slow(transfers.multi, 2);
+        CurlFetcher quick(transfers.multi, 10);
+        const auto start = std::chrono::steady_clock::now();
+        std::optional<FetchResult> slowResult;
+        slow.start("http://127.0.0.1:" + std::to_string(bad.port) + "/", BodyForm::Text,
+                   [&](FetchResult result) { slowResult = std::move(result); });
+        EXPECT_EQ(fetch(quick, server.url("/body"), BodyForm::Text).body, "hello body") << c.name;
+        if (c.outlastsOthers) EXPECT_FALSE(slowResult) << c.name << ": still waiting";
+        ASSERT_TRUE(transfers.pumpUntil([&] { return slowResult.has_value(); })) << c.name;
+        EXPECT_FALSE(slowResult->ok) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << c.name;
+    }
 }
 
 TEST_F(CurlFetcherTest, EncodesOnlyWhatCannotStandInARequestLine) {
-    CurlFetcher fetcher(10);
-    const auto result = fetcher.fetch(
-        server.url("/q?city=New York&t=\"A\"\tB&u=\xC3\xA9&p=a%20b/c=d%e#frag"), BodyForm::Text);
+    CurlFetcher fetcher(transfers.multi, 10);
+    const auto result = fetch(
+        fetcher, server.url("/q?city=New York&t=\"A\"\tB&u=\xC3\xA9&p=a%20b/c=d%e#frag"),
+        BodyForm::Text);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.status, 200);
     EXPECT_EQ(result.body, "/q?city=New%20York&t=%22A%22%09B&u=%C3%A9&p=a%20b/c=d%e%23frag");
@@ -168,26 +244,27 @@ TEST_F(CurlFetcherTest, EncodesOnlyWhatCannotStandInARequestLine) {
 TEST_F(CurlFetcherTest, FollowsTheProxyEnvironmentAsCurlDoes) {
     ScopedEnv proxy("http_proxy", ("http://127.0.0.1:" + std::to_string(server.port)).c_str());
     ScopedEnv noBypass("no_proxy", "");
-    CurlFetcher fetcher(10);
-    const auto result = fetcher.fetch("http://station.invalid/now?x=1", BodyForm::Text);
+    CurlFetcher fetcher(transfers.multi, 10);
+    const auto result = fetch(fetcher, "http://station.invalid/now?x=1", BodyForm::Text);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.body, "http://station.invalid/now?x=1");
 }
 
 TEST_F(CurlFetcherTest, BusyWhileAFetchRunsAndCancelAbortsIt) {
-    CurlFetcher fetcher(60);
+    CurlFetcher fetcher(transfers.multi, 60);
     EXPECT_FALSE(fetcher.busy());
     fetcher.cancel();  // nothing carried: no effect on the next fetch
-    auto pending = std::async(std::launch::async,
-                              [&] { return fetcher.fetch(server.url("/slow"), BodyForm::Text); });
-    ASSERT_TRUE(waitUntil([&] { return fetcher.busy(); }));
+    std::optional<FetchResult> pending;
+    fetcher.start(server.url("/slow"), BodyForm::Text,
+                  [&](FetchResult result) { pending = std::move(result); });
+    EXPECT_TRUE(fetcher.busy());
+    transfers.pumpUntil([] { return false; }, 100ms);
     fetcher.cancel();
-    ASSERT_EQ(pending.wait_for(20s), std::future_status::ready);
-    const auto result = pending.get();
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "request cancelled");
+    ASSERT_TRUE(pending.has_value()) << "a cancel answers at once";
+    EXPECT_FALSE(pending->ok);
+    EXPECT_EQ(pending->error, "request cancelled");
     EXPECT_FALSE(fetcher.busy());
-    EXPECT_EQ(fetchFresh(fetcher, server.url("/body"), BodyForm::Text).body, "hello body");
+    EXPECT_EQ(fetch(fetcher, server.url("/body"), BodyForm::Text).body, "hello body");
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ struct Executor : FakeStation {
     /// Runs one tick and tells whether it started a player.
     bool tick() {
         players.clearIssued();
-        tmrCheckAndDoEvents(station);
+        finish(tmrCheckAndDoEvents(station));
         return !players.issued().empty();
     }
 };

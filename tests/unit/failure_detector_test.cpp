@@ -38,7 +38,7 @@ struct Detector {
         host.clock.advanceSeconds(15);
         answers.push_back(std::move(answer));
         host.players.clearIssued();
-        tmrSourceCheck(host.station());
+        host.finish(tmrSourceCheck(host.station()));
     }
     void fail() { check(FakeFetcher::failed()); }
     void succeed() { check(FakeFetcher::ok("up")); }
@@ -94,7 +94,7 @@ TEST(FailureDetector, AThrowingFetcherCountsAsAFailedCheck) {
     d.host.InetTestURL.respond = [](const std::string&) -> FetchResult {
         throw std::runtime_error("boom");
     };
-    tmrSourceCheck(d.host.station());
+    d.host.finish(tmrSourceCheck(d.host.station()));
     EXPECT_EQ(d.host.state().LinkFailCount, 1);
     EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
 }
@@ -186,7 +186,7 @@ TEST(FailureDetector, OperatorSwitchDuringADeclaredFailureWatchesTheNewSource) {
     d.fail();
     d.playFallback();
     d.host.display().comboSourceList.text = "2 Select Source number 2";
-    cmdForceSwitch_Click(d.host.station());
+    d.host.finish(cmdForceSwitch_Click(d.host.station()));
     EXPECT_EQ(d.host.state().SilenceFlag, 0);
     EXPECT_EQ(d.host.state().LinkFailCount, 0);
 

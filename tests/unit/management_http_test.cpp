@@ -33,7 +33,9 @@ struct ManagementServer {
                             response.set_content(change, "text/plain");
                         });
         server.start();
-        test::routeThroughCurl(host.Inet1, curl);
+        test::routeThroughCurl(host.Inet1, transfers, curl);
+        test::routeThroughCurl(host.InetChanges, transfers, curl);
+        test::routeThroughCurl(host.InetStatus, transfers, curl);
 
         auto& s = host.state();
         s.ManagementUpdate = 1;
@@ -70,7 +72,8 @@ struct ManagementServer {
     std::string schedule;
     std::string change;
     LoopbackServer server;
-    CurlFetcher curl{5};
+    test::LiveTransfers transfers;
+    CurlFetcher curl{transfers.multi, 5};
     SimHost host;
 };
 
@@ -99,7 +102,7 @@ TEST(ManagementHttp, DownloadsTwiceAfterTheCountdownAndWritesTheBytesUnconverted
 TEST(ManagementHttp, AShorterScheduleLeavesNothingOfTheOldOne) {
     ManagementServer m;
     m.answerSchedule(200, "1 060000 2\r\n");
-    tmrManagementDownload(m.host.station());
+    m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.host.read("sourceevents.ini"), "1 060000 2\r\n");
 }
 
@@ -108,7 +111,7 @@ TEST(ManagementHttp, AnErrorPageOrNoServerLeavesTheScheduleAndSaysSo) {
         ManagementServer m;
         m.answerSchedule(500, "<html>Internal Server Error</html>");
         if (!reachable) m.host.state().ManagementURL = test::unreachableUrl("/get.php");
-        tmrManagementDownload(m.host.station());
+        m.host.finish(tmrManagementDownload(m.host.station()));
         EXPECT_EQ(m.host.read("sourceevents.ini"), kOldSchedule) << reachable;
         EXPECT_EQ(m.caption(), "Config update failed 08:00:00 2026-07-12") << reachable;
         EXPECT_EQ(m.server.targetsStartingWith("/get.php").size(), reachable ? 2u : 0u);
@@ -120,7 +123,7 @@ TEST(ManagementHttp, AnErrorPageOrNoServerLeavesTheScheduleAndSaysSo) {
 TEST(ManagementHttp, ADigitSwitchesAndRepeatsRestartInTheOtherSlot) {
     ManagementServer m;
     m.answerChange("3");
-    tmrCheckForChanges(m.host.station());
+    m.host.finish(tmrCheckForChanges(m.host.station()));
     EXPECT_EQ(m.server.targetsStartingWith("/changes.php"),
               (std::vector<std::string>{kPollTarget}));
     EXPECT_EQ(m.host.display().lblNextEvent.caption, "EMERGENCY SWITCH TO 3");
@@ -128,7 +131,7 @@ TEST(ManagementHttp, ADigitSwitchesAndRepeatsRestartInTheOtherSlot) {
     EXPECT_TRUE(m.host.players.isRunning(1));
     EXPECT_EQ(m.host.players.urlOf(1), kStream3);
 
-    tmrCheckForChanges(m.host.station());
+    m.host.finish(tmrCheckForChanges(m.host.station()));
     EXPECT_TRUE(m.host.players.isRunning(2));
     EXPECT_FALSE(m.host.players.isRunning(1));
     EXPECT_EQ(m.host.players.urlOf(2), kStream3);
@@ -137,9 +140,9 @@ TEST(ManagementHttp, ADigitSwitchesAndRepeatsRestartInTheOtherSlot) {
 TEST(ManagementHttp, ADigitAndALineEndRestartsTheCurrentStream) {
     ManagementServer m;
     m.answerChange("1");
-    tmrCheckForChanges(m.host.station());
+    m.host.finish(tmrCheckForChanges(m.host.station()));
     m.answerChange("3\r\n");
-    tmrCheckForChanges(m.host.station());
+    m.host.finish(tmrCheckForChanges(m.host.station()));
     EXPECT_EQ(m.host.state().CurrentSource, 3);
     EXPECT_EQ(m.host.players.urlOf(2), kStream1);
     EXPECT_TRUE(m.host.players.isRunning(2));
@@ -152,7 +155,7 @@ TEST(ManagementHttp, OtherAnswersAndNoServerOrderNothing) {
         if (answer == "unreachable") {
             m.host.state().CheckForChangeURL = test::unreachableUrl("/changes.php");
         }
-        tmrCheckForChanges(m.host.station());
+        m.host.finish(tmrCheckForChanges(m.host.station()));
         EXPECT_TRUE(m.host.players.commands().empty()) << answer;
         EXPECT_EQ(m.host.display().lblNextEvent.caption, "No Event Next") << answer;
         EXPECT_EQ(m.host.state().CurrentSource, -1) << answer;

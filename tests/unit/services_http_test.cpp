@@ -42,14 +42,15 @@ TEST(HealthCheckHttp, AServerThatAnswersWithABodyIsUp) {
         LoopbackServer server;
         if (c.handler) server.http.Get("/testonline/", c.handler);
         server.start();
-        CurlFetcher curl{1};
+        test::LiveTransfers transfers;
+        CurlFetcher curl{transfers.multi, 1};
         SimHost host;
-        test::routeThroughCurl(host.InetTestURL, curl);
+        test::routeThroughCurl(host.InetTestURL, transfers, curl);
         const std::string stream =
             c.handler ? server.url("/live/stream.mp3") : test::unreachableUrl("/live/stream.mp3");
         host.display().lblCurrentSource.caption = stream;
 
-        tmrSourceCheck(host.station());
+        host.finish(tmrSourceCheck(host.station()));
         EXPECT_EQ(host.display().lblFail.background, c.up ? kGreen : kRed) << c.name;
         EXPECT_EQ(host.display().lblFailText.caption,
                   c.up ? "SERVER OK" : "SERVER OR LINK FAILURE - FIRST CHECK")
@@ -71,14 +72,15 @@ struct ServiceHost {
             response.set_content(body, "application/json");
         });
         server.start();
-        test::routeThroughCurl(host.*fetcher, curl, serviceHost, server.url());
+        test::routeThroughCurl(host.*fetcher, transfers, curl, serviceHost, server.url());
     }
 
     std::mutex mutex;
     std::string body = "ok";
     std::vector<httplib::Params> params;
     LoopbackServer server;
-    CurlFetcher curl{5};
+    test::LiveTransfers transfers;
+    CurlFetcher curl{transfers.multi, 5};
     SimHost host;
 };
 
@@ -93,7 +95,7 @@ TEST(AirUpdateHttp, SendsTheChangedPairWithArtistAndTitleEncoded) {
     for (const char* streamTitle :
          {"Artist - Song - Remix", "AB - C", "AB - C", "Simon & Garfunkel - Bridge = Water"}) {
         air.host.display().lblRXmetadata.caption = streamTitle;
-        tmrAirUpdate(air.host.station());
+        air.host.finish(tmrAirUpdate(air.host.station()));
     }
     const std::string prefix = "/Playing.ashx?partnerId=P1&partnerKey=secret&id=s12345";
     EXPECT_EQ(air.server.targets(),
@@ -129,7 +131,7 @@ TEST(WeatherHttp, TheAnswerBecomesTheSentence) {
                            R"("pressure":1012,"x":1},"name":"Leeds","cod":200})";
         }
         weather.host.state().WeatherCounter = 0;
-        tmrWeather(weather.host.station());
+        weather.host.finish(tmrWeather(weather.host.station()));
         EXPECT_EQ(
             weather.host.display().lblWeatherText.caption,
             std::string("The temperature in Leeds is ") + c.degrees + ". Air pressure is 1012.")

@@ -7,6 +7,7 @@
 #include "platform/curl_fetcher.h"
 #include "playback/switch_procedure.h"
 #include "support/fake_clock.h"
+#include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
 #include "support/fake_players.h"
 #include "support/loopback_server.h"
@@ -21,7 +22,7 @@ using test::FakePlayers;
 using test::LoopbackServer;
 using test::TempDir;
 
-/// A station whose Inet1 is a real HTTP client, reporting to a loopback server.
+/// A station whose InetStatus is a real HTTP client, reporting to a loopback server.
 struct Reporter {
     Reporter() {
         dir.write("sourcelist.ini",
@@ -57,13 +58,20 @@ struct Reporter {
         std::lock_guard lock(mutex);
         return received;
     }
+    /// Runs the event loop until the task and the report it started have ended.
+    void finish(const Task<>& task) {
+        transfers.pumpUntil([&] { return task.done() && station.statusReport.done(); });
+    }
 
     TempDir dir;
     FakeClock clock;
     FakePlayers players{dir.path()};
-    FakeFetcher unused{&clock};
-    CurlFetcher inet1{5};
-    Station station{Platform{clock, players, players, unused, unused, unused, inet1, dir.path()}};
+    test::FakeEventLoop loop{clock};
+    FakeFetcher unused{&loop};
+    test::LiveTransfers transfers;
+    CurlFetcher inetStatus{transfers.multi, 5};
+    Station station{Platform{clock, players, players, loop, unused, unused, unused, unused, unused,
+                             inetStatus, dir.path()}};
     LoopbackServer server;
     std::string failingItem = "none";
     std::mutex mutex;
@@ -87,13 +95,13 @@ std::vector<std::string> expectedTargets(int playing) {
 TEST(SourceStatusOverHttp, SwitchReportsTenItemsInOrderWithYForThePlayingSource) {
     Reporter r;
     r.station.display.comboSourceList.text = "2 Select Source number 2";
-    cmdForceSwitch_Click(r.station);
+    r.finish(cmdForceSwitch_Click(r.station));
     EXPECT_EQ(r.targets(), expectedTargets(2));
 }
 
 TEST(SourceStatusOverHttp, NothingPlayingReportsEveryItemWithN) {
     Reporter r;
-    SendSourceStatus(r.station);
+    r.finish(SendSourceStatus(r.station));
     EXPECT_EQ(r.targets(), expectedTargets(-1));
 }
 
@@ -101,7 +109,7 @@ TEST(SourceStatusOverHttp, AFailingAnswerDoesNotStopTheFollowingItems) {
     Reporter r;
     r.failingItem = "3";
     r.station.state.CurrentSource = 1;
-    SendSourceStatus(r.station);
+    r.finish(SendSourceStatus(r.station));
     EXPECT_EQ(r.targets(), expectedTargets(1));
 }
 
@@ -109,7 +117,8 @@ TEST(SourceStatusOverHttp, DeadServerLeavesTheSwitchComplete) {
     Reporter r;
     r.station.state.ManagementSendURL = test::unreachableUrl("/status.php");
     r.station.display.comboSourceList.text = "1";
-    cmdForceSwitch_Click(r.station);
+    const auto running = cmdForceSwitch_Click(r.station);
+    EXPECT_TRUE(running.done()) << "the switch ends without waiting for its report";
     EXPECT_EQ(r.station.state.CurrentSource, 1);
     EXPECT_TRUE(r.station.display.cmdForceSwitch.enabled);
     EXPECT_TRUE(r.targets().empty());
@@ -119,8 +128,8 @@ TEST(SourceStatusOverHttp, NoRequestWhenManagementUpdateIsZero) {
     Reporter r;
     r.station.state.ManagementUpdate = 0;
     r.station.display.comboSourceList.text = "1";
-    cmdForceSwitch_Click(r.station);
-    SendSourceStatus(r.station);
+    r.finish(cmdForceSwitch_Click(r.station));
+    r.finish(SendSourceStatus(r.station));
     EXPECT_TRUE(r.targets().empty());
 }
 

@@ -300,37 +300,48 @@ TEST(OperatorCommands, ViewAndEndCommands) {
     }
 }
 
-// A clock whose sleeps end early, as a real sleep may when a signal arrives.
-class ShortSleepClock final : public Clock {
+// An event loop whose waits end early, as a timer rounded down might.
+class EarlyLoop final : public EventLoop {
 public:
-    LocalDateTime now() const override { return {}; }
-    double steadySeconds() const override { return m_seconds; }
-    void sleepFor(double seconds) override {
-        ++sleeps;
-        m_seconds += seconds > 0.3 ? 0.3 : seconds;
+    explicit EarlyLoop(test::FakeClock& clock) : m_clock(clock) {}
+    CallId callAfter(double seconds, Callback callback) override {
+        ++waits;
+        m_clock.advanceSeconds(seconds > 0.3 ? 0.3 : seconds);
+        callback();
+        return waits;
     }
-    int sleeps = 0;
+    void cancelCall(CallId) override {}
+    void watch(int, bool, bool, std::function<void(bool, bool)>) override {}
+    void unwatch(int) override {}
+    int waits = 0;
 
 private:
-    double m_seconds = 1000.7;  // just before a second boundary
+    test::FakeClock& m_clock;
 };
 
 TEST(Pause, ReturnsOnlyAfterTheWholeInterval) {
-    ShortSleepClock clock;
-    test::FakePlayers players{std::filesystem::temp_directory_path()};
-    test::FakeFetcher fetcher;
-    Station station(Platform{clock, players, players, fetcher, fetcher, fetcher, fetcher, "."});
-    const double start = clock.steadySeconds();
-    station.Pause(2);
-    EXPECT_GE(clock.steadySeconds() - start, 2.0);
-    EXPECT_LT(clock.steadySeconds() - start, 2.0 + 1e-9);
-    EXPECT_EQ(clock.sleeps, 7);
+    test::FakeWorld world;
+    world.clock.setMs(1000700);  // just before a second boundary
+    EarlyLoop loop(world.clock);
+    Platform platform = world.platform();
+    Station station(Platform{platform.clock, platform.runner, platform.processes, loop,
+                             platform.InetAIR, platform.InetWeather, platform.InetTestURL,
+                             platform.Inet1, platform.InetChanges, platform.InetStatus, "."});
+    const double start = world.clock.steadySeconds();
+    const auto pause = station.Pause(2);
+    EXPECT_TRUE(pause.done());
+    EXPECT_GE(world.clock.steadySeconds() - start, 2.0);
+    EXPECT_LT(world.clock.steadySeconds() - start, 2.0 + 1e-9);
+    EXPECT_EQ(loop.waits, 7);
 }
 
 TEST(Pause, MeasuresElapsedTimeAcrossMidnight) {
     SimHost host;
     host.clock.set(2026, 12, 7, 23, 59, 59);
-    host.station().Pause(2);
+    const auto pause = host.station().Pause(2);
+    EXPECT_FALSE(pause.done()) << "the pause waits on the loop";
+    host.runFor(2);
+    EXPECT_TRUE(pause.done());
     const auto now = host.clock.now();
     EXPECT_EQ(now.day, 8);
     EXPECT_EQ(now.second, 1);

@@ -10,6 +10,7 @@
 #include "platform/system_clock.h"
 #include "playback/switch_procedure.h"
 #include "support/fake_fetcher.h"
+#include "support/live_transfers.h"
 #include "support/process_cleanup.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -55,7 +56,8 @@ protected:
     }
     void press(const std::string& selector) {
         station.display.comboSourceList.text = selector;
-        cmdForceSwitch_Click(station);
+        const auto running = cmdForceSwitch_Click(station);
+        live.pumpUntil([&] { return running.done(); });
     }
 
     test::TempDir dir;
@@ -63,8 +65,9 @@ protected:
     PosixCommandRunner runner{dir.path()};
     ProcProcessTable processes;
     test::FakeFetcher fetcher;
-    Station station{
-        Platform{clock, runner, processes, fetcher, fetcher, fetcher, fetcher, dir.path()}};
+    test::LiveTransfers live;
+    Station station{Platform{clock, runner, processes, live.loop, fetcher, fetcher, fetcher, fetcher,
+                             fetcher, fetcher, dir.path()}};
 };
 
 TEST_F(SwitchWithRealPlayers, TwoSwitchesLeaveOnlyTheSecondSlotRunningAndDeleteTheFirstLog) {

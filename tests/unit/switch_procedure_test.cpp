@@ -27,7 +27,7 @@ struct Switcher : FakeStation {
     void choose(const std::string& selectorText) { display().comboSourceList.text = selectorText; }
     void press(const std::string& selectorText) {
         choose(selectorText);
-        cmdForceSwitch_Click(station);
+        finish(cmdForceSwitch_Click(station));
     }
     void configureManagement() {
         state().ManagementUpdate = 1;
@@ -128,7 +128,7 @@ TEST(SwitchProcedure, SelectorDesignTextGivesKeyS) {
     s.press("1");
     s.players.clearIssued();
     s.display().comboSourceList.text = "Select Source for Forced Manual Switch";
-    cmdForceSwitch_Click(s.station);
+    s.finish(cmdForceSwitch_Click(s.station));
     EXPECT_EQ(s.players.commands().front(), startOf(2, kOne));
     EXPECT_EQ(s.state().CurrentSource, 0);
 }
@@ -151,7 +151,7 @@ TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
         Switcher s;
         s.press("1");
         s.players.clearIssued();
-        remoteSwitch(s.station, key);
+        s.finish(remoteSwitch(s.station, key));
         EXPECT_EQ(s.state().CurrentSource, expected) << key;
         // The switch itself went through.
         EXPECT_EQ(s.players.commands().size(), 2u) << key;
@@ -183,8 +183,8 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
              s.press("2 Select Source number 2");
          },
          false, true, 12, kOne},
-        {"event executor", [](Switcher& s) { eventSwitch(s.station, 12); }, true, false, 12, kTwo},
-        {"management poll", [](Switcher& s) { remoteSwitch(s.station, "12"); }, true, false, 12,
+        {"event executor", [](Switcher& s) { s.finish(eventSwitch(s.station, 12)); }, true, false, 12, kTwo},
+        {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "12")); }, true, false, 12,
          kOne},
     };
     for (const auto& c : cases) {
@@ -197,7 +197,7 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
         s.players.clearIssued();
         std::vector<bool> buttonDuringReport;
         std::vector<int> sourceDuringReport;
-        s.Inet1.respond = [&](const std::string&) {
+        s.InetStatus.respond = [&](const std::string&) {
             buttonDuringReport.push_back(s.display().cmdForceSwitch.enabled);
             sourceDuringReport.push_back(s.state().CurrentSource);
             return FakeFetcher::ok("");
@@ -224,7 +224,7 @@ TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
         "1n:One FM\r\n1u:http://one.example/a?x=1&y=2\r\n2n:Two & Co\r\n2u:http://two.example/b\r\n"
         ";3n:Hidden\r\nxn:Letter\r\n");
     s.configureManagement();
-    s.Inet1.busyAnswer = true;
+    s.InetStatus.busyAnswer = true;
     s.press("2");
     const std::string base = "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=";
     std::vector<std::string> expected = {
@@ -234,18 +234,18 @@ TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
     };
     for (int n = 3; n <= 9; ++n)
         expected.push_back(base + std::to_string(n) + "&name=&url=&active=N");
-    EXPECT_EQ(s.Inet1.urls(), expected);
-    for (const auto& request : s.Inet1.requests)
+    EXPECT_EQ(s.InetStatus.urls(), expected);
+    for (const auto& request : s.InetStatus.requests)
         EXPECT_EQ(request.form, BodyForm::Bytes);
-    EXPECT_EQ(s.Inet1.cancels, 10);
+    EXPECT_EQ(s.InetStatus.cancels, 10);
 }
 
 TEST(SourceStatusReport, NothingPlayingReportsEveryItemWithN) {
     Switcher s;
     s.configureManagement();
-    SendSourceStatus(s.station);
-    ASSERT_EQ(s.Inet1.urls().size(), 10u);
-    for (const auto& url : s.Inet1.urls())
+    s.finish(SendSourceStatus(s.station));
+    ASSERT_EQ(s.InetStatus.urls().size(), 10u);
+    for (const auto& url : s.InetStatus.urls())
         EXPECT_EQ(url.substr(url.size() - 9), "&active=N");
 }
 
@@ -255,23 +255,23 @@ TEST(SourceStatusReport, NoRequestsWhenManagementUpdateIsNotPositive) {
         s.configureManagement();
         s.state().ManagementUpdate = update;
         s.press("1");
-        SendSourceStatus(s.station);
-        EXPECT_TRUE(s.Inet1.requests.empty()) << update;
+        s.finish(SendSourceStatus(s.station));
+        EXPECT_TRUE(s.InetStatus.requests.empty()) << update;
     }
 }
 
 TEST(SourceStatusReport, FailingRequestsAndAMissingListStopNothing) {
     Switcher s;
     s.configureManagement();
-    s.Inet1.respond = [](const std::string& url) -> FetchResult {
+    s.InetStatus.respond = [](const std::string& url) -> FetchResult {
         if (url.find("&item=3") != std::string::npos) throw std::runtime_error("refused");
         return FakeFetcher::failed();
     };
     std::filesystem::remove(s.dir.path() / "sourcelist.ini");
     s.press("1");
-    ASSERT_EQ(s.Inet1.urls().size(), 10u);
+    ASSERT_EQ(s.InetStatus.urls().size(), 10u);
     EXPECT_EQ(
-        s.Inet1.urls()[9],
+        s.InetStatus.urls()[9],
         "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=9&name=&url=&active=N");
     EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
     EXPECT_EQ(s.state().CurrentSource, 1);

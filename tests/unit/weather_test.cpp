@@ -71,7 +71,7 @@ struct WeatherStation {
         host.InetWeather.respond = [this](const std::string&) { return this->answer; };
         this->answer = std::move(answer);
     }
-    void tick() { tmrWeather(host.station()); }
+    void tick() { host.finish(tmrWeather(host.station())); }
 
     SimHost host;
     FetchResult answer;
