@@ -34,10 +34,12 @@ TEST(FaultSimulation, StationHoldsThroughAMonthOfFaults) {
             << " KESTREL_SIM_DAYS=" << days << report;
         std::printf(
             "seed %llu, %d days: %d injected faults, %d source changes, %d RESTART lines, "
-            "%d declared failures, %d recoveries\n",
+            "%d declared failures, %d recoveries, %d scheduled events at most %lld ms late\n",
             static_cast<unsigned long long>(seed), days, result.injectedEvents, result.switches,
-            result.restartLines, result.declaredFailures, result.recoveries);
+            result.restartLines, result.declaredFailures, result.recoveries, result.eventsChecked,
+            static_cast<long long>(result.maxEventLatenessMs));
         EXPECT_GT(result.injectedEvents, 0);
+        EXPECT_GT(result.eventsChecked, 0);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -17,6 +18,12 @@ namespace kestrel::test {
 namespace {
 
 constexpr int kSources = 10;
+// Slow answers: a few seconds, the 20 s of a sluggish server, a black hole
+// that answers only at the 60 s time-out.
+constexpr double kDelays[] = {3, 8, 20, 60};
+// An outage is seen and restarted within a watchdog period, an executor tick
+// and a switch's overlap, whatever the fetches are doing.
+constexpr double kWatchdogReach = 15 + 1 + 3;
 
 std::string sourceUrl(int n) {
     return "http://s" + std::to_string(n) + ".test:8000/live";
@@ -71,10 +78,8 @@ private:
     // Outage tracking: no player runs while the station has played before.
     bool m_everPlayed = false;
     std::int64_t m_outageSinceMs = -1;
-    double m_blockedAtOutageStart = 0;
     int m_restartLinesAtOutageStart = 0;
     bool m_outageExempt = false;  // manual mode or an unplayable source during it
-    double m_blockedSeconds = 0;  // virtual time spent inside slow fetches
     std::int16_t m_lastSilence = 0;
     bool m_operatorSwitchSinceDeclared = false;
 
@@ -97,17 +102,54 @@ private:
 
     std::size_t m_errorLogRead = 0;
     int m_restartCount = 0;
-    std::array<std::string, 40> m_trace;
+    std::array<std::string, 60> m_trace;
     std::size_t m_traceNext = 0;
     std::size_t m_commandsSeen = 0;
+    // Scheduled events: each one due while the station could act must start
+    // its source's player within a second, however slow the services are.
+    struct DueEvent {
+        std::int64_t dueMs;
+        int source;
+        std::string text;
+    };
+    std::vector<DueEvent> m_dueEvents;
+    std::string m_lastNextEvent;
+    std::vector<std::string> m_scheduleLines;
+    bool m_scheduleWritten = true;  // by the simulation; a download changes the caption
+    std::string m_configCaption;
+    std::string m_scheduleText;
+    std::int64_t m_scheduleChangedMs = 0;
+    std::deque<std::pair<std::int64_t, int>> m_recentStarts;  // time and source of player starts
+    void readScheduleWhenChanged();
+    void expectEventsDue(std::int64_t fromMs, std::int64_t toMs, std::int16_t sourceBefore);
+    void playerStarted(const FakePlayers::Issued& command);
+    void checkEventsFired();
+    bool waitedForAnotherSwitch(const DueEvent& event) const;
+
+    // API switches: answered within two overlaps (its own, and one it waited for).
+    struct ApiSwitch {
+        std::int64_t askedMs;
+        Task<> switching;
+    };
+    std::vector<ApiSwitch> m_apiSwitches;
+    void checkApiSwitches();
+
     int runningPlayers() const { return m_host.players.isRunning(1) + m_host.players.isRunning(2); }
+    std::array<FakeFetcher*, 3> managementFetchers() {
+        return {&m_host.Inet1, &m_host.InetChanges, &m_host.InetStatus};
+    }
 };
 
 void Simulation::violation(const std::string& what) {
     if (m_result.violations.size() >= 5) return;
     const auto t = m_host.clock.now();
-    m_result.violations.push_back(formatDate(t) + " " + formatTime(t) + ": " + what +
-                                  "\n  recent events:" + recentTrace());
+    const auto& state = m_host.state();
+    m_result.violations.push_back(
+        formatDate(t) + " " + formatTime(t) + ": " + what + "\n  state: CurrentSource " +
+        std::to_string(state.CurrentSource) + ", NextEvent " + state.NextEvent +
+        ", FollowingEvent \"" + state.FollowingEvent + "\", LastEvent " + state.LastEvent +
+        ", SilenceFlag " + std::to_string(state.SilenceFlag) + (m_manual ? ", manual" : "") +
+        "\n  recent events:" + recentTrace());
 }
 
 int Simulation::restartLines() {
@@ -191,7 +233,7 @@ void Simulation::setUpStation() {
         return server >= 0 && m_serverUp[server] ? FakeFetcher::ok("online")
                                                  : FakeFetcher::failed("refused");
     };
-    m_host.Inet1.respond = [this](const std::string& url) {
+    auto management = [this](const std::string& url) {
         if (m_managementMode == 2) return FakeFetcher::failed("unreachable");
         if (m_managementMode == 1) return FakeFetcher::ok("<h1>Internal error</h1>", 500);
         if (m_managementMode == 3) return FakeFetcher::ok("");
@@ -204,6 +246,8 @@ void Simulation::setUpStation() {
         }
         return FakeFetcher::ok("OK");
     };
+    for (FakeFetcher* fetcher : managementFetchers())
+        fetcher->respond = management;
     m_host.InetWeather.respond = [](const std::string&) {
         return FakeFetcher::ok(
             R"({"main":{"temp":280.32,"pressure":1012,"humidity":81},"name":"Leeds"})");
@@ -220,7 +264,7 @@ void Simulation::injectEvent() {
         "server toggle", "server toggle",         "operator switch",
         "API request",   "poll answer",           "management behaviour",
         "schedule edit", "garbled source list",   "manual mode",
-        "new songs",     "process checks toggle", "quiet",
+        "new songs",     "process checks toggle", "slow services",
         "quiet"};
     trace(std::string("inject: ") + kinds[kind]);
     switch (kind) {
@@ -251,8 +295,12 @@ void Simulation::injectEvent() {
                 "/api/setcurrent.php?id=key" + std::to_string(n), "/api/getcurrent.php?id=key",
                 "/api/listsources.php?id=key", "/api/metadata.php?id=nokey"};
             const auto& path = paths[uniform(0, 3)];
-            handleRequest(m_host.station(), "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
-            if (path.find("setcurrent") != std::string::npos) m_operatorSwitchSinceDeclared = true;
+            auto outcome =
+                handleRequest(m_host.station(), "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+            if (outcome.switching) {
+                m_operatorSwitchSinceDeclared = true;
+                m_apiSwitches.push_back({m_host.clock.ms(), std::move(*outcome.switching)});
+            }
             break;
         }
         case 7: {  // the management server orders a switch, or something odd
@@ -263,8 +311,9 @@ void Simulation::injectEvent() {
         }
         case 8:  // the management server changes its behaviour
             m_managementMode = chance(0.5) ? 0 : uniform(1, 3);
-            m_managementDelay = chance(0.7) ? 0.0 : uniform(1, 8);
-            m_host.Inet1.delaySeconds = m_managementDelay;
+            m_managementDelay = chance(0.7) ? 0.0 : kDelays[uniform(0, 3)];
+            for (FakeFetcher* fetcher : managementFetchers())
+                fetcher->delaySeconds = m_managementDelay;
             trace("management answers take " + std::to_string(static_cast<int>(m_managementDelay)) +
                   " s");
             if (chance(0.3)) {
@@ -277,12 +326,14 @@ void Simulation::injectEvent() {
                 const std::string schedule = randomSchedule();
                 m_host.write("sourceevents.ini", schedule);
                 m_scheduleContents.insert(schedule);
+                m_scheduleWritten = true;
             } else {
                 std::string garbage(uniform(0, 4000), '\0');
                 for (auto& c : garbage)
                     c = static_cast<char>(uniform(0, 255));
                 m_host.write("sourceevents.ini", garbage);
                 m_scheduleContents.insert(garbage);
+                m_scheduleWritten = true;
             }
             break;
         case 10:  // a garbled source list for a while
@@ -316,6 +367,12 @@ void Simulation::injectEvent() {
         case 13:  // process checks fail for a moment
             players.checksFail = !players.checksFail;
             break;
+        case 14:  // a service turns slow, black-holed (answers only at the time-out) or quick
+            for (FakeFetcher* fetcher : {&m_host.InetWeather, &m_host.InetAIR, &m_host.InetTestURL}) {
+                fetcher->delaySeconds = chance(0.5) ? 0.0 : kDelays[uniform(0, 3)];
+            }
+            trace("weather, AIR and server checks slow or quick");
+            break;
         default:
             break;  // a quiet spell
     }
@@ -339,10 +396,11 @@ void Simulation::checkFiles() {
 
 void Simulation::checkInvariants() {
     const auto& state = m_host.state();
-    m_blockedSeconds = m_host.Inet1.totalDelaySeconds + m_host.InetTestURL.totalDelaySeconds +
-                       m_host.InetWeather.totalDelaySeconds + m_host.InetAIR.totalDelaySeconds;
     const int running = runningPlayers();
-    if (running > 1) violation("both player slots run after a switch");
+    // Both slots play only during a switch's overlap.
+    if (running > 1 && !m_host.station().switching.taken()) {
+        violation("both player slots run after a switch");
+    }
     if (state.CurrentSource < -1 || state.CurrentSource > 9) {
         violation("CurrentSource out of range: " + std::to_string(state.CurrentSource));
     }
@@ -370,13 +428,12 @@ void Simulation::checkInvariants() {
     if (running == 0 && m_everPlayed) {
         if (m_outageSinceMs < 0) {
             m_outageSinceMs = m_host.clock.ms();
-            m_blockedAtOutageStart = m_blockedSeconds;
             m_restartLinesAtOutageStart = restartLines();
             m_outageExempt = false;
         }
         if (m_manual || !playable || m_host.players.checksFail) m_outageExempt = true;
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
-        const double allowed = 15 + 1 + 3 + (m_blockedSeconds - m_blockedAtOutageStart);
+        const double allowed = kWatchdogReach;
         if (!m_outageExempt && length > allowed) {
             violation("no player for " + std::to_string(length) + " s with a playable source");
             m_outageExempt = true;
@@ -387,11 +444,119 @@ void Simulation::checkInvariants() {
         if (!m_outageExempt && lines > 1)
             violation(std::to_string(lines) + " RESTART lines for one outage");
         if (!m_outageExempt && lines == 0 &&
-            length > 15 + 1 + 3 + (m_blockedSeconds - m_blockedAtOutageStart)) {
+            length > kWatchdogReach) {
             violation("an outage of " + std::to_string(length) + " s left no RESTART line");
         }
         m_outageSinceMs = -1;
     }
+}
+
+void Simulation::readScheduleWhenChanged() {
+    // A download's "Config updated" may be replaced by the countdown within
+    // the same second: look at the file whenever the caption changed.
+    const auto& caption = m_host.display().lblConfigurationStatus.caption;
+    if (caption != m_configCaption) {
+        m_configCaption = caption;
+        m_scheduleWritten = true;
+    }
+    if (!m_scheduleWritten) return;
+    m_scheduleWritten = false;
+    std::string content = m_host.read("sourceevents.ini");
+    if (content == m_scheduleText) return;
+    m_scheduleText = std::move(content);
+    m_scheduleChangedMs = m_host.clock.ms();
+    m_scheduleLines.clear();
+    std::istringstream text(m_scheduleText);
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        m_scheduleLines.push_back(line);
+    }
+}
+
+void Simulation::expectEventsDue(std::int64_t fromMs, std::int64_t toMs, std::int16_t sourceBefore) {
+    readScheduleWhenChanged();
+    // Not the executor's to fire: manual mode, an edit the schedule reading
+    // has not seen, or a source list that names no address.
+    if (m_manual || toMs - m_scheduleChangedMs < 20'000 || m_garbageSourcesUntilMs != 0) return;
+    const auto today = m_host.clock.now();
+    const std::int64_t midnightMs =
+        toMs - (static_cast<std::int64_t>(today.secondsSinceMidnight()) * 1000 + toMs % 1000);
+    // Of two events in one minute only the first fires.
+    std::map<std::string, std::pair<int, const std::string*>> firstOfMinute;
+    for (const auto& line : m_scheduleLines) {
+        if (line.size() != 10 || line[0] == ';' || line[1] != ' ') continue;
+        if (line[0] != static_cast<char>('0' + today.weekday)) continue;
+        const int time = std::atoi(line.substr(2, 6).c_str());
+        const std::string minute = line.substr(2, 4);
+        auto [it, fresh] = firstOfMinute.try_emplace(minute, time, &line);
+        if (!fresh && time < it->second.first) it->second = {time, &line};
+    }
+    for (const auto& [minute, first] : firstOfMinute) {
+        const int time = first.first;
+        const int hour = time / 10000, minuteOfHour = time / 100 % 100, second = time % 100;
+        if (hour > 23 || minuteOfHour > 59 || second > 59) continue;
+        const std::int64_t dueMs = midnightMs + (hour * 3600 + minuteOfHour * 60 + second) * 1000;
+        const int source = first.second->back() - '0';
+        if (dueMs <= fromMs || dueMs > toMs || source < 0 || source > 9) continue;
+        if (source == sourceBefore) continue;  // already on air: nothing to switch
+        m_dueEvents.push_back({dueMs, source, *first.second});
+    }
+}
+
+// A switch started just before the event's second holds the executor's
+// next look back by its overlap; that wait is the station's own, not a slow
+// service's.
+bool Simulation::waitedForAnotherSwitch(const DueEvent& event) const {
+    return std::any_of(m_recentStarts.begin(), m_recentStarts.end(), [&](const auto& start) {
+        return start.second != event.source && start.first >= event.dueMs - 3000 &&
+               start.first <= event.dueMs + 1000;
+    });
+}
+
+void Simulation::playerStarted(const FakePlayers::Issued& command) {
+    const auto at = command.command.find("http://s");
+    if (command.command.rfind("cmd /c mplayer", 0) != 0 || at == std::string::npos) return;
+    const int source = serverOf(command.command.substr(at));
+    for (auto it = m_dueEvents.begin(); it != m_dueEvents.end(); ++it) {
+        if (it->source != source || command.atMs < it->dueMs) continue;
+        const auto lateness = command.atMs - it->dueMs;
+        if (!waitedForAnotherSwitch(*it)) {
+            m_result.maxEventLatenessMs = std::max(m_result.maxEventLatenessMs, lateness);
+            ++m_result.eventsChecked;
+            if (lateness > 1000) {
+                violation("event " + it->text + " started " + std::to_string(lateness) +
+                          " ms late");
+            }
+        }
+        m_dueEvents.erase(it);
+        break;
+    }
+    m_recentStarts.emplace_back(command.atMs, source);
+    if (m_recentStarts.size() > 8) m_recentStarts.pop_front();
+}
+
+void Simulation::checkEventsFired() {
+    const auto now = m_host.clock.ms();
+    std::erase_if(m_dueEvents, [&](const DueEvent& event) {
+        const bool waited = waitedForAnotherSwitch(event);
+        if (now - event.dueMs <= (waited ? 6000 : 1000)) return false;
+        // Someone else put the source on air meanwhile: the event's wish holds.
+        if (m_host.state().CurrentSource != event.source) {
+            violation("event " + event.text + " did not start its source in time");
+        }
+        return true;
+    });
+}
+
+void Simulation::checkApiSwitches() {
+    const auto now = m_host.clock.ms();
+    std::erase_if(m_apiSwitches, [&](const ApiSwitch& request) {
+        if (request.switching.done()) return true;
+        if (now - request.askedMs <= 5'000) return false;
+        violation("an API switch still unanswered after " +
+                  std::to_string((now - request.askedMs) / 1000) + " s");
+        return true;
+    });
 }
 
 FaultSimulationResult Simulation::run() {
@@ -404,21 +569,23 @@ FaultSimulationResult Simulation::run() {
     std::int64_t nextFileCheckMs = 0;
     while (m_host.clock.ms() < endMs && m_result.violations.empty()) {
         const int watchdogTicks = m_host.fired["tmrCheckMplayerOK"];
-        const auto firedBefore = m_host.fired;
         const auto stepStart = m_host.clock.ms();
+        const std::int16_t sourceBefore = m_host.state().CurrentSource;
         m_host.runFor(1);
         const auto now = m_host.clock.ms();
         if (m_host.fired["tmrCheckMplayerOK"] != watchdogTicks) trace("watchdog tick");
-        if (now - stepStart > 1500) {
-            std::string names;
-            for (const auto& [name, count] : m_host.fired) {
-                if (count != firedBefore.at(name)) names += " " + name;
-            }
-            trace("blocked step of " + std::to_string(now - stepStart) + " ms:" + names);
+        if (m_host.state().NextEvent != m_lastNextEvent) {
+            m_lastNextEvent = m_host.state().NextEvent;
+            trace("NextEvent " + m_lastNextEvent);
         }
+        expectEventsDue(stepStart, now, sourceBefore);
         const auto& issued = m_host.players.issued();
-        for (; m_commandsSeen < issued.size(); ++m_commandsSeen)
+        for (; m_commandsSeen < issued.size(); ++m_commandsSeen) {
             trace("command: " + issued[m_commandsSeen].command);
+            playerStarted(issued[m_commandsSeen]);
+        }
+        checkEventsFired();
+        checkApiSwitches();
         if (issued.size() > 100000) {
             m_host.players.clearIssued();
             m_commandsSeen = 0;
