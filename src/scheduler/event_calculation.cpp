@@ -148,7 +148,10 @@ void tmrLoadEventsAndCalculate(Station& station) {
             state.FollowingEvent = followingEvent(station, state.NextEvent, now.weekday);
             return;
         }
-        state.FollowingEvent.clear();
+        // The event that followed the freeze stays due through its own minute,
+        // also when this run comes at its very second (then it is neither
+        // past nor next).
+        if (textPart(state.FollowingEvent, 3, 4) != hhmm) state.FollowingEvent.clear();
         EventSearch search(now.weekday, now.hour * 10000 + now.minute * 100 + now.second);
         if (!searchSchedule(station, search)) return;
         if (search.hasLast()) state.LastEvent = search.last().eventText();

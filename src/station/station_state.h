@@ -17,8 +17,9 @@ struct StationState {
     std::string PlayURL;              ///< stream address last handed to a player
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
-    /// While NextEvent's minute holds it frozen: the event that follows it, so
-    /// that one due early in the next minute still fires on time; else empty.
+    /// Found while NextEvent's minute holds it frozen: the event that follows,
+    /// so that one due early in the next minute still fires on time. Kept
+    /// until its own minute is over; else empty.
     std::string FollowingEvent;
     std::int16_t LinkFailCount = 0;
     std::string LinkStoredSource;

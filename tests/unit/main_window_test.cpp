@@ -224,6 +224,8 @@ TEST_F(MainWindowTest, ForceSwitchPlaysTheSelectedSource) {
     combo()->setCurrentIndex(4);
     sim->players.clearIssued();
     button("cmdForceSwitch")->click();
+    sim->runFor(2);  // the overlap
+    window->render();
     EXPECT_EQ(sim->players.urlOf(1), "http://127.0.0.1:9/four");
     EXPECT_EQ(label("lblStudio")->text(), QStringLiteral("Studio Four"));
     EXPECT_EQ(label("lblSourceDisp")->text(), QStringLiteral("4"));
