@@ -1,7 +1,8 @@
 // The real station, the real MPlayer and the ICY test stream on 127.0.0.1:
-// the now-playing files carry the stream's title, and a killed player is
-// logged and started again.
+// the now-playing files carry the stream's title, a killed player is logged
+// and started again, and a slow service holds up neither switches nor the API.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,7 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include <ctime>
+
 #include "metadata/player_log_reader.h"
+#include "support/loopback_server.h"
 #include "support/process_cleanup.h"
 #include "support/temp_dir.h"
 
@@ -244,6 +248,72 @@ TEST_F(NowPlayingEndToEnd, StationWritesTheTitleAndRestartsAKilledPlayer) {
                std::string::npos;
     })) << stationDir.read("mplayer2.log");
     EXPECT_TRUE(titled()) << stationDir.read("metadata.txt");
+}
+
+// Asks the station's API once; the answer's body, empty when none came within 2 s.
+std::string askApi(const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    timeval limit{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(1011);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[2048];
+        for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    const auto body = answer.find("\r\n\r\n");
+    return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+
+// The weather and TuneIn AIR services answer only after 8 s; meanwhile a
+// scheduled event switches on time and every API request is answered at once.
+TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
+    test::LoopbackServer slow;
+    slow.http.Get(".*", [](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(8s);
+        response.set_content("{}", "application/json");
+    });
+    slow.start();
+    const std::time_t due = std::time(nullptr) + 6;
+    std::tm local{};
+    localtime_r(&due, &local);
+    char event[32];
+    std::snprintf(event, sizeof event, "%d %02d%02d%02d 1\r\n", local.tm_wday + 1, local.tm_hour,
+                  local.tm_min, local.tm_sec);
+    stationDir.write("sourceevents.ini", event);
+    stationDir.write("kestrelfield.ini",
+                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nMetaWeather=1\r\n"
+                     "MetaLocation=Leeds\r\nAIRenable=1\r\nAIRid=s1\r\n");
+    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n1n:One\r\n1u:" +
+                                           stream.url() + "?one\r\n");
+    // The services' fixed hosts are reached through the slow server as a proxy.
+    ASSERT_TRUE(station.start({kStation.string()}, stationDir.path(),
+                              {{"QT_QPA_PLATFORM", "offscreen"},
+                               {"MPLAYER_HOME", playerHome.path().string()},
+                               {"http_proxy", slow.url()},
+                               {"no_proxy", "127.0.0.1"}},
+                              scratch.path() / "station.out"));
+
+    double slowest = 0;
+    std::string current;
+    while (std::time(nullptr) < due + 3) {
+        const auto asked = std::chrono::steady_clock::now();
+        current = askApi("/api/getcurrent.php?id=k");
+        slowest = std::max(
+            slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+        std::this_thread::sleep_for(250ms);
+    }
+    EXPECT_EQ(current.rfind("Source: 1\r\n", 0), 0u)
+        << "the event's switch has ended within 3 s of its time: " << current;
+    EXPECT_LT(slowest, 0.5) << "an API request waited";
+    EXPECT_FALSE(slow.targets().empty()) << "the services were asked";
 }
 
 }  // namespace
