@@ -26,11 +26,11 @@
 
 #include "controller/station_controller.h"
 #include "platform/curl_fetcher.h"
-#include "ui/qt_event_loop.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
 #include "ui/api_window.h"
+#include "ui/qt_event_loop.h"
 
 namespace {
 
@@ -160,9 +160,9 @@ int main(int argc, char** argv) {
     kestrel::CurlMulti transfers(loop);
     kestrel::CurlFetcher inetAIR(transfers), inetWeather(transfers), inetTestURL(transfers),
         inet1(transfers), inetChanges(transfers), inetStatus(transfers);
-    kestrel::StationController controller(
-        kestrel::Platform{clock, runner, processes, loop, inetAIR, inetWeather, inetTestURL, inet1,
-                          inetChanges, inetStatus, workdir});
+    kestrel::StationController controller(kestrel::Platform{clock, runner, processes, loop, inetAIR,
+                                                            inetWeather, inetTestURL, inet1,
+                                                            inetChanges, inetStatus, workdir});
     auto& station = controller.station();
     station.state.APIkey = kKey;
     station.display.lblSourceNumber.caption = "3";

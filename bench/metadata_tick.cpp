@@ -17,15 +17,15 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "station/station.h"
 #include "metadata/now_playing.h"
 #include "metadata/player_log_reader.h"
-#include "support/fake_event_loop.h"
-#include "support/fake_clock.h"
-#include "support/fake_fetcher.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
+#include "station/station.h"
+#include "support/fake_clock.h"
+#include "support/fake_event_loop.h"
+#include "support/fake_fetcher.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "station/time_format.h"
 #include "scheduler/event_calculation.h"
+#include "station/time_format.h"
 #include "support/fake_station.h"
 
 namespace {

@@ -102,17 +102,17 @@ std::optional<std::string> ApiConnections::answer(int i, std::string_view text) 
     }
     if (!outcome.switching) return std::move(outcome.bytes);
     element.phase = Phase::Switching;
-    m_station.spawn(answerAfterSwitch(
-        std::move(*outcome.switching),
-        [self = m_self, i, exchange = element.exchange,
-         bytes = std::move(outcome.bytes)](std::string failure) mutable {
-            if (*self == nullptr) return;
-            if (!failure.empty()) {
-                (*self)->report(failure);
-                bytes = responseWithHeader("ERROR");
-            }
-            (*self)->switchEnded(i, exchange, std::move(bytes));
-        }));
+    m_station.spawn(
+        answerAfterSwitch(std::move(*outcome.switching),
+                          [self = m_self, i, exchange = element.exchange,
+                           bytes = std::move(outcome.bytes)](std::string failure) mutable {
+                              if (*self == nullptr) return;
+                              if (!failure.empty()) {
+                                  (*self)->report(failure);
+                                  bytes = responseWithHeader("ERROR");
+                              }
+                              (*self)->switchEnded(i, exchange, std::move(bytes));
+                          }));
     return std::nullopt;
 }
 

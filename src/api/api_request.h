@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "station/station.h"
 #include "platform/file_io.h"
+#include "station/station.h"
 
 namespace kestrel {
 

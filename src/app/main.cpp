@@ -59,9 +59,9 @@ int main(int, char** argv) {
     kestrel::CurlFetcher inet1(transfers, kFetchTimeoutSeconds);
     kestrel::CurlFetcher inetChanges(transfers, kFetchTimeoutSeconds);
     kestrel::CurlFetcher inetStatus(transfers, kFetchTimeoutSeconds);
-    kestrel::StationController controller(
-        kestrel::Platform{clock, runner, processes, loop, inetAIR, inetWeather, inetTestURL, inet1,
-                          inetChanges, inetStatus, workdir});
+    kestrel::StationController controller(kestrel::Platform{clock, runner, processes, loop, inetAIR,
+                                                            inetWeather, inetTestURL, inet1,
+                                                            inetChanges, inetStatus, workdir});
 
     kestrel::MainWindow window(controller);
     // A wait that ends between ticks (a switch's overlap, an answer) shows at once.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "station/station.h"
 #include "metadata/now_playing.h"
+#include "station/station.h"
 
 namespace kestrel {
 

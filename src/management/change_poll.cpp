@@ -1,8 +1,8 @@
 #include "management/change_poll.h"
 
-#include "station/waits.h"
 #include "management/management_query.h"
 #include "playback/switch_procedure.h"
+#include "station/waits.h"
 
 namespace kestrel {
 

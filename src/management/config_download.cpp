@@ -2,13 +2,13 @@
 
 #include <optional>
 
-#include "station/time_format.h"
-#include "station/tolerant_step.h"
-#include "station/waits.h"
 #include "management/management_query.h"
 #include "management/source_status.h"
 #include "platform/file_io.h"
 #include "scheduler/event_calculation.h"
+#include "station/time_format.h"
+#include "station/tolerant_step.h"
+#include "station/waits.h"
 
 namespace kestrel {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "station/station.h"
 #include "platform/clock.h"
+#include "station/station.h"
 
 namespace kestrel {
 

@@ -17,10 +17,9 @@ Task<> SendSourceStatus(Station& station) {
     for (int item = 0; item < 10; ++item) {
         std::string url;
         tolerate([&] {
-            url = managementQuery(state.ManagementSendURL, state) + "&item=" +
-                  std::to_string(item) + "&name=" + sources.names[item] +
-                  "&url=" + sources.addresses[item] +
-                  "&active=" + (item == active ? "Y" : "N");
+            url = managementQuery(state.ManagementSendURL, state) +
+                  "&item=" + std::to_string(item) + "&name=" + sources.names[item] +
+                  "&url=" + sources.addresses[item] + "&active=" + (item == active ? "Y" : "N");
         });
         try {
             co_await fetchFresh(station.platform.InetStatus, url, BodyForm::Bytes);

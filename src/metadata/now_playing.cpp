@@ -1,7 +1,7 @@
 #include "metadata/now_playing.h"
 
-#include "station/tolerant_step.h"
 #include "platform/file_io.h"
+#include "station/tolerant_step.h"
 
 namespace kestrel {
 namespace {

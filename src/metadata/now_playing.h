@@ -1,7 +1,7 @@
 #pragma once
 
-#include "station/station.h"
 #include "metadata/player_log_reader.h"
+#include "station/station.h"
 
 namespace kestrel {
 

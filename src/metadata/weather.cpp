@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "station/waits.h"
 #include "platform/profile_reader.h"
+#include "station/waits.h"
 
 namespace kestrel {
 namespace {

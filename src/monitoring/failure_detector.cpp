@@ -1,7 +1,7 @@
 #include "monitoring/failure_detector.h"
 
-#include "station/time_format.h"
 #include "platform/command_line.h"
+#include "station/time_format.h"
 #include "station/waits.h"
 
 namespace kestrel {

@@ -78,8 +78,7 @@ struct CurlFetcher::Impl {
             return result;
         }
         if (tooLarge) {
-            return failure("response body larger than " + std::to_string(kMaxFetchBody) +
-                           " bytes");
+            return failure("response body larger than " + std::to_string(kMaxFetchBody) + " bytes");
         }
         return failure(errorText[0] ? errorText : curl_easy_strerror(code));
     }

@@ -1,8 +1,8 @@
 #include "playback/player_watchdog.h"
 
-#include "station/time_format.h"
 #include "platform/command_line.h"
 #include "platform/file_io.h"
+#include "station/time_format.h"
 
 namespace kestrel {
 

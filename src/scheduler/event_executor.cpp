@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "station/time_format.h"
 #include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
+#include "station/time_format.h"
 
 namespace kestrel {
 namespace {

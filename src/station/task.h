@@ -36,34 +36,42 @@ struct PromiseBase {
     void unhandled_exception() noexcept { failure = std::current_exception(); }
 };
 
-}  // namespace detail
-
 template <typename T>
-class [[nodiscard]] Task {
+struct ValuePromise : PromiseBase {
+    std::optional<T> value;
+
+    Task<T> get_return_object() {
+        return Task<T>(std::coroutine_handle<ValuePromise>::from_promise(*this));
+    }
+    FinalAwaiter<ValuePromise> final_suspend() const noexcept { return {}; }
+    template <typename U>
+    void return_value(U&& result) {
+        value.emplace(std::forward<U>(result));
+    }
+};
+
+struct VoidPromise : PromiseBase {
+    Task<void> get_return_object();
+    FinalAwaiter<VoidPromise> final_suspend() const noexcept { return {}; }
+    void return_void() const noexcept {}
+};
+
+
+// Owns the coroutine of a Task; shared by Task<T> and Task<void>.
+template <typename Promise>
+class TaskHandle {
 public:
-    struct promise_type : detail::PromiseBase {
-        std::optional<T> value;
-
-        Task get_return_object() {
-            return Task(std::coroutine_handle<promise_type>::from_promise(*this));
-        }
-        detail::FinalAwaiter<promise_type> final_suspend() const noexcept { return {}; }
-        template <typename U>
-        void return_value(U&& result) {
-            value.emplace(std::forward<U>(result));
-        }
-    };
-
-    Task() = default;
-    Task(Task&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) {}
-    Task& operator=(Task&& other) noexcept {
+    TaskHandle() = default;
+    explicit TaskHandle(std::coroutine_handle<Promise> handle) : m_handle(handle) {}
+    TaskHandle(TaskHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) {}
+    TaskHandle& operator=(TaskHandle&& other) noexcept {
         if (this != &other) {
             reset();
             m_handle = std::exchange(other.m_handle, {});
         }
         return *this;
     }
-    ~Task() { reset(); }
+    ~TaskHandle() { reset(); }
 
     /// True once the coroutine has ended (also for an empty Task).
     bool done() const { return !m_handle || m_handle.done(); }
@@ -72,62 +80,52 @@ public:
     void await_suspend(std::coroutine_handle<> awaiter) noexcept {
         m_handle.promise().continuation = awaiter;
     }
-    T await_resume() {
-        auto& promise = m_handle.promise();
-        if (promise.failure) std::rethrow_exception(promise.failure);
-        return std::move(*promise.value);
-    }
 
-private:
-    explicit Task(std::coroutine_handle<promise_type> handle) : m_handle(handle) {}
-    void reset() {
-        if (m_handle) std::exchange(m_handle, {}).destroy();
-    }
-
-    std::coroutine_handle<promise_type> m_handle;
-};
-
-template <>
-class [[nodiscard]] Task<void> {
-public:
-    struct promise_type : detail::PromiseBase {
-        Task get_return_object() {
-            return Task(std::coroutine_handle<promise_type>::from_promise(*this));
-        }
-        detail::FinalAwaiter<promise_type> final_suspend() const noexcept { return {}; }
-        void return_void() const noexcept {}
-    };
-
-    Task() = default;
-    Task(Task&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) {}
-    Task& operator=(Task&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_handle = std::exchange(other.m_handle, {});
-        }
-        return *this;
-    }
-    ~Task() { reset(); }
-
-    bool done() const { return !m_handle || m_handle.done(); }
-
-    bool await_ready() const noexcept { return done(); }
-    void await_suspend(std::coroutine_handle<> awaiter) noexcept {
-        m_handle.promise().continuation = awaiter;
-    }
-    void await_resume() const {
+protected:
+    Promise& promise() const { return m_handle.promise(); }
+    void rethrowFailure() const {
         if (m_handle && m_handle.promise().failure) {
             std::rethrow_exception(m_handle.promise().failure);
         }
     }
 
 private:
-    explicit Task(std::coroutine_handle<promise_type> handle) : m_handle(handle) {}
     void reset() {
         if (m_handle) std::exchange(m_handle, {}).destroy();
     }
 
-    std::coroutine_handle<promise_type> m_handle;
+    std::coroutine_handle<Promise> m_handle;
 };
+
+}  // namespace detail
+
+template <typename T>
+class [[nodiscard]] Task : public detail::TaskHandle<detail::ValuePromise<T>> {
+public:
+    using promise_type = detail::ValuePromise<T>;
+    using detail::TaskHandle<promise_type>::TaskHandle;
+
+    T await_resume() {
+        this->rethrowFailure();
+        return std::move(*this->promise().value);
+    }
+};
+
+template <>
+class [[nodiscard]] Task<void> : public detail::TaskHandle<detail::VoidPromise> {
+public:
+    using promise_type = detail::VoidPromise;
+    using detail::TaskHandle<promise_type>::TaskHandle;
+
+    void await_resume() const { rethrowFailure(); }
+};
+
+namespace detail {
+
+inline Task<void> VoidPromise::get_return_object() {
+    return Task<void>(std::coroutine_handle<VoidPromise>::from_promise(*this));
+}
+
+}  // namespace detail
 
 }  // namespace kestrel

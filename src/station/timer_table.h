@@ -18,8 +18,8 @@ public:
     struct Timer {
         std::string name;
         int intervalMs = 0;
-        std::function<void()> handler;         ///< runs to its end at once
-        std::function<Task<>()> waitingRun;    ///< or: may wait, see `running`
+        std::function<void()> handler;       ///< runs to its end at once
+        std::function<Task<>()> waitingRun;  ///< or: may wait, see `running`
         bool enabled = false;
         Task<> running;   ///< the latest run of a waiting handler
         int skipped = 0;  ///< ticks skipped while a run waited

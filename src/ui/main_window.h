@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "controller/station_controller.h"
 #include "station/display_model.h"
 #include "station/host_hooks.h"
-#include "controller/station_controller.h"
 
 class QComboBox;
 class QLabel;

@@ -291,8 +291,8 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
     stationDir.write("kestrelfield.ini",
                      "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nMetaWeather=1\r\n"
                      "MetaLocation=Leeds\r\nAIRenable=1\r\nAIRid=s1\r\n");
-    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n1n:One\r\n1u:" +
-                                           stream.url() + "?one\r\n");
+    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() +
+                                           "\r\n1n:One\r\n1u:" + stream.url() + "?one\r\n");
     // The services' fixed hosts are reached through the slow server as a proxy.
     ASSERT_TRUE(station.start({kStation.string()}, stationDir.path(),
                               {{"QT_QPA_PLATFORM", "offscreen"},
@@ -307,7 +307,8 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
         const auto asked = std::chrono::steady_clock::now();
         current = askApi("/api/getcurrent.php?id=k");
         slowest = std::max(
-            slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+            slowest,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
         std::this_thread::sleep_for(250ms);
     }
     EXPECT_EQ(current.rfind("Source: 1\r\n", 0), 0u)

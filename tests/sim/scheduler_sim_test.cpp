@@ -216,9 +216,8 @@ TEST(SchedulerSim, EveryTimerKeepsItsRhythmWhileASwitchOverlaps) {
     const int skippedBefore = executor.skipped;
     sim.runFor(1.95);
     EXPECT_TRUE(sim.station().switching.taken()) << "still in its overlap";
-    const std::pair<const char*, int> ticks[] = {{timer::tmrClockandEventCheck, 19},
-                                                 {timer::tmrUpdateDisplay, 7},
-                                                 {timer::tmrCounter, 1}};
+    const std::pair<const char*, int> ticks[] = {
+        {timer::tmrClockandEventCheck, 19}, {timer::tmrUpdateDisplay, 7}, {timer::tmrCounter, 1}};
     for (const auto& [name, count] : ticks)
         EXPECT_EQ(sim.fired[name] - before.at(name), count) << name;
     EXPECT_EQ(executor.skipped - skippedBefore, 1)

@@ -20,9 +20,8 @@ struct FakeWorld {
     FakeWorld& operator=(const FakeWorld&) = delete;
 
     Platform platform() {
-        return Platform{clock,       players, players,     loop,      InetAIR,
-                        InetWeather, InetTestURL, Inet1, InetChanges, InetStatus,
-                        dir.path()};
+        return Platform{clock,       players, players,     loop,       InetAIR,   InetWeather,
+                        InetTestURL, Inet1,   InetChanges, InetStatus, dir.path()};
     }
 
     /// Writes a station file.

@@ -368,7 +368,8 @@ void Simulation::injectEvent() {
             players.checksFail = !players.checksFail;
             break;
         case 14:  // a service turns slow, black-holed (answers only at the time-out) or quick
-            for (FakeFetcher* fetcher : {&m_host.InetWeather, &m_host.InetAIR, &m_host.InetTestURL}) {
+            for (FakeFetcher* fetcher :
+                 {&m_host.InetWeather, &m_host.InetAIR, &m_host.InetTestURL}) {
                 fetcher->delaySeconds = chance(0.5) ? 0.0 : kDelays[uniform(0, 3)];
             }
             trace("weather, AIR and server checks slow or quick");
@@ -443,8 +444,7 @@ void Simulation::checkInvariants() {
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
         if (!m_outageExempt && lines > 1)
             violation(std::to_string(lines) + " RESTART lines for one outage");
-        if (!m_outageExempt && lines == 0 &&
-            length > kWatchdogReach) {
+        if (!m_outageExempt && lines == 0 && length > kWatchdogReach) {
             violation("an outage of " + std::to_string(length) + " s left no RESTART line");
         }
         m_outageSinceMs = -1;
@@ -473,7 +473,8 @@ void Simulation::readScheduleWhenChanged() {
     }
 }
 
-void Simulation::expectEventsDue(std::int64_t fromMs, std::int64_t toMs, std::int16_t sourceBefore) {
+void Simulation::expectEventsDue(std::int64_t fromMs, std::int64_t toMs,
+                                 std::int16_t sourceBefore) {
     readScheduleWhenChanged();
     // Not the executor's to fire: manual mode, an edit the schedule reading
     // has not seen, or a source list that names no address.

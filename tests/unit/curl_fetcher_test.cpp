@@ -231,9 +231,9 @@ TEST_F(CurlFetcherTest, BadServersHoldUpNoOtherRequestAndTimeOut) {
 
 TEST_F(CurlFetcherTest, EncodesOnlyWhatCannotStandInARequestLine) {
     CurlFetcher fetcher(transfers.multi, 10);
-    const auto result = fetch(
-        fetcher, server.url("/q?city=New York&t=\"A\"\tB&u=\xC3\xA9&p=a%20b/c=d%e#frag"),
-        BodyForm::Text);
+    const auto result =
+        fetch(fetcher, server.url("/q?city=New York&t=\"A\"\tB&u=\xC3\xA9&p=a%20b/c=d%e#frag"),
+              BodyForm::Text);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.status, 200);
     EXPECT_EQ(result.body, "/q?city=New%20York&t=%22A%22%09B&u=%C3%A9&p=a%20b/c=d%e%23frag");

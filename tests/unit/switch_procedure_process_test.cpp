@@ -66,8 +66,8 @@ protected:
     ProcProcessTable processes;
     test::FakeFetcher fetcher;
     test::LiveTransfers live;
-    Station station{Platform{clock, runner, processes, live.loop, fetcher, fetcher, fetcher, fetcher,
-                             fetcher, fetcher, dir.path()}};
+    Station station{Platform{clock, runner, processes, live.loop, fetcher, fetcher, fetcher,
+                             fetcher, fetcher, fetcher, dir.path()}};
 };
 
 TEST_F(SwitchWithRealPlayers, TwoSwitchesLeaveOnlyTheSecondSlotRunningAndDeleteTheFirstLog) {

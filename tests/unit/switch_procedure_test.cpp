@@ -183,9 +183,10 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
              s.press("2 Select Source number 2");
          },
          false, true, 12, kOne},
-        {"event executor", [](Switcher& s) { s.finish(eventSwitch(s.station, 12)); }, true, false, 12, kTwo},
-        {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "12")); }, true, false, 12,
-         kOne},
+        {"event executor", [](Switcher& s) { s.finish(eventSwitch(s.station, 12)); }, true, false,
+         12, kTwo},
+        {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "12")); }, true,
+         false, 12, kOne},
     };
     for (const auto& c : cases) {
         Switcher s;
