@@ -222,7 +222,9 @@ TEST_F(CurlFetcherTest, BadServersHoldUpNoOtherRequestAndTimeOut) {
         slow.start("http://127.0.0.1:" + std::to_string(bad.port) + "/", BodyForm::Text,
                    [&](FetchResult result) { slowResult = std::move(result); });
         EXPECT_EQ(fetch(quick, server.url("/body"), BodyForm::Text).body, "hello body") << c.name;
-        if (c.outlastsOthers) EXPECT_FALSE(slowResult) << c.name << ": still waiting";
+        if (c.outlastsOthers) {
+            EXPECT_FALSE(slowResult) << c.name << ": still waiting";
+        }
         ASSERT_TRUE(transfers.pumpUntil([&] { return slowResult.has_value(); })) << c.name;
         EXPECT_FALSE(slowResult->ok) << c.name;
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << c.name;
