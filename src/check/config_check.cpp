@@ -127,7 +127,7 @@ void ConfigCheck::scan(const std::string& bytes) {
                     }
                     add(number, message);
                 } else if (const auto first = m_keys.find(key); first != m_keys.end()) {
-                    add(number, std::string(key->name) + " again: ignored, line " +
+                    add(number, printable(parsed.name) + " again: ignored, line " +
                                     std::to_string(first->second.line) + " is read");
                 } else {
                     m_keys[key] = {number, parsed.value.size()};
