@@ -1,8 +1,6 @@
 #include "check/config_check.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <map>
 #include <set>
 
@@ -44,12 +42,12 @@ struct KeyLine {
     std::size_t length = 0;  ///< of the value before the reader's cut
 };
 
+// A flag value that says "off" in words: it reads as off, as meant.
 bool meansOff(const std::string& value) {
-    std::string lower;
-    for (char c : value)
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower.empty() || lower == "0" || lower == "n" || lower == "no" || lower == "off" ||
-           lower == "false";
+    for (const char* off : {"", "0", "n", "no", "off", "false"}) {
+        if (sameProfileName(value, off)) return true;
+    }
+    return false;
 }
 
 // An integer as written, within 16 bits: it reads as what it says.
@@ -75,10 +73,16 @@ private:
     void add(std::size_t line, std::string message) {
         m_findings.add(kFile, line, std::move(message));
     }
-    std::string read(std::string_view key) const {
-        return readProfileString(m_path, kConfigSection, std::string(key), m_directory);
+    /// The value the station reads for `key`.
+    const std::string& read(std::string_view key) {
+        auto [value, added] = m_values.try_emplace(key);
+        if (added) {
+            value->second =
+                readProfileString(m_path, kConfigSection, std::string(key), m_directory);
+        }
+        return value->second;
     }
-    std::string written(const ConfigKey& key) const {
+    std::string written(const ConfigKey& key) {
         return std::string(key.name) + "=" + printable(read(key.name));
     }
 
@@ -87,6 +91,7 @@ private:
     Findings& m_findings;
     std::size_t m_sectionLine = 0;
     std::map<const ConfigKey*, KeyLine> m_keys;  ///< the line the station reads for each key
+    std::map<std::string_view, std::string> m_values;
 };
 
 void ConfigCheck::scan(const std::string& bytes) {

@@ -14,22 +14,21 @@ void Findings::add(std::string_view file, std::size_t line, std::string message)
 
 std::vector<std::string> Findings::report(std::string_view prefix) const {
     std::vector<Finding> sorted = m_shown;
+    const auto order = [&](const Finding& f) { return m_perFile.find(f.file)->second.order; };
     std::stable_sort(sorted.begin(), sorted.end(), [&](const Finding& a, const Finding& b) {
-        const auto orderA = m_perFile.find(a.file)->second.order;
-        const auto orderB = m_perFile.find(b.file)->second.order;
-        return orderA != orderB ? orderA < orderB : a.line < b.line;
+        return order(a) != order(b) ? order(a) < order(b) : a.line < b.line;
     });
     std::vector<std::string> lines;
-    for (const Finding& finding : sorted) {
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        const Finding& finding = sorted[i];
         std::string where = std::string(prefix) + finding.file + ":";
         if (finding.line > 0) where += std::to_string(finding.line) + ":";
         lines.push_back(where + " " + finding.message);
-    }
-    for (const auto& [file, perFile] : m_perFile) {
-        if (perFile.count > kShownPerFile) {
-            lines.push_back(std::string(prefix) + file + ": " +
-                            std::to_string(perFile.count - kShownPerFile) +
-                            " more problems not shown");
+        const bool lastOfFile = i + 1 == sorted.size() || sorted[i + 1].file != finding.file;
+        const std::size_t count = m_perFile.find(finding.file)->second.count;
+        if (lastOfFile && count > kShownPerFile) {
+            lines.push_back(std::string(prefix) + finding.file + ": " +
+                            std::to_string(count - kShownPerFile) + " more problems not shown");
         }
     }
     return lines;

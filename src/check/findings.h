@@ -25,10 +25,10 @@ public:
     void add(std::string_view file, std::size_t line, std::string message);
 
     std::size_t count() const { return m_count; }
-    const std::vector<Finding>& shown() const { return m_shown; }
 
     /// "FILE:LINE: message" (or "FILE: message") for each finding shown, in
-    /// file and line order, then a line for each file with findings left out.
+    /// file and line order; after a file's last one, the count of its
+    /// findings left out.
     /// FILE is `prefix` followed by the file's name.
     std::vector<std::string> report(std::string_view prefix = {}) const;
 
