@@ -3,9 +3,9 @@
 #include <climits>
 #include <fstream>
 
+#include "platform/text_lines.h"
 #include "station/time_format.h"
 #include "station/tolerant_step.h"
-#include "platform/text_lines.h"
 
 namespace kestrel {
 namespace {

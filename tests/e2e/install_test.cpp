@@ -70,7 +70,7 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
     const Finished check = runToEnd(program.string() + " --check " + example.string());
     EXPECT_EQ(check.status, 0) << check.output;
     const fs::path manPage = prefix.path() / "share/man/man1/kestrelfield.1.gz";
-    const Finished man = runToEnd("MANWIDTH=80 man -l " + manPage.string());
+    const Finished man = runToEnd("LC_ALL=C MANWIDTH=80 man -l " + manPage.string());
     EXPECT_EQ(man.status, 0);
     EXPECT_NE(man.output.find("--check"), std::string::npos) << man.output;
 
