@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/arguments.h"
 #include "controller/station_controller.h"
 #include "platform/curl_fetcher.h"
 #include "platform/posix_command_runner.h"
@@ -35,7 +36,8 @@ void armScreenshot(kestrel::MainWindow& window) {
 
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    if (const auto exitStatus = kestrel::handleArguments(argc, argv)) return *exitStatus;
     // The station takes no arguments; Qt sees only the program's name.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

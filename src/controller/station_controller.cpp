@@ -42,6 +42,7 @@ void StationController::readConfiguration(std::string& checkSource) {
     auto& st = m_station.state;
     const auto file = m_station.file(kConfigFile);
     // An absent key reads as the working directory's path, as it always has.
+    // A key read here belongs in the table of check/config_keys.cpp too.
     const std::string directory = m_station.platform.workdir.string();
     auto text = [&](const char* key) {
         return readProfileString(file, kConfigSection, key, directory);

@@ -24,24 +24,40 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string valueOf(std::string_view raw) {
+std::string_view valueOf(std::string_view raw) {
     raw = raw.substr(0, raw.find('\0'));
     raw = trimBlanks(raw);
     if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
         raw.back() == raw.front()) {
         raw = raw.substr(1, raw.size() - 2);
     }
-    return std::string(raw.substr(0, kProfileValueMax));
+    return raw;
 }
 
 }  // namespace
+
+bool sameProfileName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+ProfileLine parseProfileLine(std::string_view line) {
+    using Kind = ProfileLine::Kind;
+    const auto text = trimBlanks(line);
+    if (text.empty()) return {Kind::Blank, {}, {}};
+    if (text.front() == ';') return {Kind::Comment, {}, {}};
+    if (text.front() == '[') {
+        const auto close = text.find(']');
+        const auto name =
+            text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+        return {Kind::Section, trimBlanks(name), {}};
+    }
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) return {Kind::NoEquals, {}, {}};
+    return {Kind::Entry, trimBlanks(text.substr(0, equals)), valueOf(text.substr(equals + 1))};
+}
 
 std::string readProfileString(const std::filesystem::path& file, const std::string& section,
                               const std::string& key, const std::string& defaultText) {
@@ -49,26 +65,20 @@ std::string readProfileString(const std::filesystem::path& file, const std::stri
     if (!in) return defaultText;
 
     bool inSection = false;
-    bool sectionSeen = false;
     std::string value;
     bool found = false;
     forEachLine(in, [&](std::string_view line) {
-        const auto text = trimBlanks(line);
-        if (text.empty() || text.front() == ';') return true;
-        if (text.front() == '[') {
-            const auto close = text.find(']');
-            const auto name = trimBlanks(text.substr(
-                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        const ProfileLine parsed = parseProfileLine(line);
+        if (parsed.kind == ProfileLine::Kind::Section) {
             if (inSection) return false;  // the first matching section has ended
-            inSection = equalsIgnoringCase(name, section) && !sectionSeen;
-            sectionSeen = sectionSeen || inSection;
+            inSection = sameProfileName(parsed.name, section);
             return true;
         }
-        if (!inSection) return true;
-        const auto equals = text.find('=');
-        if (equals == std::string_view::npos) return true;
-        if (!equalsIgnoringCase(trimBlanks(text.substr(0, equals)), key)) return true;
-        value = valueOf(text.substr(equals + 1));
+        if (!inSection || parsed.kind != ProfileLine::Kind::Entry ||
+            !sameProfileName(parsed.name, key)) {
+            return true;
+        }
+        value = std::string(parsed.value.substr(0, kProfileValueMax));
         found = true;
         return false;
     });

@@ -8,6 +8,8 @@
 namespace kestrel {
 
 inline constexpr const char* kSourceListFile = "sourcelist.ini";
+/// A switch to a source whose address is shorter than this keeps the source on air.
+inline constexpr std::size_t kShortestAddress = 8;
 
 struct SourceEntry {
     std::string name;

@@ -11,8 +11,6 @@
 namespace kestrel {
 namespace {
 
-// Below this length an address is taken as absent and the source on air is kept.
-constexpr std::size_t kShortestAddress = 8;
 // Both slots play this long before the old one is stopped.
 constexpr double kOverlapSeconds = 2;
 

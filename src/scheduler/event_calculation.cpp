@@ -23,21 +23,6 @@ struct Candidate {
     }
 };
 
-struct EventLine {
-    int weekday = 0;
-    int time = 0;
-    char source = ' ';
-};
-
-// The schedule's line filter: exactly 10 characters, not a comment, a blank second.
-bool parseEventLine(std::string_view line, EventLine& event) {
-    if (line.size() != 10 || line[0] == ';' || line[1] != ' ') return false;
-    event.weekday = leadingNumber(line.substr(0, 1));
-    event.time = leadingNumber(line.substr(2, 6));
-    event.source = line[9];
-    return true;
-}
-
 class EventSearch {
 public:
     EventSearch(int today, int now) : m_today(today), m_tomorrow(today % 7 + 1), m_now(now) {
@@ -76,6 +61,14 @@ private:
 };
 
 }  // namespace
+
+bool parseEventLine(std::string_view line, EventLine& event) {
+    if (line.size() != kEventLineLength || line[0] == ';' || line[1] != ' ') return false;
+    event.weekday = leadingNumber(line.substr(0, 1));
+    event.time = leadingNumber(line.substr(2, 6));
+    event.source = line[9];
+    return true;
+}
 
 int leadingNumber(std::string_view text) {
     long long value = 0;

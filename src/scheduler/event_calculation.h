@@ -8,6 +8,19 @@
 namespace kestrel {
 
 inline constexpr const char* kScheduleFile = "sourceevents.ini";
+inline constexpr std::size_t kEventLineLength = 10;
+
+/// One schedule line as the station reads it.
+struct EventLine {
+    int weekday = 0;    ///< leading digits of character 1; 1 = Sunday .. 7 = Saturday
+    int time = 0;       ///< leading digits of characters 3-8, HHMMSS
+    char source = ' ';  ///< character 10, not converted
+};
+
+/// The schedule's line filter: a line of exactly 10 characters, not a comment
+/// (";"), with a blank second character, is an event; every other line is
+/// skipped and gives false.
+bool parseEventLine(std::string_view line, EventLine& event);
 
 /// Every 10 s: reads "sourceevents.ini" afresh, works out LastEvent (today's
 /// latest passed event) and NextEvent (the next one, today or else first of

@@ -78,7 +78,7 @@ struct DisplayModel {
     Label lblAIRartist{"None"};
     Label lblAIRtitle{"None"};
     Label lblAIRupdated{"None"};
-    Label lblCopyright{"Kestrelfield unattended stream switcher V1.76"};
+    Label lblCopyright{"Kestrelfield unattended stream switcher V" KESTREL_VERSION};
 
     ComboBox comboSourceList{"Select Source for Forced Manual Switch", {}};
     Button cmdForceSwitch{"Force Switch Now"};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -28,6 +29,24 @@ pid_t startHeadless(const fs::path& program, const fs::path& workdir) {
     return pid;
 }
 
+struct Finished {
+    int status;
+    std::string output;  // stdout and stderr
+};
+
+// Runs `command` through the shell to its end.
+Finished runToEnd(const std::string& command) {
+    Finished run{-1, {}};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 bool exitedWithin(pid_t pid, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -46,8 +65,14 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
     const fs::path program = prefix.path() / "bin" / "kestrelfield";
     ASSERT_TRUE(fs::exists(program));
     EXPECT_TRUE(fs::exists(prefix.path() / "lib/systemd/system/kestrelfield.service"));
-    EXPECT_TRUE(
-        fs::exists(prefix.path() / "share/doc/Kestrelfield/examples/station/kestrelfield.ini"));
+    const fs::path example = prefix.path() / "share/doc/kestrelfield/examples/station";
+    EXPECT_TRUE(fs::exists(example / "kestrelfield.ini"));
+    const Finished check = runToEnd(program.string() + " --check " + example.string());
+    EXPECT_EQ(check.status, 0) << check.output;
+    const fs::path manPage = prefix.path() / "share/man/man1/kestrelfield.1.gz";
+    const Finished man = runToEnd("LC_ALL=C MANWIDTH=80 man -l " + manPage.string());
+    EXPECT_EQ(man.status, 0);
+    EXPECT_NE(man.output.find("--check"), std::string::npos) << man.output;
 
     test::TempDir station;
     for (const char* stale : {"mplayer.log", "metadata.txt", "metaextra.txt"}) {
@@ -64,6 +89,35 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
     EXPECT_FALSE(exited) << "the installed station ended by itself";
     EXPECT_FALSE(station.exists("mplayer.log"));
     EXPECT_FALSE(station.exists("metadata.txt") && station.read("metadata.txt") == "stale");
+}
+
+TEST(Install, OptionsAnswerAndEndWithoutStartingTheStation) {
+    const struct {
+        std::string arguments;
+        int status;
+        std::string outputStart;
+    } cases[] = {
+        {"--version", 0, "kestrelfield " KESTREL_VERSION "\n"},
+        {"--help", 0, "usage: kestrelfield [--check [DIR] | --version | --help]\n"},
+        {"--check " KESTREL_SOURCE_DIR "/examples/station", 0, "no problems found in "},
+        {"--check /nonexistent", 2, "kestrelfield: cannot read \"/nonexistent\""},
+        {"--check a b", 2, "usage: "},
+        {"--verbose", 2, "usage: "},
+        {"-", 2, "usage: "},
+    };
+    test::TempDir station;  // the working directory: an absent station
+    for (const auto& c : cases) {
+        const Finished run =
+            runToEnd("cd " + station.path().string() + " && QT_QPA_PLATFORM=offscreen " +
+                     KESTREL_BINARY_DIR "/kestrelfield " + c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_TRUE(run.output.starts_with(c.outputStart)) << c.arguments << ": " << run.output;
+    }
+    const Finished here = runToEnd("cd " + station.path().string() +
+                                   " && " KESTREL_BINARY_DIR "/kestrelfield --check");
+    EXPECT_EQ(here.status, 1);
+    EXPECT_NE(here.output.find("kestrelfield.ini: missing: "), std::string::npos) << here.output;
+    EXPECT_FALSE(station.exists("error.log"));
 }
 
 }  // namespace

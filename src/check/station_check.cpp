@@ -1,0 +1,39 @@
+#include "check/station_check.h"
+
+#include <system_error>
+
+#include "check/config_check.h"
+#include "check/schedule_check.h"
+#include "check/source_list_check.h"
+
+namespace kestrel {
+
+int checkStation(const std::filesystem::path& dir, std::ostream& out, std::ostream& err) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // The station's working directory reads as this path where a key is absent.
+    const fs::path absolute = fs::canonical(dir, error);
+    if (!error && !fs::is_directory(absolute, error)) {
+        error = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (!error) fs::directory_iterator probe(absolute, error);
+    if (error) {
+        err << "kestrelfield: cannot read " << dir << ": " << error.message() << '\n';
+        return kCheckCannotRead;
+    }
+
+    Findings findings;
+    const ConfigFacts config = checkConfig(absolute, absolute.string(), findings);
+    const auto sources = checkSourceList(absolute, findings);
+    checkSchedule(absolute, config, sources, findings);
+
+    const std::string prefix = dir.empty() || dir == "." ? "" : (dir / "").string();
+    for (const std::string& line : findings.report(prefix))
+        out << line << '\n';
+    const std::size_t count = findings.count();
+    out << (count == 0 ? "no" : std::to_string(count)) << (count == 1 ? " problem" : " problems")
+        << " found in " << absolute.string() << '\n';
+    return count == 0 ? kCheckClean : kCheckFoundProblems;
+}
+
+}  // namespace kestrel

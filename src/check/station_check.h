@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+
+namespace kestrel {
+
+/// Exit statuses of the configuration check.
+inline constexpr int kCheckClean = 0;
+inline constexpr int kCheckFoundProblems = 1;
+inline constexpr int kCheckCannotRead = 2;
+
+/// Checks kestrelfield.ini, sourcelist.ini and sourceevents.ini of `dir`
+/// with the station's own readers. Prints each problem to `out` as
+/// "FILE:LINE: message" (FILE alone for the whole file), with FILE named as
+/// `dir` was given, then a one-line summary. A directory that cannot be read
+/// is reported to `err` alone.
+int checkStation(const std::filesystem::path& dir, std::ostream& out, std::ostream& err);
+
+}  // namespace kestrel
