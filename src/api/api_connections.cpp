@@ -35,7 +35,7 @@ double ApiConnections::now() const {
     return m_station.platform.clock.steadySeconds();
 }
 
-std::optional<int> ApiConnections::accept() {
+std::optional<int> ApiConnections::accept(std::string client) {
     if (m_openCount >= kMaxOpen) return std::nullopt;
     int chosen = 1;
     while (chosen < static_cast<int>(m_elements.size()) &&
@@ -48,6 +48,7 @@ std::optional<int> ApiConnections::accept() {
     }
     auto& element = m_elements[chosen];
     element.phase = Phase::Receiving;
+    element.client = std::move(client);
     element.exchange = ++m_exchanges;
     element.deadline = now() + kDeadlineSeconds;
     ++m_openCount;
@@ -91,7 +92,7 @@ std::optional<std::string> ApiConnections::answer(int i, std::string_view text) 
     element.phase = Phase::Answered;
     // The answer gets the same time again to go out before the connection is ended.
     element.deadline = now() + kDeadlineSeconds;
-    RequestOutcome outcome = handleRequest(m_station, text, m_readFile);
+    RequestOutcome outcome = handleRequest(m_station, text, m_readFile, element.client);
     if (!outcome.failure.empty()) report(outcome.failure);
     if (outcome.matched) {
         try {

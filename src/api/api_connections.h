@@ -36,10 +36,11 @@ public:
     /// The listener has started: line 0 reads "00 Listening".
     void listening();
 
-    /// Element for a new connection: the first closed one, else a new one
-    /// with its own status line. nullopt when kMaxOpen connections are open
-    /// already; the host then closes the new connection at once.
-    std::optional<int> accept();
+    /// Element for a new connection from `client` (its address, for the
+    /// journal): the first closed one, else a new one with its own status
+    /// line. nullopt when kMaxOpen connections are open already; the host
+    /// then closes the new connection at once.
+    std::optional<int> accept(std::string client = {});
 
     /// Data arrived on element i. Returns the bytes to send when the element
     /// is answered now (a request, or "ERROR" for data that can no longer
@@ -95,6 +96,7 @@ private:
     struct Element {
         Phase phase = Phase::Closed;
         std::string pending;
+        std::string client;
         double deadline = 0;
         std::uint64_t exchange = 0;  ///< tells this connection from a later one on the element
     };

@@ -4,6 +4,10 @@
 
 #include "playback/source_list.h"
 #include "playback/switch_procedure.h"
+#include "station/station_events.h"
+#include "status/metrics_text.h"
+#include "status/status_json.h"
+#include "status/status_page.h"
 
 namespace kestrel {
 namespace {
@@ -46,30 +50,57 @@ std::string sourceListBody(const Station& station, const FileReader& readFile) {
     return body;
 }
 
-// Sets `response` for the request path; `stage` follows the step being run.
-void answer(Station& station, const std::string& path, const FileReader& readFile, int& stage,
-            std::optional<Task<>>& switching) {
+// Whether `path` is `endpoint` followed by the key: exactly, or with more text
+// after it when `exact` is false. The key is compared over its whole length
+// whatever the path holds, so every wrong key of one length takes the same time.
+bool keyedPath(std::string_view path, std::string_view endpoint, std::string_view key, bool exact) {
+    if (!path.starts_with(endpoint)) return false;
+    const std::string_view given = path.substr(endpoint.size());
+    unsigned difference = exact ? given.size() != key.size() : given.size() < key.size();
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const char c = i < given.size() ? given[i] : '\0';
+        difference |= static_cast<unsigned char>(c ^ key[i]);
+    }
+    return difference == 0;
+}
+
+// Sets `response` and the content type for the request path; `stage` follows the step being run.
+void answer(Station& station, const std::string& path, const FileReader& readFile,
+            std::string_view client, int& stage, RequestOutcome& outcome) {
     auto& state = station.state;
     const std::string& key = state.APIkey;
 
-    if (path == "/api/getcurrent.php?id=" + key) {
+    if (keyedPath(path, "/api/getcurrent.php?id=", key, true)) {
         state.response = currentSourceBody(station.display);
     }
-    if (path.starts_with("/api/setcurrent.php?id=" + key)) {
+    if (keyedPath(path, "/api/setcurrent.php?id=", key, false)) {
         stage = api_stage::switchSource;
         const std::string sourceKey(1, path.back());
         state.response = "Source: " + sourceKey + kCrLf + "OK" + kCrLf;
+        recordApiSwitchRequest(station, client, sourceKey);
         state.TransferString = sourceKey;
         const ClearOnExit clear(state.TransferString);
-        switching = cmdForceSwitch_Click(station);
+        outcome.switching = cmdForceSwitch_Click(station);
     }
     stage = api_stage::listSources;
-    if (path == "/api/listsources.php?id=" + key) {
+    if (keyedPath(path, "/api/listsources.php?id=", key, true)) {
         state.response = sourceListBody(station, readFile);
     }
     stage = api_stage::streamTitle;
-    if (path == "/api/metadata.php?id=" + key) {
+    if (keyedPath(path, "/api/metadata.php?id=", key, true)) {
         state.response = station.display.lblRXmetadata.caption + kCrLf + "OK" + kCrLf;
+    }
+    stage = api_stage::statusPages;
+    if (keyedPath(path, "/api/status.json?id=", key, true)) {
+        state.response = statusJson(station);
+        outcome.contentType = kJsonContentType;
+    }
+    if (keyedPath(path, "/api/status.html?id=", key, true)) {
+        state.response = statusPage();
+    }
+    if (keyedPath(path, "/api/metrics?id=", key, true)) {
+        state.response = metricsText(station);
+        outcome.contentType = kMetricsContentType;
     }
 }
 
@@ -95,9 +126,11 @@ std::string requestPath(std::string_view text) {
     return std::string(text.substr(start, marker - start));
 }
 
-std::string responseWithHeader(std::string_view body) {
+std::string responseWithHeader(std::string_view body, std::string_view contentType) {
     std::string bytes = "HTTP/1.0 200 OK\r\nServer: Fernbeacon Server Version 1.1\r\n";
-    bytes += "Content-Type: text/html\r\nContent-Length: ";
+    bytes += "Content-Type: ";
+    bytes += contentType;
+    bytes += "\r\nContent-Length: ";
     bytes += std::to_string(body.size());
     bytes += "\r\n\r\n";
     bytes += body;
@@ -108,7 +141,8 @@ std::string failureText(std::string_view description, int stage) {
     return std::string(description) + kCrLf + " Line of error:" + std::to_string(stage);
 }
 
-RequestOutcome handleRequest(Station& station, std::string_view text, const FileReader& readFile) {
+RequestOutcome handleRequest(Station& station, std::string_view text, const FileReader& readFile,
+                             std::string_view client) {
     auto& state = station.state;
     RequestOutcome outcome;
     int stage = api_stage::path;
@@ -117,10 +151,10 @@ RequestOutcome handleRequest(Station& station, std::string_view text, const File
         state.response = "ERROR";
         if (outcome.matched) {
             outcome.path = requestPath(text);
-            answer(station, outcome.path, readFile, stage, outcome.switching);
+            answer(station, outcome.path, readFile, client, stage, outcome);
         }
         stage = api_stage::header;
-        outcome.bytes = responseWithHeader(state.response);
+        outcome.bytes = responseWithHeader(state.response, outcome.contentType);
         return outcome;
     } catch (const std::exception& failure) {
         outcome.failure = failureText(failure.what(), stage);
@@ -129,6 +163,7 @@ RequestOutcome handleRequest(Station& station, std::string_view text, const File
     }
     try {
         state.response = "ERROR";
+        outcome.contentType = kHtmlContentType;
         outcome.bytes = responseWithHeader(state.response);
     } catch (...) {
         outcome.bytes.clear();  // nothing can be built; the connection is just closed

@@ -26,9 +26,13 @@ bool mayBecomeRequest(std::string_view text);
 /// empty when either marker is missing.
 std::string requestPath(std::string_view text);
 
-/// The whole of one response: the header lines with the body's byte count,
-/// a blank line, then `body`.
-std::string responseWithHeader(std::string_view body);
+/// The content type of the station's plain answers.
+inline constexpr const char* kHtmlContentType = "text/html";
+
+/// The whole of one response: the header lines with the content type and the
+/// body's byte count, a blank line, then `body`.
+std::string responseWithHeader(std::string_view body,
+                               std::string_view contentType = kHtmlContentType);
 
 /// How a failure while handling a request is shown: its description, CR LF,
 /// " Line of error:" and the number of the failing stage.
@@ -41,6 +45,7 @@ inline constexpr int path = 13;
 inline constexpr int switchSource = 22;
 inline constexpr int listSources = 33;
 inline constexpr int streamTitle = 43;
+inline constexpr int statusPages = 45;
 inline constexpr int statusLine = 50;
 inline constexpr int header = 54;
 inline constexpr int send = 56;
@@ -49,20 +54,26 @@ inline constexpr int send = 56;
 struct RequestOutcome {
     bool matched = false;  ///< the text matched the request pattern
     std::string path;      ///< the request path (empty when not matched)
-    std::string bytes;     ///< header and body, to go out as one send
-    std::string failure;   ///< empty, or the failure text of the stage that failed
+    std::string_view contentType = kHtmlContentType;
+    std::string bytes;    ///< header and body, to go out as one send
+    std::string failure;  ///< empty, or the failure text of the stage that failed
     /// The switch a switch request started; `bytes` go out once it has ended.
     std::optional<Task<>> switching;
 };
 
 /// Answers one received text. A matching text gets the answer of its
-/// endpoint ("ERROR" for any other path); a text that does not match gets
-/// "ERROR". Sets `response` to the body. A switch request builds its answer,
-/// then starts the operator's switch with `TransferString` holding the key;
-/// the caller sends the answer when that switch has ended. Never throws: a
-/// failing stage makes the answer "ERROR" and is described in `failure`.
-/// The source list is read through `readFile`, once per list request.
+/// endpoint: the four station requests as text/html, status.json,
+/// status.html and the Prometheus metrics ("ERROR" for any other path,
+/// always text/html); a text that does not match gets "ERROR". Sets
+/// `response` to the body. A switch request builds its answer, journals
+/// itself with `client` (the peer's address), then starts the operator's
+/// switch with `TransferString` holding the key; the caller sends the answer
+/// when that switch has ended. Never throws: a failing stage makes the
+/// answer "ERROR" and is described in `failure`. The source list is read
+/// through `readFile`, once per list request. The key is compared in a time
+/// that depends only on the lengths of the key and of the path.
 RequestOutcome handleRequest(Station& station, std::string_view text,
-                             const FileReader& readFile = readWholeFile);
+                             const FileReader& readFile = readWholeFile,
+                             std::string_view client = {});
 
 }  // namespace kestrel

@@ -10,14 +10,26 @@
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
+#include "platform/systemd_notifier.h"
+#include "platform/timed_fetcher.h"
 #include "ui/main_window.h"
 #include "ui/qt_event_loop.h"
 #include "ui/qt_timer_host.h"
+#include "ui/service_notifications.h"
 
 namespace {
 
 // Time-out of every URL fetch, in seconds.
 constexpr long kFetchTimeoutSeconds = 60;
+
+// A fetcher instance whose requests are measured under its name for the metrics.
+struct MeasuredFetcher {
+    MeasuredFetcher(kestrel::CurlMulti& transfers, const kestrel::Clock& clock,
+                    kestrel::FetchMetrics& metrics, const char* name)
+        : curl(transfers, kFetchTimeoutSeconds), timed(curl, clock, metrics.byFetcher[name]) {}
+    kestrel::CurlFetcher curl;
+    kestrel::TimedFetcher timed;
+};
 
 // Developer aid for the documentation (scripts/screenshot), not a station
 // setting: with KESTREL_SCREENSHOT naming a PNG file, the window is grabbed
@@ -55,15 +67,20 @@ int main(int argc, char** argv) {
     kestrel::ProcProcessTable processes;
     kestrel::QtEventLoop loop;
     kestrel::CurlMulti transfers(loop);
-    kestrel::CurlFetcher inetAIR(transfers, kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetWeather(transfers, kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetTestURL(transfers, kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inet1(transfers, kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetChanges(transfers, kFetchTimeoutSeconds);
-    kestrel::CurlFetcher inetStatus(transfers, kFetchTimeoutSeconds);
-    kestrel::StationController controller(kestrel::Platform{clock, runner, processes, loop, inetAIR,
-                                                            inetWeather, inetTestURL, inet1,
-                                                            inetChanges, inetStatus, workdir});
+    kestrel::FetchMetrics fetchMetrics;
+    MeasuredFetcher inetAIR(transfers, clock, fetchMetrics, "InetAIR");
+    MeasuredFetcher inetWeather(transfers, clock, fetchMetrics, "InetWeather");
+    MeasuredFetcher inetTestURL(transfers, clock, fetchMetrics, "InetTestURL");
+    MeasuredFetcher inet1(transfers, clock, fetchMetrics, "Inet1");
+    MeasuredFetcher inetChanges(transfers, clock, fetchMetrics, "InetChanges");
+    MeasuredFetcher inetStatus(transfers, clock, fetchMetrics, "InetStatus");
+    kestrel::StationController controller(kestrel::Platform{
+        clock, runner, processes, loop, inetAIR.timed, inetWeather.timed, inetTestURL.timed,
+        inet1.timed, inetChanges.timed, inetStatus.timed, workdir});
+    controller.station().fetchMetrics = &fetchMetrics;
+    controller.station().journal.setPriorityPrefix(kestrel::stderrGoesToJournal());
+    kestrel::SystemdNotifier systemd;
+    kestrel::ServiceNotifications notifications(controller.station(), systemd);
 
     kestrel::MainWindow window(controller);
     // A wait that ends between ticks (a switch's overlap, an answer) shows at once.
@@ -72,6 +89,7 @@ int main(int argc, char** argv) {
     controller.startUp();
     window.show();
     window.render();
+    notifications.started();
     armScreenshot(window);
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "controller/station_controller.h"
 
+#include "controller/configuration_check.h"
 #include "management/change_poll.h"
 #include "management/config_download.h"
 #include "metadata/air_update.h"
@@ -69,6 +70,10 @@ void StationController::readConfiguration(std::string& checkSource) {
     st.MetaOpenWeatherMapKey = text("MetaOpenWeatherMapKey");
     st.MetaLocation = text("MetaLocation");
     checkSource = text("CheckSource");
+    // Not one of the station's 22 keys: absent means all addresses.
+    st.APIBind = text("APIBind");
+    if (st.APIBind == directory) st.APIBind.clear();
+    journalConfigurationProblems(m_station, checkSource, directory);
 }
 
 void StationController::startUp() {

@@ -6,6 +6,7 @@
 #include "management/source_status.h"
 #include "platform/file_io.h"
 #include "scheduler/event_calculation.h"
+#include "station/station_events.h"
 #include "station/time_format.h"
 #include "station/tolerant_step.h"
 #include "station/waits.h"
@@ -53,6 +54,7 @@ Task<> tmrManagementDownload(Station& station) {
     }
     caption = (written ? "Config updated " : "Config update failed ") +
               downloadCaptionTime(station.now());
+    recordScheduleDownload(station, schedule.has_value(), written);
     tolerate([&] { startSourceStatusReport(station); });
     state.ManagementCounter = 0;
 }

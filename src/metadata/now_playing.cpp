@@ -1,6 +1,7 @@
 #include "metadata/now_playing.h"
 
 #include "platform/file_io.h"
+#include "station/station_events.h"
 #include "station/tolerant_step.h"
 
 namespace kestrel {
@@ -52,6 +53,7 @@ void NowPlaying::readPlayerLog() {
     show(display.lblStreamPublic, fields.publicFlag);
     show(display.lblStreamBitrate, fields.bitrate);
     show(display.lblStreamCodec, fields.codec);
+    if (fields.title) recordStreamTitle(m_station, *fields.title);
     show(display.lblRXmetadata, fields.title);
 }
 

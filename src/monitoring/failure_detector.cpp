@@ -1,6 +1,7 @@
 #include "monitoring/failure_detector.h"
 
 #include "platform/command_line.h"
+#include "station/station_events.h"
 #include "station/time_format.h"
 #include "station/waits.h"
 
@@ -37,6 +38,7 @@ void onFailedCheck(Station& station) {
             state.LinkStoredSource = display.lblCurrentSource.caption;
             state.SilenceFlag = 1;
             state.LinkSource = state.CurrentSource;
+            recordFailureDeclared(station);
             stopBothPlayers(station);
         }
     }
@@ -48,6 +50,7 @@ void onSuccessfulCheck(Station& station) {
     display.lblFail.background = kGreen;
     display.lblFailText.caption = "SERVER OK";
     if (state.LinkFailCount == 0) return;
+    recordFailureRecovered(station);
     // With both players stopped, the watchdog and the event executor restart the watched source.
     display.lblCurrentSource.caption = state.LinkStoredSource;
     state.SilenceFlag = 0;

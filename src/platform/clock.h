@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 namespace kestrel {
 
 /// Local calendar date and time of day, to the second.
@@ -26,6 +28,12 @@ public:
 
     /// Seconds on a steady clock that never jumps with the time of day.
     virtual double steadySeconds() const = 0;
+
+    /// Seconds since 1970-01-01 00:00 UTC, for timestamps that other programs read.
+    virtual double epochSeconds() const {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 }  // namespace kestrel

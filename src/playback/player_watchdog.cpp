@@ -2,6 +2,7 @@
 
 #include "platform/command_line.h"
 #include "platform/file_io.h"
+#include "station/station_events.h"
 #include "station/time_format.h"
 
 namespace kestrel {
@@ -32,6 +33,7 @@ void tmrCheckMplayerOK(Station& station) {
     station.run(playerStopCommand(2));
     state.WasPlaying = state.CurrentSource;
     state.CurrentSource = -1;
+    recordPlayerOutage(station, state.WasPlaying);
     // An error log that cannot be written loses the entry, nothing else.
     appendToFile(station.file("error.log"), restartLogLine(station.now(), state.WasPlaying));
 }

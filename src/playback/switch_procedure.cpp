@@ -6,6 +6,7 @@
 #include "management/source_status.h"
 #include "platform/command_line.h"
 #include "playback/source_list.h"
+#include "station/station_events.h"
 #include "station/tolerant_step.h"
 
 namespace kestrel {
@@ -26,7 +27,8 @@ std::optional<std::int16_t> sourceNumberOfKey(const std::string& key) {
     return static_cast<std::int16_t>(value);
 }
 
-Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourceKey) {
+Task<> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
+                          std::string sourceKey) {
     auto& state = station.state;
     auto& display = station.display;
     const bool operatorEntry = entry == SwitchEntry::Operator;
@@ -42,7 +44,8 @@ Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourc
 
     SourceEntry source;
     tolerate([&] { source = lookupSource(station.file(kSourceListFile), sourceKey); });
-    if (source.address.size() < kShortestAddress) {
+    const bool addressFound = source.address.size() >= kShortestAddress;
+    if (!addressFound) {
         source.address = display.lblCurrentSource.caption;
         source.name = display.lblStudio.caption;
     }
@@ -67,6 +70,7 @@ Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourc
     display.lblSourceNumber.caption = std::to_string(state.CurrentSource);
     display.lblSourceDisp.caption = std::to_string(state.CurrentSource);
     tolerate([&] { startSourceStatusReport(station); });
+    recordSwitch(station, cause, state.CurrentSource, newSlot, addressFound ? "ok" : "no_address");
 
     if (operatorEntry) display.cmdForceSwitch.enabled = true;
 }
@@ -74,21 +78,24 @@ Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourc
 Task<> cmdForceSwitch_Click(Station& station) {
     std::string key = station.display.comboSourceList.text.substr(0, 1);
     if (!station.state.TransferString.empty()) key = station.state.TransferString;
+    const bool fromApi = !station.state.TransferString.empty();
     const auto turn = co_await station.switching.take();
-    co_await runSwitchProcedure(station, SwitchEntry::Operator, key);
+    co_await runSwitchProcedure(station, SwitchEntry::Operator,
+                                fromApi ? SwitchCause::Api : SwitchCause::Operator, key);
 }
 
-Task<> eventSwitch(Station& station, std::int16_t candidate) {
+Task<> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause) {
     const auto turn = co_await station.switching.take();
     station.state.CurrentSource = candidate;
     const std::string digits = std::to_string(candidate);
-    co_await runSwitchProcedure(station, SwitchEntry::EventExecutor,
+    co_await runSwitchProcedure(station, SwitchEntry::EventExecutor, cause,
                                 digits.substr(digits.size() - 1));
 }
 
 Task<> remoteSwitch(Station& station, std::string answer) {
     const auto turn = co_await station.switching.take();
-    co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll, answer);
+    co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll, SwitchCause::Management,
+                                answer);
 }
 
 }  // namespace kestrel

@@ -23,17 +23,19 @@ enum class SwitchEntry {
 /// skipped. The caller holds the station's switching turn; for
 /// EventExecutor, `CurrentSource` must already hold the candidate. The
 /// overlap waits without holding the thread; the switch ends once the state
-/// is updated, and the status report then goes out on its own.
-Task<> runSwitchProcedure(Station& station, SwitchEntry entry, std::string sourceKey);
+/// is updated, and the status report then goes out on its own. The switch
+/// is counted and journaled under `cause`.
+Task<> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
+                          std::string sourceKey);
 
 /// The operator's entry (and the API's): key from `TransferString` when not
-/// empty, else the first character of the selector's text, both read at
-/// once. Waits for a switch that is running to end first.
+/// empty (an API switch), else the first character of the selector's text,
+/// both read at once. Waits for a switch that is running to end first.
 Task<> cmdForceSwitch_Click(Station& station);
 
-/// The event executor's entry: plays `candidate`. Runs at once; the
-/// executor asks only while no switch runs.
-Task<> eventSwitch(Station& station, std::int16_t candidate);
+/// The event executor's entry: plays `candidate`, which it chose for `cause`.
+/// Runs at once; the executor asks only while no switch runs.
+Task<> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause);
 
 /// The management change poll's entry: the whole answer is the key. Waits
 /// for a switch that is running to end first.

@@ -4,6 +4,7 @@
 
 #include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
+#include "station/station_events.h"
 #include "station/time_format.h"
 
 namespace kestrel {
@@ -53,20 +54,24 @@ Task<> tmrCheckAndDoEvents(Station& station) {
         co_return;
     }
     std::int16_t candidate = state.CurrentSource;
+    SwitchCause cause = SwitchCause::Schedule;
     const auto scheduled = scheduledSource(state.LastEvent);
     if (candidate == -1) candidate = scheduled.value_or(9);
     if (state.WasPlaying != -1) {
         candidate = state.WasPlaying;
         state.WasPlaying = -1;
+        cause = handBackCause(station);
     }
     if (state.SilenceFlag == 1) {
         state.WasPlaying = state.CurrentSource;
         candidate = 0;
+        cause = SwitchCause::Failover;
     }
     if (const std::string* due = dueEvent(state, station.now())) {
         candidate = digitValue(textPart(*due, 10, 1));
+        cause = SwitchCause::Schedule;
     }
-    if (candidate != state.CurrentSource) co_await eventSwitch(station, candidate);
+    if (candidate != state.CurrentSource) co_await eventSwitch(station, candidate, cause);
     showCurrentSource(station);
 }
 

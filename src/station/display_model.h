@@ -90,6 +90,55 @@ struct DisplayModel {
     Button cmdTerminate{"Terminate and Stop All Playback (Dead Air)"};
 };
 
+/// Every label of the model by control name, in the window's reading order.
+struct LabelField {
+    const char* name;
+    Label DisplayModel::*member;
+};
+
+inline constexpr LabelField kDisplayLabels[] = {
+    {"lblSourceNumber", &DisplayModel::lblSourceNumber},
+    {"lblSourceDisp", &DisplayModel::lblSourceDisp},
+    {"lblStudio", &DisplayModel::lblStudio},
+    {"lblCurrentSource", &DisplayModel::lblCurrentSource},
+    {"lblMplayer", &DisplayModel::lblMplayer},
+    {"lblStatus", &DisplayModel::lblStatus},
+    {"lblStatus2", &DisplayModel::lblStatus2},
+    {"lblMplayer1", &DisplayModel::lblMplayer1},
+    {"lblMplayer2", &DisplayModel::lblMplayer2},
+    {"lblClock", &DisplayModel::lblClock},
+    {"lblDate", &DisplayModel::lblDate},
+    {"lblLastEvent", &DisplayModel::lblLastEvent},
+    {"lblNextEvent", &DisplayModel::lblNextEvent},
+    {"lblConfigurationStatus", &DisplayModel::lblConfigurationStatus},
+    {"lblAPIstatus", &DisplayModel::lblAPIstatus},
+    {"lblTuneInAir", &DisplayModel::lblTuneInAir},
+    {"lblFail", &DisplayModel::lblFail},
+    {"lblFailText", &DisplayModel::lblFailText},
+    {"lblFailURL", &DisplayModel::lblFailURL},
+    {"lblFailCheckTime", &DisplayModel::lblFailCheckTime},
+    {"lblSilence", &DisplayModel::lblSilence},
+    {"lblStreamName", &DisplayModel::lblStreamName},
+    {"lblStreamGenre", &DisplayModel::lblStreamGenre},
+    {"lblStreamWebsite", &DisplayModel::lblStreamWebsite},
+    {"lblStreamPublic", &DisplayModel::lblStreamPublic},
+    {"lblStreamBitrate", &DisplayModel::lblStreamBitrate},
+    {"lblStreamCodec", &DisplayModel::lblStreamCodec},
+    {"lblRXmetadata", &DisplayModel::lblRXmetadata},
+    {"lblMetadataOutput", &DisplayModel::lblMetadataOutput},
+    {"lblMetadataExtra", &DisplayModel::lblMetadataExtra},
+    {"lblWeather", &DisplayModel::lblWeather},
+    {"lblWeatherText", &DisplayModel::lblWeatherText},
+    {"lblAIRartist", &DisplayModel::lblAIRartist},
+    {"lblAIRtitle", &DisplayModel::lblAIRtitle},
+    {"lblAIRupdated", &DisplayModel::lblAIRupdated},
+    {"lblCopyright", &DisplayModel::lblCopyright},
+};
+
+/// A caption is shown up to this length; a garbled log line of a megabyte
+/// must not stall the window or swell the status page.
+inline constexpr int kLongestCaptionShown = 1024;
+
 /// Fixed captions shown beside the fields.
 inline constexpr const char* kFixedCaptions[] = {
     "SOURCE FAILURE DETECTOR", "Configured Local Switches:",

@@ -1,10 +1,16 @@
 #include "station/station.h"
 
 #include <algorithm>
+#include <iostream>
 
 #include "station/waits.h"
 
 namespace kestrel {
+
+Station::Station(Platform platformIn)
+    : platform(platformIn), switching(platformIn.loop), journal(&std::cerr) {
+    counters.startTime = platform.clock.epochSeconds();
+}
 
 Station::~Station() {
     // Tasks still waiting are abandoned; none of them may take a turn now.

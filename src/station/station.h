@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "station/display_model.h"
 #include "station/host_hooks.h"
+#include "station/journal.h"
+#include "station/station_counters.h"
 #include "station/station_state.h"
 #include "station/task.h"
 #include "station/timer_table.h"
@@ -15,10 +17,13 @@
 
 namespace kestrel {
 
+struct FetchMetrics;
+
 /// The one station: shared state, the window's display model, the timer table
 /// and the platform it runs on. Every handler takes a Station&.
 struct Station {
-    explicit Station(Platform platformIn) : platform(platformIn), switching(platformIn.loop) {}
+    /// Counts from now; journals to stderr.
+    explicit Station(Platform platformIn);
     ~Station();
 
     Station(const Station&) = delete;
@@ -49,6 +54,10 @@ struct Station {
     TimerTable timers;
     /// The latest source status report while it is being sent; a newer one replaces it.
     Task<> statusReport;
+    StationCounters counters;
+    Journal journal;
+    /// Fetch durations per fetcher instance, when the host measures them.
+    const FetchMetrics* fetchMetrics = nullptr;
 
 private:
     HostHooks m_noHost;

@@ -14,6 +14,7 @@ struct StationState {
     std::int16_t CurrentMplayer = 0;  ///< player slot last started: 0 none, 1 or 2
     std::int16_t CurrentSource = -1;  ///< source that should be playing; -1 none
     std::int16_t WasPlaying = -1;     ///< source to start again on the next executor tick
+    std::int16_t PendingSource = -1;  ///< source started but not yet on air; -1 none
     std::string PlayURL;              ///< stream address last handed to a player
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
@@ -54,6 +55,7 @@ struct StationState {
     std::string MetaWeather;
     std::string MetaOpenWeatherMapKey;
     std::string MetaLocation;
+    std::string APIBind;  ///< address the API listens on; empty: all addresses
 
     // Of the API server window: the pending switch key and the latest body.
     std::string TransferString;

@@ -6,7 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <iostream>
+
+#include "station/station_events.h"
 
 namespace kestrel {
 namespace {
@@ -19,6 +20,18 @@ constexpr int kListenBacklog = 1024;
 
 QString displayText(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The address named by APIBind; all addresses when it names none.
+QHostAddress bindAddress(Station& station) {
+    const std::string& configured = station.state.APIBind;
+    QHostAddress address;
+    if (configured.empty() || address.setAddress(QString::fromStdString(configured))) {
+        return configured.empty() ? QHostAddress(QHostAddress::Any) : address;
+    }
+    recordConfigurationProblem(station, "APIBind", configured,
+                               "not an IP address: listening on all addresses");
+    return QHostAddress::Any;
 }
 
 }  // namespace
@@ -54,12 +67,15 @@ ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
 
     m_lineHeight = fontMetrics().height() + 4;
     showLine(0);
-    if (m_server->listen(QHostAddress::Any, port)) {
+    const QHostAddress address = bindAddress(station);
+    if (m_server->listen(address, port)) {
         m_connections.listening();
         showLine(0);
     } else {
-        std::cerr << "API server cannot listen on port " << port << ": "
-                  << m_server->errorString().toStdString() << std::endl;
+        recordConfigurationProblem(station, "APIallowed", station.state.APIallowed,
+                                   "cannot listen on " + address.toString().toStdString() +
+                                       " port " + std::to_string(port) + ": " +
+                                       m_server->errorString().toStdString());
     }
 
     m_overdueTimer = new QTimer(this);
@@ -109,7 +125,7 @@ void ApiWindow::eventHandled() {
 
 void ApiWindow::acceptPending() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        const auto element = m_connections.accept();
+        const auto element = m_connections.accept(socket->peerAddress().toString().toStdString());
         if (!element) {
             socket->abort();
             socket->deleteLater();

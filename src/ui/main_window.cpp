@@ -21,54 +21,6 @@ namespace {
 // The port the station's API listens on.
 constexpr quint16 kApiPort = 1011;
 
-// A label shows at most this much of a caption; a garbled log line of a
-// megabyte must not stall the window.
-constexpr qsizetype kLongestShown = 1024;
-
-struct LabelEntry {
-    const char* name;
-    Label DisplayModel::*member;
-};
-
-constexpr LabelEntry kLabelEntries[] = {
-    {"lblSourceNumber", &DisplayModel::lblSourceNumber},
-    {"lblSourceDisp", &DisplayModel::lblSourceDisp},
-    {"lblStudio", &DisplayModel::lblStudio},
-    {"lblCurrentSource", &DisplayModel::lblCurrentSource},
-    {"lblMplayer", &DisplayModel::lblMplayer},
-    {"lblStatus", &DisplayModel::lblStatus},
-    {"lblStatus2", &DisplayModel::lblStatus2},
-    {"lblMplayer1", &DisplayModel::lblMplayer1},
-    {"lblMplayer2", &DisplayModel::lblMplayer2},
-    {"lblClock", &DisplayModel::lblClock},
-    {"lblDate", &DisplayModel::lblDate},
-    {"lblLastEvent", &DisplayModel::lblLastEvent},
-    {"lblNextEvent", &DisplayModel::lblNextEvent},
-    {"lblConfigurationStatus", &DisplayModel::lblConfigurationStatus},
-    {"lblAPIstatus", &DisplayModel::lblAPIstatus},
-    {"lblTuneInAir", &DisplayModel::lblTuneInAir},
-    {"lblFail", &DisplayModel::lblFail},
-    {"lblFailText", &DisplayModel::lblFailText},
-    {"lblFailURL", &DisplayModel::lblFailURL},
-    {"lblFailCheckTime", &DisplayModel::lblFailCheckTime},
-    {"lblSilence", &DisplayModel::lblSilence},
-    {"lblStreamName", &DisplayModel::lblStreamName},
-    {"lblStreamGenre", &DisplayModel::lblStreamGenre},
-    {"lblStreamWebsite", &DisplayModel::lblStreamWebsite},
-    {"lblStreamPublic", &DisplayModel::lblStreamPublic},
-    {"lblStreamBitrate", &DisplayModel::lblStreamBitrate},
-    {"lblStreamCodec", &DisplayModel::lblStreamCodec},
-    {"lblRXmetadata", &DisplayModel::lblRXmetadata},
-    {"lblMetadataOutput", &DisplayModel::lblMetadataOutput},
-    {"lblMetadataExtra", &DisplayModel::lblMetadataExtra},
-    {"lblWeather", &DisplayModel::lblWeather},
-    {"lblWeatherText", &DisplayModel::lblWeatherText},
-    {"lblAIRartist", &DisplayModel::lblAIRartist},
-    {"lblAIRtitle", &DisplayModel::lblAIRtitle},
-    {"lblAIRupdated", &DisplayModel::lblAIRupdated},
-    {"lblCopyright", &DisplayModel::lblCopyright},
-};
-
 struct ButtonEntry {
     const char* name;
     Button DisplayModel::*member;
@@ -107,7 +59,7 @@ void applyColours(QWidget* widget, const std::optional<Rgb>& background,
 
 QString shownText(const std::string& caption) {
     QString text = fromStationText(caption);
-    if (text.size() > kLongestShown) text.truncate(kLongestShown);
+    if (text.size() > kLongestCaptionShown) text.truncate(kLongestCaptionShown);
     return text;
 }
 
@@ -149,7 +101,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildWidgets() {
     DisplayModel& model = m_controller.station().display;
-    for (const auto& entry : kLabelEntries) {
+    for (const auto& entry : kDisplayLabels) {
         auto* widget = new QLabel;
         widget->setObjectName(QString::fromLatin1(entry.name));
         // Captions come from streams and servers: never interpret them as markup.

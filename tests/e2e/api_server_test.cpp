@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <chrono>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "controller/station_controller.h"
@@ -18,6 +19,7 @@
 #include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
 #include "support/fake_players.h"
+#include "support/qt_loop.h"
 #include "support/temp_dir.h"
 #include "ui/api_window.h"
 
@@ -26,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::ensureApplication;
+using test::pumpFor;
+using test::pumpUntil;
 
 const std::string kKey = "KEY9";
 
@@ -37,16 +42,6 @@ std::string answerWith(const std::string& body) {
 
 std::string requestFor(const std::string& path) {
     return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-}
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "api_server_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);  // lives for the whole test program
-    }
 }
 
 // A command runner that notes when each command was issued, in real time.
@@ -66,11 +61,12 @@ private:
 // A blocking client socket on 127.0.0.1, usable from any thread.
 class Client {
 public:
-    explicit Client(quint16 port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit Client(quint16 port, const char* host = "127.0.0.1")
+        : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::inet_pton(AF_INET, host, &address.sin_addr);
         timeval timeout{15, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         const int one = 1;
@@ -146,24 +142,6 @@ std::future<Exchange> exchangeAsync(quint16 port, std::vector<std::string> piece
         result.answeredAt = client.firstByteAt;
         return result;
     });
-}
-
-// Runs the event loop until `done` holds or the time is up.
-template <typename Done>
-bool pumpUntil(Done done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-template <typename T>
-T pumpFor(std::future<T>& future) {
-    EXPECT_TRUE(pumpUntil([&] { return future.wait_for(0ms) == std::future_status::ready; }));
-    return future.get();
 }
 
 class ApiServerTest : public ::testing::Test {
@@ -337,6 +315,27 @@ TEST_F(ApiServerTest, SwitchRequestAnswersAfterTheWholeSwitch) {
     EXPECT_TRUE(station.state.TransferString.empty());
     EXPECT_EQ(lineText(1), "01 Closed");
     EXPECT_EQ(afterEvents, 1) << "the main window re-renders after the switch";
+}
+
+TEST_F(ApiServerTest, APIBindNamesTheAddressAndAnythingElseMeansAll) {
+    const struct {
+        const char* bind;
+        bool on1, on2, problem;
+    } cases[] = {{"127.0.0.2", false, true, false},
+                 {"", true, true, false},
+                 {"/srv/station", true, true, true}};
+    for (const auto& c : cases) {
+        std::ostringstream journal;
+        controller.station().journal.setOutput(&journal);
+        controller.station().state.APIBind = c.bind;
+        ApiWindow bound(controller.station(), 0);
+        ASSERT_NE(bound.port(), 0) << c.bind;
+        EXPECT_EQ(Client(bound.port(), "127.0.0.1").connected, c.on1) << c.bind;
+        EXPECT_EQ(Client(bound.port(), "127.0.0.2").connected, c.on2) << c.bind;
+        const bool journaled =
+            journal.str().find(" key=APIBind value=/srv/station ") != std::string::npos;
+        EXPECT_EQ(journaled, c.problem) << journal.str();
+    }
 }
 
 TEST_F(ApiServerTest, PortInUseLeavesNoConnectionAndNothingListening) {

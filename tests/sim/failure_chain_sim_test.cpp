@@ -105,6 +105,23 @@ TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
     EXPECT_EQ(c.host.players.urlOf(1), kStream4);
     EXPECT_NE(c.host.read("error.log").find(" SOURCE:4\r\n"), std::string::npos);
     EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
+
+    // The journal tells the story in order, and the counts agree.
+    const std::string journal = c.host.journal.str();
+    std::size_t at = 0;
+    for (const char* event :
+         {"event=switch cause=schedule source=4 ", "event=failure_declared source=4 test_url=",
+          "event=switch cause=failover source=0 slot=2 ",
+          "event=failure_recovered source=4 declared=true failed_checks=3",
+          "event=player_outage source=4", "event=switch cause=recovery source=4 "}) {
+        at = journal.find(event, at);
+        ASSERT_NE(at, std::string::npos) << event << "\n" << journal;
+    }
+    const auto& counters = c.host.station().counters;
+    EXPECT_EQ(counters.failovers, 1u);
+    EXPECT_EQ(counters.playerRestarts, 1u);
+    EXPECT_EQ(counters.switchesBy(SwitchCause::Watchdog), 0u);
+    EXPECT_EQ(counters.switchesBy(SwitchCause::Recovery), 1u);
 }
 
 TEST(FailureChain, WithoutABackupAddressTheFailedStreamKeepsPlaying) {

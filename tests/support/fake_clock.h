@@ -15,6 +15,7 @@ public:
 
     LocalDateTime now() const override;
     double steadySeconds() const override { return static_cast<double>(m_ms) / 1000.0; }
+    double epochSeconds() const override { return static_cast<double>(m_ms) / 1000.0; }
 
     void set(int year, int month, int day, int hour, int minute, int second);
     void advanceMs(std::int64_t ms) { m_ms += ms; }

@@ -11,6 +11,8 @@ namespace kestrel::test {
 /// that call one handler or procedure directly. Its event loop is immediate,
 /// so every handler has ended when the call returns.
 struct FakeStation : FakeWorld {
+    FakeStation() { station.journal.setOutput(&journal); }
+
     Station station{platform()};
 
     /// Checks that a handler's run has ended (nothing here waits for real).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,7 +14,8 @@ namespace kestrel::test {
 
 /// Everything a station needs around it, faked: a temporary station
 /// directory, virtual time (Monday 2026-12-07 08:00:00) and its event loop,
-/// simulated players and the six scripted fetchers.
+/// simulated players, the six scripted fetchers, and a stream that collects
+/// the station's journal.
 struct FakeWorld {
     FakeWorld() { players.clock = &clock; }
     FakeWorld(const FakeWorld&) = delete;
@@ -39,6 +41,7 @@ struct FakeWorld {
     FakeFetcher Inet1{&loop};
     FakeFetcher InetChanges{&loop};
     FakeFetcher InetStatus{&loop};
+    std::ostringstream journal;
 };
 
 }  // namespace kestrel::test

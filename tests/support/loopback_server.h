@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/curl_fetcher.h"
+#include "support/child_process.h"
 #include "support/fake_fetcher.h"
 #include "support/live_transfers.h"
 
@@ -76,15 +77,7 @@ private:
 
 /// A loopback address where nothing listens: a port just bound and released.
 inline std::string unreachableUrl(const std::string& path = "") {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + path;
+    return "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + path;
 }
 
 /// Lets a FakeFetcher's requests go out through a real CurlFetcher, with the

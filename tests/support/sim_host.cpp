@@ -11,6 +11,7 @@ SimHost::SimHost() {
     controller = std::make_unique<StationController>(platform());
     Station& s = controller->station();
     s.host = this;
+    s.journal.setOutput(&journal);
     m_nextDue.assign(s.timers.timers().size(), kUnarmed);
     for (const auto& timer : s.timers.timers())
         m_firedCount.push_back(&fired[timer.name]);

@@ -13,10 +13,10 @@ namespace {
 const std::string kKey = "s3cr5";
 
 // The header every answer carries, written out independently of the code under test.
-std::string answerWith(const std::string& body) {
+std::string answerWith(const std::string& body, const std::string& contentType = "text/html") {
     return "HTTP/1.0 200 OK\r\nServer: Fernbeacon Server Version 1.1\r\n"
-           "Content-Type: text/html\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+           "Content-Type: " +
+           contentType + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string requestFor(const std::string& path) {
@@ -38,8 +38,8 @@ protected:
     }
 
     // Handles the text, then lets a switch it started run to its end.
-    RequestOutcome handle(const std::string& text) {
-        RequestOutcome outcome = handleRequest(host.station(), text);
+    RequestOutcome handle(const std::string& text, std::string_view client = {}) {
+        RequestOutcome outcome = handleRequest(host.station(), text, readWholeFile, client);
         while (outcome.switching && !outcome.switching->done())
             host.runFor(0.1);
         return outcome;
@@ -83,6 +83,14 @@ TEST_F(ApiRequest, AnythingButAnExactEndpointAnswersError) {
     } cases[] = {
         {"wrong key", requestFor("/api/getcurrent.php?id=wrong"), true},
         {"key prefix only", requestFor("/api/getcurrent.php?id=s3cr"), true},
+        {"key and one more", requestFor("/api/getcurrent.php?id=" + kKey + "5"), true},
+        {"same length, last wrong", requestFor("/api/getcurrent.php?id=s3cr6"), true},
+        {"status.json wrong key", requestFor("/api/status.json?id=s3cr6"), true},
+        {"status.json extra", requestFor("/api/status.json?id=" + kKey + "&x=1"), true},
+        {"status.html no key", requestFor("/api/status.html?id="), true},
+        {"metrics wrong key", requestFor("/api/metrics?id=S3CR5"), true},
+        {"metrics with path", requestFor("/api/metrics/?id=" + kKey), true},
+        {"setcurrent short key", requestFor("/api/setcurrent.php?id=s3c"), true},
         {"extra parameter", requestFor("/api/getcurrent.php?id=" + kKey + "&x=1"), true},
         {"extra on list", requestFor("/api/listsources.php?id=" + kKey + "&x=1"), true},
         {"extra on title", requestFor("/api/metadata.php?id=" + kKey + "&x=1"), true},
@@ -107,6 +115,25 @@ TEST_F(ApiRequest, AnythingButAnExactEndpointAnswersError) {
         EXPECT_FALSE(outcome.switching.has_value()) << c.what;
     }
     EXPECT_TRUE(host.players.commands().empty());
+}
+
+TEST_F(ApiRequest, StatusPathsAnswerWithTheirOwnContentType) {
+    const struct {
+        std::string path;
+        std::string contentType;
+        std::string bodyStart;
+    } cases[] = {
+        {"/api/status.json?id=" + kKey, "application/json", "{\"version\":"},
+        {"/api/status.html?id=" + kKey, "text/html", "<!DOCTYPE html>"},
+        {"/api/metrics?id=" + kKey, "text/plain; version=0.0.4; charset=utf-8", "# HELP "},
+    };
+    for (const auto& c : cases) {
+        const auto outcome = handle(requestFor(c.path));
+        EXPECT_TRUE(outcome.matched) << c.path;
+        EXPECT_EQ(outcome.bytes, answerWith(host.state().response, c.contentType)) << c.path;
+        EXPECT_TRUE(host.state().response.starts_with(c.bodyStart)) << c.path;
+        EXPECT_FALSE(outcome.switching.has_value()) << c.path;
+    }
 }
 
 TEST_F(ApiRequest, EmptyKeyAcceptsTheBarePath) {
@@ -140,6 +167,16 @@ TEST_F(ApiRequest, SwitchTakesTheLastCharacterOfThePathAndAnswersAfterSwitching)
         EXPECT_TRUE(host.state().TransferString.empty()) << c.suffix;
         EXPECT_TRUE(outcome.switching.has_value()) << c.suffix;
     }
+}
+
+TEST_F(ApiRequest, SwitchRequestIsJournaledWithTheClientBeforeTheSwitch) {
+    handle(requestFor("/api/setcurrent.php?id=" + kKey + "3"), "192.0.2.7");
+    const std::string journal = host.journal.str();
+    const auto request = journal.find(" event=api_switch_request client=192.0.2.7 key=3\n");
+    ASSERT_NE(request, std::string::npos) << journal;
+    EXPECT_NE(journal.find(" event=switch cause=api source=3 slot=1 ", request), std::string::npos)
+        << journal;
+    EXPECT_EQ(host.station().counters.switchesBy(SwitchCause::Api), 1u);
 }
 
 TEST_F(ApiRequest, SwitchToAnUnknownSourceStillAnswersOk) {

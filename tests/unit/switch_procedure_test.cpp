@@ -183,8 +183,9 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
              s.press("2 Select Source number 2");
          },
          false, true, 12, kOne},
-        {"event executor", [](Switcher& s) { s.finish(eventSwitch(s.station, 12)); }, true, false,
-         12, kTwo},
+        {"event executor",
+         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Schedule)); }, true,
+         false, 12, kTwo},
         {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "12")); }, true,
          false, 12, kOne},
     };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace kestrel {
+
+/// Why a switch ran.
+enum class SwitchCause {
+    Operator,    ///< "Force Switch Now"
+    Api,         ///< a switch request on the HTTP API
+    Schedule,    ///< a due event, or the start-up source when nothing plays
+    Management,  ///< the management server's change poll
+    Watchdog,    ///< a dead player's source handed back by the watchdog
+    Failover,    ///< the backup source while a source failure is declared
+    Recovery,    ///< the failed source again after its server answered
+};
+
+inline constexpr std::array<SwitchCause, 7> kSwitchCauses = {
+    SwitchCause::Operator, SwitchCause::Api,      SwitchCause::Schedule, SwitchCause::Management,
+    SwitchCause::Watchdog, SwitchCause::Failover, SwitchCause::Recovery,
+};
+
+/// The cause's name in the journal, status.json and the metrics' labels.
+constexpr std::string_view causeName(SwitchCause cause) {
+    constexpr std::string_view names[] = {"operator", "api",      "schedule", "management",
+                                          "watchdog", "failover", "recovery"};
+    return names[static_cast<int>(cause)];
+}
+
+/// What happened since start-up, for status.json and the metrics.
+/// Times are seconds since 1970-01-01 UTC; 0 means never.
+struct StationCounters {
+    std::array<std::uint64_t, kSwitchCauses.size()> switches{};  ///< by SwitchCause
+    std::uint64_t playerRestarts = 0;  ///< the watchdog found no player running
+    std::uint64_t switchFailures = 0;  ///< switches whose new source never played
+    std::uint64_t failovers = 0;       ///< source failures declared
+    double startTime = 0;
+    double metadataUpdated = 0;  ///< when the stream title last changed
+
+    /// Not a count: set when a failed source's server answers again, so that
+    /// the hand-back which restarts it counts as recovery; any switch clears it.
+    bool recoveryPending = false;
+
+    std::uint64_t& switchesBy(SwitchCause cause) { return switches[static_cast<int>(cause)]; }
+    std::uint64_t switchesBy(SwitchCause cause) const { return switches[static_cast<int>(cause)]; }
+};
+
+}  // namespace kestrel

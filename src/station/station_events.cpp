@@ -1,0 +1,85 @@
+#include "station/station_events.h"
+
+#include "station/time_format.h"
+
+namespace kestrel {
+namespace {
+
+void journal(Station& station, Journal::Level level, std::string_view event,
+             std::initializer_list<Journal::Field> fields) {
+    const LocalDateTime now = station.now();
+    station.journal.write(formatDate(now) + "T" + formatTime(now), level, event, fields);
+}
+
+std::string number(long value) {
+    return std::to_string(value);
+}
+
+}  // namespace
+
+void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int slot,
+                  std::string_view result) {
+    ++station.counters.switchesBy(cause);
+    station.counters.recoveryPending = false;
+    journal(station, Journal::Level::Info, "switch",
+            {{"cause", std::string(causeName(cause))},
+             {"source", number(source)},
+             {"slot", number(slot)},
+             {"url", station.state.PlayURL},
+             {"result", std::string(result)}});
+}
+
+SwitchCause handBackCause(const Station& station) {
+    return station.counters.recoveryPending ? SwitchCause::Recovery : SwitchCause::Watchdog;
+}
+
+void recordPlayerOutage(Station& station, std::int16_t source) {
+    ++station.counters.playerRestarts;
+    journal(station, Journal::Level::Warning, "player_outage", {{"source", number(source)}});
+}
+
+void recordFailureDeclared(Station& station) {
+    ++station.counters.failovers;
+    journal(station, Journal::Level::Warning, "failure_declared",
+            {{"source", number(station.state.LinkSource)},
+             {"test_url", station.display.lblFailURL.caption}});
+}
+
+void recordFailureRecovered(Station& station) {
+    station.counters.recoveryPending = true;
+    journal(station, Journal::Level::Info, "failure_recovered",
+            {{"source", number(station.state.LinkSource)},
+             {"declared", station.state.SilenceFlag == 1 ? "true" : "false"},
+             {"failed_checks", number(station.state.LinkFailCount)}});
+}
+
+void recordScheduleDownload(Station& station, bool usable, bool written) {
+    if (written) {
+        journal(station, Journal::Level::Info, "schedule_downloaded", {});
+    } else {
+        journal(station, Journal::Level::Warning, "schedule_refused",
+                {{"reason", usable ? "not_written" : "no_usable_answer"}});
+    }
+}
+
+void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key) {
+    journal(station, Journal::Level::Info, "api_switch_request",
+            {{"client", std::string(client)}, {"key", std::string(key)}});
+}
+
+void recordStreamTitle(Station& station, const std::string& title) {
+    if (title == station.display.lblRXmetadata.caption) return;
+    station.counters.metadataUpdated = station.platform.clock.epochSeconds();
+    journal(station, Journal::Level::Info, "title",
+            {{"source", number(station.state.CurrentSource)}, {"title", title}});
+}
+
+void recordConfigurationProblem(Station& station, std::string_view key, std::string_view value,
+                                std::string_view problem) {
+    journal(station, Journal::Level::Warning, "configuration_problem",
+            {{"key", std::string(key)},
+             {"value", std::string(value)},
+             {"problem", std::string(problem)}});
+}
+
+}  // namespace kestrel

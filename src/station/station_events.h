@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "station/station.h"
+
+namespace kestrel {
+
+// What the station tells about itself: each call counts the event in
+// `station.counters` and writes its line to `station.journal`.
+
+/// A switch has finished: its cause, the source on air now, the slot started
+/// and how it ended ("ok", or "no_address" when the key named no address and
+/// the source on air was started again).
+void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int slot,
+                  std::string_view result);
+
+/// The cause of an event switch to a source handed back through WasPlaying:
+/// recovery while a recovered source waits for its restart, else watchdog.
+SwitchCause handBackCause(const Station& station);
+
+/// The watchdog found no player running and hands `source` back.
+void recordPlayerOutage(Station& station, std::int16_t source);
+
+/// The failure detector has declared the watched source failed (SilenceFlag 1).
+void recordFailureDeclared(Station& station);
+
+/// The watched source's server answers again after failed checks; call before
+/// the detector resets its state.
+void recordFailureRecovered(Station& station);
+
+/// A management download ended: a usable schedule arrived (or not) and was
+/// written (or not).
+void recordScheduleDownload(Station& station, bool usable, bool written);
+
+/// An API client asked to switch to the source named by `key`.
+void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key);
+
+/// The player log announced a stream title; counted as an update when it
+/// differs from the title shown.
+void recordStreamTitle(Station& station, const std::string& title);
+
+/// Start-up found something wrong with a configuration key or file.
+void recordConfigurationProblem(Station& station, std::string_view key, std::string_view value,
+                                std::string_view problem);
+
+}  // namespace kestrel

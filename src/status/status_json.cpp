@@ -1,0 +1,137 @@
+#include "status/status_json.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "station/utf8_text.h"
+
+namespace kestrel {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A caption as the window shows it: UTF-8, cut at a character boundary.
+std::string shown(const std::string& caption) {
+    std::string text = utf8FromStationText(caption);
+    if (text.size() > static_cast<std::size_t>(kLongestCaptionShown)) {
+        std::size_t end = kLongestCaptionShown;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+        text.resize(end);
+    }
+    return text;
+}
+
+Json colour(const std::optional<Rgb>& rgb) {
+    if (!rgb) return nullptr;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb->r, rgb->g, rgb->b);
+    return text;
+}
+
+Json windowLabels(const DisplayModel& display) {
+    Json labels = Json::object();
+    for (const auto& entry : kDisplayLabels) {
+        const Label& label = display.*entry.member;
+        labels[entry.name] = {{"caption", shown(label.caption)},
+                              {"background", colour(label.background)},
+                              {"foreground", colour(label.foreground)}};
+    }
+    return labels;
+}
+
+Json counts(const StationCounters& counters) {
+    Json switches = Json::object();
+    for (const SwitchCause cause : kSwitchCauses)
+        switches[std::string(causeName(cause))] = counters.switchesBy(cause);
+    return {{"switches", switches},
+            {"playerRestarts", counters.playerRestarts},
+            {"switchFailures", counters.switchFailures},
+            {"failovers", counters.failovers}};
+}
+
+}  // namespace
+
+bool playerRunning(const Station& station, int slot) {
+    const Label& label = slot == 1 ? station.display.lblMplayer1 : station.display.lblMplayer2;
+    return label.caption == std::to_string(slot);
+}
+
+std::string onAirSummary(const Station& station) {
+    const StationState& state = station.state;
+    std::string line = "On air: nothing";
+    if (state.CurrentSource != -1) {
+        line = "On air: source " + std::to_string(state.CurrentSource) + " " +
+               utf8FromStationText(station.display.lblStudio.caption);
+    }
+    if (state.PendingSource != -1)
+        line += ", pending source " + std::to_string(state.PendingSource);
+    if (state.SilenceFlag == 1) line += ", source failure declared";
+    return line;
+}
+
+std::string statusJson(const Station& station) {
+    const StationState& state = station.state;
+    const DisplayModel& d = station.display;
+    Json choices = Json::array();
+    for (const auto& item : d.comboSourceList.items)
+        choices.push_back(shown(item));
+
+    const Json status = {
+        {"version", KESTREL_VERSION},
+        {"startTime", station.counters.startTime},
+        {"onAir",
+         {{"source", state.CurrentSource},
+          {"name", shown(d.lblStudio.caption)},
+          {"url", shown(d.lblCurrentSource.caption)},
+          {"slot", state.CurrentMplayer}}},
+        {"pending", {{"source", state.PendingSource}}},
+        {"mode", d.cmdAutoManual.caption == "AUTOMATIC" ? "automatic" : "manual"},
+        {"clock", {{"time", shown(d.lblClock.caption)}, {"date", shown(d.lblDate.caption)}}},
+        {"schedule",
+         {{"last", shown(state.LastEvent)},
+          {"next", shown(state.NextEvent)},
+          {"lastShown", shown(d.lblLastEvent.caption)},
+          {"nextShown", shown(d.lblNextEvent.caption)}}},
+        {"players",
+         {{"slot1", playerRunning(station, 1)},
+          {"slot2", playerRunning(station, 2)},
+          {"status", shown(d.lblStatus.caption)}}},
+        {"stream",
+         {{"title", shown(d.lblRXmetadata.caption)},
+          {"name", shown(d.lblStreamName.caption)},
+          {"genre", shown(d.lblStreamGenre.caption)},
+          {"website", shown(d.lblStreamWebsite.caption)},
+          {"public", shown(d.lblStreamPublic.caption)},
+          {"bitrate", shown(d.lblStreamBitrate.caption)},
+          {"codec", shown(d.lblStreamCodec.caption)},
+          {"titleUpdated", station.counters.metadataUpdated}}},
+        {"metadata",
+         {{"output", shown(d.lblMetadataOutput.caption)},
+          {"extra", shown(d.lblMetadataExtra.caption)},
+          {"weather", shown(d.lblWeather.caption)},
+          {"weatherText", shown(d.lblWeatherText.caption)}}},
+        {"failure",
+         {{"declared", state.SilenceFlag == 1},
+          {"status", shown(d.lblFailText.caption)},
+          {"url", shown(d.lblFailURL.caption)},
+          {"checkTime", shown(d.lblFailCheckTime.caption)},
+          {"failedChecks", state.LinkFailCount}}},
+        {"services",
+         {{"management", shown(d.lblConfigurationStatus.caption)},
+          {"api", shown(d.lblAPIstatus.caption)},
+          {"tuneInAir", shown(d.lblTuneInAir.caption)},
+          {"airArtist", shown(d.lblAIRartist.caption)},
+          {"airTitle", shown(d.lblAIRtitle.caption)},
+          {"airUpdated", shown(d.lblAIRupdated.caption)}}},
+        {"counts", counts(station.counters)},
+        {"operator",
+         {{"selection", shown(d.comboSourceList.text)},
+          {"choices", choices},
+          {"switchEnabled", d.cmdForceSwitch.enabled}}},
+        {"window", windowLabels(d)},
+    };
+    return status.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace kestrel
