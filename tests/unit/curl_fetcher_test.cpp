@@ -1,4 +1,5 @@
 #include "platform/curl_fetcher.h"
+#include "support/child_process.h"
 #include "support/live_transfers.h"
 #include "support/wait.h"
 
@@ -86,18 +87,6 @@ private:
     std::thread m_thread;
 };
 
-int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // A TCP peer on loopback that misbehaves in one way for every connection.
 class BadServer {
 public:
@@ -182,7 +171,8 @@ TEST_F(CurlFetcherTest, AnyHttpAnswerIsAResultWithStatusAndBody) {
 }
 
 TEST_F(CurlFetcherTest, FailedRequestsAreErrors) {
-    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/x";
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(test::freeLoopbackPort()) + "/x";
     const std::string cases[] = {
         refused,
         "http://",
