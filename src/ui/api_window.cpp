@@ -34,6 +34,16 @@ QHostAddress bindAddress(Station& station) {
     return QHostAddress::Any;
 }
 
+// The client's address as people write it: an IPv4 client of the listener on
+// all addresses without its "::ffff:" prefix.
+std::string clientAddress(const QTcpSocket& socket) {
+    QHostAddress peer = socket.peerAddress();
+    bool isIpv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIpv4);
+    if (isIpv4) peer = QHostAddress(ipv4);
+    return peer.toString().toStdString();
+}
+
 }  // namespace
 
 ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
@@ -125,7 +135,7 @@ void ApiWindow::eventHandled() {
 
 void ApiWindow::acceptPending() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        const auto element = m_connections.accept(socket->peerAddress().toString().toStdString());
+        const auto element = m_connections.accept(clientAddress(*socket));
         if (!element) {
             socket->abort();
             socket->deleteLater();

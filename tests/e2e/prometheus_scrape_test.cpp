@@ -76,6 +76,13 @@ TEST(PrometheusScrape, ARealPrometheusScrapesTheStationAndFiresTheExampleAlerts)
     EXPECT_EQ(source[0]["metric"]["job"], "kestrelfield");
     EXPECT_EQ(firing,
               (std::set<std::string>{"KestrelfieldSourceFailure", "KestrelfieldTitleStale"}));
+
+    for (const std::string check : {"check rules " + kExamples + "kestrelfield-alerts.yml",
+                                    "check config " + kExamples + "prometheus.yml"}) {
+        EXPECT_EQ(std::system(("promtool " + check + " >/dev/null").c_str()), 0) << check;
+    }
+    std::ifstream dashboard(kExamples + "grafana-dashboard.json");
+    EXPECT_FALSE(Json::parse(dashboard, nullptr, false).is_discarded()) << "the example dashboard";
 }
 
 }  // namespace
