@@ -77,7 +77,7 @@ TEST(PrometheusScrape, ARealPrometheusScrapesTheStationAndFiresTheExampleAlerts)
     EXPECT_EQ(firing,
               (std::set<std::string>{"KestrelfieldSourceFailure", "KestrelfieldTitleStale"}));
 
-    for (const std::string check : {"check rules " + kExamples + "kestrelfield-alerts.yml",
+    for (const std::string& check : {"check rules " + kExamples + "kestrelfield-alerts.yml",
                                     "check config " + kExamples + "prometheus.yml"}) {
         EXPECT_EQ(std::system(("promtool " + check + " >/dev/null").c_str()), 0) << check;
     }
