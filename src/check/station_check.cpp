@@ -8,6 +8,14 @@
 
 namespace kestrel {
 
+Findings stationFindings(const std::filesystem::path& dir) {
+    Findings findings;
+    const ConfigFacts config = checkConfig(dir, dir.string(), findings);
+    const auto sources = checkSourceList(dir, findings);
+    checkSchedule(dir, config, sources, findings);
+    return findings;
+}
+
 int checkStation(const std::filesystem::path& dir, std::ostream& out, std::ostream& err) {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -22,10 +30,7 @@ int checkStation(const std::filesystem::path& dir, std::ostream& out, std::ostre
         return kCheckCannotRead;
     }
 
-    Findings findings;
-    const ConfigFacts config = checkConfig(absolute, absolute.string(), findings);
-    const auto sources = checkSourceList(absolute, findings);
-    checkSchedule(absolute, config, sources, findings);
+    const Findings findings = stationFindings(absolute);
 
     const std::string prefix = dir.empty() || dir == "." ? "" : (dir / "").string();
     for (const std::string& line : findings.report(prefix))

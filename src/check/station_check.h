@@ -3,12 +3,18 @@
 #include <filesystem>
 #include <ostream>
 
+#include "check/findings.h"
+
 namespace kestrel {
 
 /// Exit statuses of the configuration check.
 inline constexpr int kCheckClean = 0;
 inline constexpr int kCheckFoundProblems = 1;
 inline constexpr int kCheckCannotRead = 2;
+
+/// The problems of kestrelfield.ini, sourcelist.ini and sourceevents.ini in
+/// the station directory `dir`, whose path is what an absent key reads as.
+Findings stationFindings(const std::filesystem::path& dir);
 
 /// Checks kestrelfield.ini, sourcelist.ini and sourceevents.ini of `dir`
 /// with the station's own readers. Prints each problem to `out` as

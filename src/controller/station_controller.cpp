@@ -1,6 +1,6 @@
 #include "controller/station_controller.h"
 
-#include "controller/configuration_check.h"
+#include "check/station_check.h"
 #include "management/change_poll.h"
 #include "management/config_download.h"
 #include "metadata/air_update.h"
@@ -12,6 +12,7 @@
 #include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
 #include "scheduler/event_executor.h"
+#include "station/station_events.h"
 
 namespace kestrel {
 
@@ -73,7 +74,8 @@ void StationController::readConfiguration(std::string& checkSource) {
     // Not one of the station's 22 keys: absent means all addresses.
     st.APIBind = text("APIBind");
     if (st.APIBind == directory) st.APIBind.clear();
-    journalConfigurationProblems(m_station, checkSource, directory);
+    for (const std::string& problem : stationFindings(m_station.platform.workdir).report())
+        recordConfigurationProblem(m_station, problem);
 }
 
 void StationController::startUp() {

@@ -74,12 +74,9 @@ void recordStreamTitle(Station& station, const std::string& title) {
             {{"source", number(station.state.CurrentSource)}, {"title", title}});
 }
 
-void recordConfigurationProblem(Station& station, std::string_view key, std::string_view value,
-                                std::string_view problem) {
+void recordConfigurationProblem(Station& station, std::string_view problem) {
     journal(station, Journal::Level::Warning, "configuration_problem",
-            {{"key", std::string(key)},
-             {"value", std::string(value)},
-             {"problem", std::string(problem)}});
+            {{"problem", std::string(problem)}});
 }
 
 }  // namespace kestrel

@@ -42,8 +42,8 @@ void recordApiSwitchRequest(Station& station, std::string_view client, std::stri
 /// differs from the title shown.
 void recordStreamTitle(Station& station, const std::string& title);
 
-/// Start-up found something wrong with a configuration key or file.
-void recordConfigurationProblem(Station& station, std::string_view key, std::string_view value,
-                                std::string_view problem);
+/// Start-up found something wrong with the configuration: one finding as
+/// `kestrelfield --check` words it, or a listener that cannot start.
+void recordConfigurationProblem(Station& station, std::string_view problem);
 
 }  // namespace kestrel

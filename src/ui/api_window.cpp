@@ -29,8 +29,9 @@ QHostAddress bindAddress(Station& station) {
     if (configured.empty() || address.setAddress(QString::fromStdString(configured))) {
         return configured.empty() ? QHostAddress(QHostAddress::Any) : address;
     }
-    recordConfigurationProblem(station, "APIBind", configured,
-                               "not an IP address: listening on all addresses");
+    recordConfigurationProblem(station,
+                               "kestrelfield.ini: APIBind \"" + configured +
+                                   "\" is no IP address: the API listens on all addresses");
     return QHostAddress::Any;
 }
 
@@ -82,10 +83,9 @@ ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
         m_connections.listening();
         showLine(0);
     } else {
-        recordConfigurationProblem(station, "APIallowed", station.state.APIallowed,
-                                   "cannot listen on " + address.toString().toStdString() +
-                                       " port " + std::to_string(port) + ": " +
-                                       m_server->errorString().toStdString());
+        recordConfigurationProblem(
+            station, "the API cannot listen on " + address.toString().toStdString() + " port " +
+                         std::to_string(port) + ": " + m_server->errorString().toStdString());
     }
 
     m_overdueTimer = new QTimer(this);
