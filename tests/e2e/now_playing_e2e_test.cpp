@@ -301,18 +301,23 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
                                {"no_proxy", "127.0.0.1"}},
                               scratch.path() / "station.out"));
 
+    // The executor looks once a second and the overlap lasts two seconds, so
+    // the switch ends within about 3 s of the event's second; 5 s leaves room
+    // for a loaded machine while the services still hold their answers.
     double slowest = 0;
     std::string current;
-    while (std::time(nullptr) < due + 3) {
+    bool switched = false;
+    while (std::time(nullptr) < due + 5 && !switched) {
         const auto asked = std::chrono::steady_clock::now();
         current = askApi("/api/getcurrent.php?id=k");
         slowest = std::max(
             slowest,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+        switched = current.starts_with("Source: 1\r\n");
         std::this_thread::sleep_for(250ms);
     }
-    EXPECT_EQ(current.rfind("Source: 1\r\n", 0), 0u)
-        << "the event's switch has ended within 3 s of its time: " << current;
+    EXPECT_TRUE(switched) << "the event's switch has ended within 5 s of its time: " << current
+                          << "\nstation: " << scratch.read("station.out");
     EXPECT_LT(slowest, 0.5) << "an API request waited";
     EXPECT_FALSE(slow.targets().empty()) << "the services were asked";
 }
