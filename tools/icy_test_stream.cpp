@@ -50,16 +50,22 @@ struct Options {
     double every = 10;
     std::string mp3File;
     bool httpStatus = false;
+    bool paced = false;         ///< no first burst: the bit rate from the first byte
+    double firstByteAfter = 0;  ///< seconds a stream request waits for its answer
 };
 
 const char* kUsage =
     "usage: icy_test_stream [--port N] [--name TEXT] [--genre TEXT] [--url TEXT] [--pub TEXT]\n"
     "                       [--br KBITS] [--metaint BYTES] [--titles \"A - B|C - D\"]\n"
-    "                       [--every SECONDS] [--mp3 FILE] [--http]\n"
+    "                       [--every SECONDS] [--mp3 FILE] [--http] [--pace]\n"
+    "                       [--first-byte-after SECONDS]\n"
     "Serves an MP3 (built-in silence without --mp3) on 127.0.0.1 until SIGTERM or SIGINT.\n"
     "The first line on stdout is the port number (--port 0 picks a free one).\n"
     "\"/testonline/\" answers a short text body; every other path is the stream.\n"
-    "--http answers \"HTTP/1.0 200 OK\" instead of \"ICY 200 OK\".\n";
+    "--http answers \"HTTP/1.0 200 OK\" instead of \"ICY 200 OK\".\n"
+    "The stream starts with a 64 KiB burst, then follows its bit rate; --pace sends at\n"
+    "the bit rate from the first byte, and --first-byte-after holds back the whole\n"
+    "answer (headers too) that long, like a far or overloaded server.\n";
 
 std::vector<std::string> splitTitles(const std::string& text) {
     std::vector<std::string> titles;
@@ -93,6 +99,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.httpStatus = true;
             continue;
         }
+        if (option == "--pace") {
+            options.paced = true;
+            continue;
+        }
         if (option == "--help" || i + 1 >= argc) return false;
         const std::string value = argv[++i];
         double number = 0;
@@ -108,6 +118,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
         } else if (option == "--every") {
             if (!parseNumber(value, 0.1, 1e6, number)) return false;
             options.every = number;
+        } else if (option == "--first-byte-after") {
+            if (!parseNumber(value, 0, 3600, number)) return false;
+            options.firstByteAfter = number;
         } else if (option == "--name") {
             options.name = value;
         } else if (option == "--genre") {
@@ -244,6 +257,7 @@ public:
                     "ONLINE\n");
             return;
         }
+        if (!holdBack(m_options.firstByteAfter)) return;
         std::string head = m_options.httpStatus ? "HTTP/1.0 200 OK\r\n" : "ICY 200 OK\r\n";
         head += "icy-name: " + m_options.name + "\r\n";
         head += "icy-genre: " + m_options.genre + "\r\n";
@@ -273,11 +287,21 @@ private:
         return std::string(1, static_cast<char>(units)) + text;
     }
 
-    // Sends the audio in a loop at the stream's bitrate after a first burst
-    // that lets the player's cache fill quickly.
+    // Waits `seconds` before the answer; false when the server stops meanwhile.
+    static bool holdBack(double seconds) {
+        const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+        while (Clock::now() < until) {
+            if (stopping()) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    // Sends the audio in a loop at the stream's bitrate, unless paced after a
+    // first burst that lets the player's cache fill quickly.
     void streamAudio(int fd, bool withMetadata) const {
         const double bytesPerSecond = m_options.bitrate * 1000.0 / 8.0;
-        const double burst = 64 * 1024;
+        const double burst = m_options.paced ? 0 : 64 * 1024;
         const auto start = Clock::now();
         std::size_t audioOffset = 0;
         std::size_t untilMetadata = static_cast<std::size_t>(m_options.metaint);

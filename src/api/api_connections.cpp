@@ -72,17 +72,19 @@ std::optional<std::string> ApiConnections::receive(int i, std::string_view data)
 namespace {
 
 // Keeps a switch request's switch going whatever happens to its connection,
-// and hands its answer on when the switch has ended.
-Task<> answerAfterSwitch(Task<> switching, std::function<void(std::string failure)> ended) {
+// and hands on, when the switch has ended, whether its source plays.
+Task<> answerAfterSwitch(Task<bool> switching,
+                         std::function<void(bool played, std::string failure)> ended) {
+    bool played = false;
     std::string failure;
     try {
-        co_await switching;
+        played = co_await switching;
     } catch (const std::exception& error) {
         failure = failureText(error.what(), api_stage::switchSource);
     } catch (...) {
         failure = failureText("Unexpected failure", api_stage::switchSource);
     }
-    ended(std::move(failure));
+    ended(played, std::move(failure));
 }
 
 }  // namespace
@@ -103,17 +105,19 @@ std::optional<std::string> ApiConnections::answer(int i, std::string_view text) 
     }
     if (!outcome.switching) return std::move(outcome.bytes);
     element.phase = Phase::Switching;
-    m_station.spawn(
-        answerAfterSwitch(std::move(*outcome.switching),
-                          [self = m_self, i, exchange = element.exchange,
-                           bytes = std::move(outcome.bytes)](std::string failure) mutable {
-                              if (*self == nullptr) return;
-                              if (!failure.empty()) {
-                                  (*self)->report(failure);
-                                  bytes = responseWithHeader("ERROR");
-                              }
-                              (*self)->switchEnded(i, exchange, std::move(bytes));
-                          }));
+    m_station.spawn(answerAfterSwitch(
+        std::move(*outcome.switching),
+        [self = m_self, i, exchange = element.exchange, bytes = std::move(outcome.bytes)](
+            bool played, std::string failure) mutable {
+            if (*self == nullptr) return;
+            if (!failure.empty()) {
+                (*self)->report(failure);
+                bytes = responseWithHeader("ERROR");
+            } else if (!played) {
+                bytes = answerToFailedSwitch((*self)->m_station.display);
+            }
+            (*self)->switchEnded(i, exchange, std::move(bytes));
+        }));
     return std::nullopt;
 }
 

@@ -106,6 +106,11 @@ void answer(Station& station, const std::string& path, const FileReader& readFil
 
 }  // namespace
 
+std::string answerToFailedSwitch(const DisplayModel& display) {
+    return responseWithHeader("Source: " + display.lblSourceNumber.caption + kCrLf + "ERROR" +
+                              kCrLf);
+}
+
 bool matchesRequestPattern(std::string_view text) {
     if (!text.starts_with(kGet)) return false;
     // The earliest marker leaves the most text after it, so it alone decides.

@@ -57,9 +57,14 @@ struct RequestOutcome {
     std::string_view contentType = kHtmlContentType;
     std::string bytes;    ///< header and body, to go out as one send
     std::string failure;  ///< empty, or the failure text of the stage that failed
-    /// The switch a switch request started; `bytes` go out once it has ended.
-    std::optional<Task<>> switching;
+    /// The switch a switch request started, true when its source plays;
+    /// `bytes` go out once it has ended (see `answerToFailedSwitch`).
+    std::optional<Task<bool>> switching;
 };
+
+/// The answer to a switch request whose switch failed: the source on air
+/// (as `getcurrent` shows it) and "ERROR".
+std::string answerToFailedSwitch(const DisplayModel& display);
 
 /// Answers one received text. A matching text gets the answer of its
 /// endpoint: the four station requests as text/html, status.json,
@@ -68,7 +73,8 @@ struct RequestOutcome {
 /// `response` to the body. A switch request builds its answer, journals
 /// itself with `client` (the peer's address), then starts the operator's
 /// switch with `TransferString` holding the key; the caller sends the answer
-/// when that switch has ended. Never throws: a failing stage makes the
+/// when that switch has ended, or `answerToFailedSwitch` when its new source
+/// did not play. Never throws: a failing stage makes the
 /// answer "ERROR" and is described in `failure`. The source list is read
 /// through `readFile`, once per list request. The key is compared in a time
 /// that depends only on the lengths of the key and of the path.

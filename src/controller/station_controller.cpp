@@ -8,6 +8,7 @@
 #include "monitoring/failure_detector.h"
 #include "platform/command_line.h"
 #include "platform/profile_reader.h"
+#include "playback/playback_start.h"
 #include "playback/player_watchdog.h"
 #include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
@@ -70,6 +71,7 @@ void StationController::readConfiguration(std::string& checkSource) {
     st.MetaWeather = text("MetaWeather");
     st.MetaOpenWeatherMapKey = text("MetaOpenWeatherMapKey");
     st.MetaLocation = text("MetaLocation");
+    st.SwitchTimeout = switchTimeoutOf(text("SwitchTimeout"));
     checkSource = text("CheckSource");
     // Not one of the station's 22 keys: absent means all addresses.
     st.APIBind = text("APIBind");
@@ -109,6 +111,7 @@ void StationController::startUp() {
     st.CurrentMplayer = 0;
     st.CurrentSource = -1;
     st.WasPlaying = -1;
+    st.PendingSource = -1;
     st.NextEvent = kNoEvent;
     st.LastEvent = kNoEvent;
     st.ManagementCounter = 0;
@@ -181,6 +184,12 @@ void StationController::updateDisplay() {
     display.lblStatus.caption = playing ? "PLAY" : "STOP";
     display.lblStatus.background = playing ? kGreen : kRed;
     display.lblStatus2.background = playing ? kGreen : kRed;
+
+    const auto pending = m_station.state.PendingSource;
+    display.lblPendingSource.caption =
+        pending == -1 ? "" : "Waiting for source " + std::to_string(pending);
+    display.lblPendingSource.background = pending == -1 ? std::nullopt : std::optional(kRed);
+    display.lblPendingSource.foreground = pending == -1 ? std::nullopt : std::optional(kWhite);
 }
 
 void StationController::cmdForceSwitch_Click() {

@@ -48,7 +48,7 @@ public:
 
     /// `tmrCounter`: TimerCount 1, 2, ... 120, 0, 1, ...
     void tickCounter();
-    /// `tmrUpdateDisplay`: slot in use and the PLAY/STOP lamp.
+    /// `tmrUpdateDisplay`: slot in use, the PLAY/STOP lamp and the pending source.
     void updateDisplay();
 
 private:

@@ -19,6 +19,7 @@ constexpr Prefix kPrefixes[] = {
     {"Bitrate: ", &PlayerLogFields::bitrate},
     {"Selected audio codec: ", &PlayerLogFields::codec},
     {"ICY Info: StreamTitle='", &PlayerLogFields::title},
+    {"Starting playback...", &PlayerLogFields::playbackStarted},
 };
 
 constexpr std::size_t kLongestPrefix = 23;

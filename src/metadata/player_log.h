@@ -17,6 +17,9 @@ struct PlayerLogFields {
     std::optional<std::string> bitrate;
     std::optional<std::string> codec;
     std::optional<std::string> title;
+    /// Set (to the rest of the line, normally empty) once the log shows
+    /// "Starting playback...": the player's audio output has started.
+    std::optional<std::string> playbackStarted;
 
     friend bool operator==(const PlayerLogFields&, const PlayerLogFields&) = default;
 };
@@ -26,7 +29,7 @@ struct PlayerLogFields {
 /// none, the rest less its last two characters (whole when shorter than two).
 std::string_view streamTitleOf(std::string_view rest);
 
-/// Tests one log line against the seven prefixes (exact, case-sensitive) and
+/// Tests one log line against the eight prefixes (exact, case-sensitive) and
 /// sets the matching field. Returns whether the line matched.
 bool parsePlayerLogLine(std::string_view line, PlayerLogFields& fields);
 

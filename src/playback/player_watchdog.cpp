@@ -1,17 +1,11 @@
 #include "playback/player_watchdog.h"
 
 #include "platform/command_line.h"
-#include "platform/file_io.h"
+#include "playback/error_log.h"
+#include "playback/switch_procedure.h"
 #include "station/station_events.h"
-#include "station/time_format.h"
 
 namespace kestrel {
-
-std::string restartLogLine(const LocalDateTime& t, int source) {
-    return "RESTART " + zeroPadded(t.month, 2) + "-" + zeroPadded(t.day, 2) + "-" +
-           zeroPadded(t.year, 4) + " " + formatTime(t) + " SOURCE:" + std::to_string(source) +
-           "\r\n";
-}
 
 void tmrCheckMplayerOK(Station& station) {
     auto& processes = station.platform.processes;
@@ -28,14 +22,17 @@ void tmrCheckMplayerOK(Station& station) {
 
     auto& state = station.state;
     // A switch that runs changes both slots; the next tick looks again.
-    if (running1 || running2 || state.CurrentSource == -1 || station.switching.taken()) return;
-    station.run(playerStopCommand(1));
-    station.run(playerStopCommand(2));
-    state.WasPlaying = state.CurrentSource;
-    state.CurrentSource = -1;
-    recordPlayerOutage(station, state.WasPlaying);
-    // An error log that cannot be written loses the entry, nothing else.
-    appendToFile(station.file("error.log"), restartLogLine(station.now(), state.WasPlaying));
+    if (station.switching.taken()) return;
+    if (!running1 && !running2 && state.CurrentSource != -1) {
+        station.run(playerStopCommand(1));
+        station.run(playerStopCommand(2));
+        state.WasPlaying = state.CurrentSource;
+        state.CurrentSource = -1;
+        recordPlayerOutage(station, state.WasPlaying);
+        appendToErrorLog(station, kRestartEntry, state.WasPlaying);
+        return;
+    }
+    if (state.PendingSource != -1) station.spawn(retryPendingSource(station));
 }
 
 }  // namespace kestrel

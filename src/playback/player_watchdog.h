@@ -1,18 +1,15 @@
 #pragma once
 
-#include <string>
-
 #include "station/station.h"
 
 namespace kestrel {
 
 /// Every 15 s: shows which player slots run and, when none runs although a
 /// source should be on air, stops both slots, hands the source back through
-/// WasPlaying and appends a "RESTART " line to "error.log". A process check
-/// that cannot be made leaves everything as it was.
+/// WasPlaying and appends a "RESTART " line to "error.log". Otherwise, when
+/// a source is pending (its last switch failed), tries it again. A process
+/// check that cannot be made, or a switch that runs, leaves everything as it
+/// was.
 void tmrCheckMplayerOK(Station& station);
-
-/// "RESTART MM-DD-YYYY HH:MM:SS SOURCE:n" with CR LF.
-std::string restartLogLine(const LocalDateTime& time, int source);
 
 }  // namespace kestrel

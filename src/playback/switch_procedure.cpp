@@ -5,6 +5,8 @@
 
 #include "management/source_status.h"
 #include "platform/command_line.h"
+#include "playback/error_log.h"
+#include "playback/playback_start.h"
 #include "playback/source_list.h"
 #include "station/station_events.h"
 #include "station/tolerant_step.h"
@@ -12,8 +14,45 @@
 namespace kestrel {
 namespace {
 
-// Both slots play this long before the old one is stopped.
+// Both slots play at least this long before the old one is stopped.
 constexpr double kOverlapSeconds = 2;
+
+struct NextSource : SourceEntry {
+    bool addressFound = false;  ///< false: the key named no address, the source on air is kept
+};
+
+NextSource sourceOfKey(const Station& station, const std::string& key) {
+    NextSource source;
+    tolerate([&] {
+        static_cast<SourceEntry&>(source) = lookupSource(station.file(kSourceListFile), key);
+    });
+    source.addressFound = source.address.size() >= kShortestAddress;
+    if (!source.addressFound) {
+        source.address = station.display.lblCurrentSource.caption;
+        source.name = station.display.lblStudio.caption;
+    }
+    return source;
+}
+
+// How the new slot's player turns out. With nothing on air there is nothing
+// to keep, and the overlap alone decides, as it always has.
+Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep) {
+    if (!somethingToKeep) {
+        co_await station.Pause(kOverlapSeconds);
+        co_return NewPlayer::Playing;
+    }
+    co_return co_await awaitPlayback(station, slot, kOverlapSeconds, station.state.SwitchTimeout);
+}
+
+void showOnAir(Station& station, const SourceEntry& source, std::int16_t number) {
+    auto& display = station.display;
+    display.lblCurrentSource.caption = source.address;
+    display.lblStudio.caption = source.name;
+    station.state.PlayURL = source.address;
+    station.state.CurrentSource = number;
+    display.lblSourceNumber.caption = std::to_string(number);
+    display.lblSourceDisp.caption = std::to_string(number);
+}
 
 }  // namespace
 
@@ -27,8 +66,8 @@ std::optional<std::int16_t> sourceNumberOfKey(const std::string& key) {
     return static_cast<std::int16_t>(value);
 }
 
-Task<> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
-                          std::string sourceKey) {
+Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
+                              std::string sourceKey, std::optional<std::int16_t> source) {
     auto& state = station.state;
     auto& display = station.display;
     const bool operatorEntry = entry == SwitchEntry::Operator;
@@ -41,61 +80,79 @@ Task<> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause
     }
     const int newSlot = nextSlot(state.CurrentMplayer);
     const int otherSlot = newSlot == 1 ? 2 : 1;
-
-    SourceEntry source;
-    tolerate([&] { source = lookupSource(station.file(kSourceListFile), sourceKey); });
-    const bool addressFound = source.address.size() >= kShortestAddress;
-    if (!addressFound) {
-        source.address = display.lblCurrentSource.caption;
-        source.name = display.lblStudio.caption;
+    const std::int16_t wanted = source.value_or(state.CurrentSource);
+    const bool newWish = cause != SwitchCause::Watchdog && cause != SwitchCause::Recovery;
+    if (newWish) {
+        state.PendingSource = wanted;
+        state.PendingKey = sourceKey;
+        state.PendingCause = cause;
     }
-    display.lblCurrentSource.caption = source.address;
-    display.lblStudio.caption = source.name;
-    state.PlayURL = source.address;
+    const NextSource next = sourceOfKey(station, sourceKey);
 
-    tolerate([&] { station.run(playerStartCommand(newSlot, state.PlayURL)); });
+    bool somethingToKeep = true;
+    tolerate([&] { somethingToKeep = somethingOnAir(station); });
+    tolerate([&] { station.run(playerStartCommand(newSlot, next.address)); });
+    NewPlayer started = NewPlayer::TimedOut;
     try {
-        co_await station.Pause(kOverlapSeconds);
+        started = co_await newPlayerStarts(station, newSlot, somethingToKeep);
     } catch (...) {
     }
+    if (started == NewPlayer::Ended) {
+        tolerate([&] { station.run(playerStopCommand(newSlot)); });
+        tolerate([&] { appendToErrorLog(station, kSwitchFailedEntry, wanted); });
+        recordSwitchFailure(station, cause, wanted, newSlot, next.address);
+        if (operatorEntry) display.cmdForceSwitch.enabled = true;
+        co_return false;
+    }
+
     tolerate([&] { station.run(playerStopCommand(otherSlot)); });
     tolerate([&] {
         std::error_code ignored;  // fails while the stopped player still holds it
         std::filesystem::remove(station.file(playerLogFile(otherSlot)), ignored);
     });
     state.CurrentMplayer = static_cast<std::int16_t>(newSlot);
-    if (entry != SwitchEntry::EventExecutor) {
-        if (const auto number = sourceNumberOfKey(sourceKey)) state.CurrentSource = *number;
+    showOnAir(station, next, wanted);
+    if (newWish) {
+        state.PendingSource = -1;
+        state.PendingKey.clear();
     }
-    display.lblSourceNumber.caption = std::to_string(state.CurrentSource);
-    display.lblSourceDisp.caption = std::to_string(state.CurrentSource);
     tolerate([&] { startSourceStatusReport(station); });
-    recordSwitch(station, cause, state.CurrentSource, newSlot, addressFound ? "ok" : "no_address");
+    recordSwitch(station, cause, wanted, newSlot, next.addressFound ? "ok" : "no_address");
 
     if (operatorEntry) display.cmdForceSwitch.enabled = true;
+    co_return true;
 }
 
-Task<> cmdForceSwitch_Click(Station& station) {
+Task<bool> cmdForceSwitch_Click(Station& station) {
     std::string key = station.display.comboSourceList.text.substr(0, 1);
     if (!station.state.TransferString.empty()) key = station.state.TransferString;
     const bool fromApi = !station.state.TransferString.empty();
     const auto turn = co_await station.switching.take();
-    co_await runSwitchProcedure(station, SwitchEntry::Operator,
-                                fromApi ? SwitchCause::Api : SwitchCause::Operator, key);
+    co_return co_await runSwitchProcedure(station, SwitchEntry::Operator,
+                                          fromApi ? SwitchCause::Api : SwitchCause::Operator, key,
+                                          sourceNumberOfKey(key));
 }
 
-Task<> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause) {
+Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause) {
     const auto turn = co_await station.switching.take();
-    station.state.CurrentSource = candidate;
     const std::string digits = std::to_string(candidate);
-    co_await runSwitchProcedure(station, SwitchEntry::EventExecutor, cause,
-                                digits.substr(digits.size() - 1));
+    co_return co_await runSwitchProcedure(station, SwitchEntry::EventExecutor, cause,
+                                          digits.substr(digits.size() - 1), candidate);
 }
 
-Task<> remoteSwitch(Station& station, std::string answer) {
+Task<bool> remoteSwitch(Station& station, std::string answer) {
     const auto turn = co_await station.switching.take();
-    co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll, SwitchCause::Management,
-                                answer);
+    const auto number = sourceNumberOfKey(answer);
+    co_return co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll,
+                                          SwitchCause::Management, std::move(answer), number);
+}
+
+Task<> retryPendingSource(Station& station) {
+    const auto turn = co_await station.switching.take();
+    const StationState& state = station.state;
+    if (state.PendingSource == -1) co_return;
+    co_await runSwitchProcedure(station, SwitchEntry::PendingRetry, state.PendingCause,
+                                state.PendingKey, state.PendingSource);
 }
 
 }  // namespace kestrel

@@ -9,37 +9,53 @@
 namespace kestrel {
 
 /// Who asks for a switch. The steps are the same for all; the entries differ
-/// in where the key comes from, in the button and reset steps, and in how
-/// `CurrentSource` is set.
+/// in where the key comes from and in the button and reset steps.
 enum class SwitchEntry {
-    Operator,        ///< "Force Switch Now" and the API: button, resets, CurrentSource from key
-    EventExecutor,   ///< CurrentSource set first from the candidate; no button, no resets
-    ManagementPoll,  ///< whole answer as key; no button, no resets; CurrentSource from the key
+    Operator,        ///< "Force Switch Now" and the API: button and resets
+    EventExecutor,   ///< the executor's candidate
+    ManagementPoll,  ///< the whole answer of the change poll as key
+    PendingRetry,    ///< the pending source tried again
 };
 
-/// The one switch procedure: start the idle slot with the key's source, let
-/// both play for two seconds, stop the other slot and delete its log, show
-/// the new source and send the source status report. A failing step is
-/// skipped. The caller holds the station's switching turn; for
-/// EventExecutor, `CurrentSource` must already hold the candidate. The
-/// overlap waits without holding the thread; the switch ends once the state
-/// is updated, and the status report then goes out on its own. The switch
-/// is counted and journaled under `cause`.
-Task<> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
-                          std::string sourceKey);
+/// The one switch procedure, make before break: starts the idle slot with the
+/// key's source and keeps the other slot until the new player has begun
+/// playback (its log shows "Starting playback..."), never less than the
+/// two-second overlap and at most `SwitchTimeout` seconds; then stops the
+/// other slot and deletes its log, shows the new source (`CurrentSource`
+/// becomes `source`, or stays when nullopt) and sends the source status
+/// report. Until then the source on air and everything shown about it stay
+/// as they are, and the wanted source is `PendingSource`. With nothing on air
+/// it waits the overlap only, as there is nothing to keep.
+///
+/// A new player that ends before it plays is a failed switch: it is stopped,
+/// a "SWITCH FAILED" line goes to "error.log", the old slot plays on, and the
+/// source stays pending for the watchdog to try again. Returns whether the
+/// new source is on air. A failing step is skipped. The caller holds the
+/// station's switching turn; the switch ends once the state is updated, and
+/// the status report then goes out on its own. The switch, or its failure,
+/// is counted and journaled under `cause`. A restart of a source handed back
+/// by the watchdog or the failure detector (cause Watchdog or Recovery)
+/// leaves a pending source pending; any other switch replaces it.
+Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
+                              std::string sourceKey, std::optional<std::int16_t> source);
 
 /// The operator's entry (and the API's): key from `TransferString` when not
 /// empty (an API switch), else the first character of the selector's text,
 /// both read at once. Waits for a switch that is running to end first.
-Task<> cmdForceSwitch_Click(Station& station);
+Task<bool> cmdForceSwitch_Click(Station& station);
 
 /// The event executor's entry: plays `candidate`, which it chose for `cause`.
 /// Runs at once; the executor asks only while no switch runs.
-Task<> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause);
+Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause);
 
 /// The management change poll's entry: the whole answer is the key. Waits
 /// for a switch that is running to end first.
-Task<> remoteSwitch(Station& station, std::string answer);
+Task<bool> remoteSwitch(Station& station, std::string answer);
+
+/// Tries the pending source again with its key, under the cause of the
+/// switch that first wanted it, after a switch that is running; does nothing
+/// when that switch has replaced the wish.
+Task<> retryPendingSource(Station& station);
 
 /// The value of the key's leading digits (0 when it does not begin with a
 /// digit); nullopt when that value does not fit 16 bits.

@@ -71,7 +71,12 @@ Task<> tmrCheckAndDoEvents(Station& station) {
         candidate = digitValue(textPart(*due, 10, 1));
         cause = SwitchCause::Schedule;
     }
-    if (candidate != state.CurrentSource) co_await eventSwitch(station, candidate, cause);
+    // While a source is on air, a pending one is tried again on the watchdog's
+    // 15 s rhythm, not on every tick.
+    const bool leftToRetries = candidate == state.PendingSource && state.CurrentSource != -1;
+    if (candidate != state.CurrentSource && !leftToRetries) {
+        co_await eventSwitch(station, candidate, cause);
+    }
     showCurrentSource(station);
 }
 

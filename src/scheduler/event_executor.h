@@ -9,8 +9,10 @@ namespace kestrel {
 /// the scheduled source (LastEvent's, else 9) when nothing plays, a restore
 /// request in WasPlaying, source 0 while SilenceFlag is 1, and an event of
 /// NextEvent (or of FollowingEvent, once NextEvent's minute is over) that is
-/// due in this clock minute. While any switch runs it only refreshes the
-/// source labels and decides again on a later tick; its own switch is awaited.
+/// due in this clock minute. A candidate that is the pending source (its last
+/// switch failed) is left to the watchdog's retries while a source is on air.
+/// While any switch runs it only refreshes the source labels and decides
+/// again on a later tick; its own switch is awaited.
 Task<> tmrCheckAndDoEvents(Station& station);
 
 /// Every 100 ms: lblClock "HH:MM:SS" and lblDate "YYYY-MM-DD".

@@ -47,6 +47,8 @@ struct DisplayModel {
     Label lblSourceDisp{"0", kBlack, kWhite};
     Label lblStudio{"NONE", kBlack, kWhite};
     Label lblCurrentSource{"None"};
+    /// "Waiting for source n" on red while a source is pending, else empty.
+    Label lblPendingSource{""};
     Label lblMplayer{"None"};
     Label lblStatus{"STOP", kRed};
     Label lblStatus2{"", kRed};
@@ -101,6 +103,7 @@ inline constexpr LabelField kDisplayLabels[] = {
     {"lblSourceDisp", &DisplayModel::lblSourceDisp},
     {"lblStudio", &DisplayModel::lblStudio},
     {"lblCurrentSource", &DisplayModel::lblCurrentSource},
+    {"lblPendingSource", &DisplayModel::lblPendingSource},
     {"lblMplayer", &DisplayModel::lblMplayer},
     {"lblStatus", &DisplayModel::lblStatus},
     {"lblStatus2", &DisplayModel::lblStatus2},

@@ -21,16 +21,31 @@ Station::~Station() {
 }
 
 Task<> Station::Pause(double interval) {
+    // Seconds since the clock's epoch carry float noise of a fraction of a
+    // microsecond: so little left is no time to wait for.
+    constexpr double kNoiseSeconds = 1e-6;
     const double start = platform.clock.steadySeconds();
     for (;;) {
         const double remaining = interval - (platform.clock.steadySeconds() - start);
-        if (remaining <= 0) co_return;
+        if (remaining <= kNoiseSeconds) co_return;
         co_await sleepOn(platform.loop, remaining);
     }
 }
 
 void Station::run(const std::string& commandLine, WindowStyle style) {
     platform.runner.run(commandLine, style);
+}
+
+namespace {
+
+Task<> withoutResult(Task<bool> task) {
+    co_await task;
+}
+
+}  // namespace
+
+void Station::spawn(Task<bool> task) {
+    spawn(withoutResult(std::move(task)));
 }
 
 void Station::spawn(Task<> task) {

@@ -44,6 +44,8 @@ struct Station {
 
     /// Keeps a task that nobody awaits (an operator's switch) until it ends.
     void spawn(Task<> task);
+    /// The same for a task whose result nobody wants.
+    void spawn(Task<bool> task);
 
     Platform platform;
     StationState state;

@@ -29,6 +29,17 @@ void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int 
              {"result", std::string(result)}});
 }
 
+void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t source, int slot,
+                         const std::string& url) {
+    ++station.counters.switchFailures;
+    journal(station, Journal::Level::Warning, "switch_failed",
+            {{"cause", std::string(causeName(cause))},
+             {"source", number(source)},
+             {"slot", number(slot)},
+             {"url", url},
+             {"on_air", number(station.state.CurrentSource)}});
+}
+
 SwitchCause handBackCause(const Station& station) {
     return station.counters.recoveryPending ? SwitchCause::Recovery : SwitchCause::Watchdog;
 }

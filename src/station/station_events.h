@@ -21,6 +21,11 @@ void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int 
 /// recovery while a recovered source waits for its restart, else watchdog.
 SwitchCause handBackCause(const Station& station);
 
+/// A switch's new player ended before it played: the source on air stays,
+/// `source` (wanted, for `cause`, at `url` in `slot`) is pending.
+void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t source, int slot,
+                         const std::string& url);
+
 /// The watchdog found no player running and hands `source` back.
 void recordPlayerOutage(Station& station, std::int16_t source);
 

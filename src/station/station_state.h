@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "station/station_counters.h"
+
 namespace kestrel {
 
 /// The event text that names no day and no source.
@@ -14,8 +16,12 @@ struct StationState {
     std::int16_t CurrentMplayer = 0;  ///< player slot last started: 0 none, 1 or 2
     std::int16_t CurrentSource = -1;  ///< source that should be playing; -1 none
     std::int16_t WasPlaying = -1;     ///< source to start again on the next executor tick
-    std::int16_t PendingSource = -1;  ///< source started but not yet on air; -1 none
-    std::string PlayURL;              ///< stream address last handed to a player
+    /// Source wanted but not on air yet: its switch is starting it, or its
+    /// last try failed and it is tried again every 15 s; -1 none.
+    std::int16_t PendingSource = -1;
+    std::string PendingKey;                            ///< the source key those tries look up
+    SwitchCause PendingCause = SwitchCause::Schedule;  ///< why it was wanted
+    std::string PlayURL;                               ///< stream address last handed to a player
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
     /// Found while NextEvent's minute holds it frozen: the event that follows,
@@ -55,7 +61,8 @@ struct StationState {
     std::string MetaWeather;
     std::string MetaOpenWeatherMapKey;
     std::string MetaLocation;
-    std::string APIBind;  ///< address the API listens on; empty: all addresses
+    std::string APIBind;              ///< address the API listens on; empty: all addresses
+    std::int16_t SwitchTimeout = 10;  ///< seconds a switch waits at most for its new player
 
     // Of the API server window: the pending switch key and the latest body.
     std::string TransferString;

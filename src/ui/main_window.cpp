@@ -182,6 +182,9 @@ void MainWindow::buildLayout() {
     onAirGrid->addWidget(label("lblSourceNumber"), 1, 2);
     onAirGrid->addWidget(caption("Current Source Address:"), 2, 1);
     onAirGrid->addWidget(label("lblCurrentSource"), 2, 2);
+    auto* pending = label("lblPendingSource");
+    pending->setFont(sizedFont(base, 14, true));
+    onAirGrid->addWidget(pending, 3, 1, 1, 2);
 
     // Players: the slot in use, the PLAY/STOP lamp and the slots' processes.
     auto [players, playersGrid] = group(tr("Players"));

@@ -127,7 +127,7 @@ TEST(SchedulerSim, OperatorSwitchInsideTheEventMinuteIsRevertedButNotAfterIt) {
     sim.start();
     sim.runUntil(7, 8, 30, 20);
     sim.operatorSwitch(5);
-    sim.runFor(3);
+    sim.runFor(4);
     EXPECT_EQ(sim.state().CurrentSource, 3);
     const auto switches = sim.switches();
     ASSERT_GE(switches.size(), 2u);
@@ -148,11 +148,11 @@ TEST(SchedulerSim, DueEventWinsOverTheFallbackForItsMinuteOnly) {
     ASSERT_EQ(sim.state().CurrentSource, 4);
     sim.state().SilenceFlag = 1;
     sim.runUntil(7, 8, 30, 0);
-    EXPECT_EQ(sim.state().CurrentSource, 3);
+    EXPECT_EQ(sim.state().PendingSource, 3) << "on air once its player plays";
     EXPECT_EQ(sim.state().WasPlaying, 4);
     sim.runUntil(7, 8, 30, 59);
     EXPECT_EQ(sim.state().CurrentSource, 3);
-    sim.runUntil(7, 8, 31, 0);
+    sim.runUntil(7, 8, 31, 2);
     EXPECT_EQ(sim.state().CurrentSource, 0);
     EXPECT_EQ(sim.switches().back(), (Switch{at(7, 8, 31, 0), urlOf(0)}));
 }

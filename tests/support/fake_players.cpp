@@ -7,16 +7,56 @@
 
 namespace kestrel::test {
 
+namespace {
+
+constexpr const char* kPlaybackLine = "\nStarting playback...\n";
+
+}  // namespace
+
+std::int64_t FakePlayers::nowMs() const {
+    return clock ? clock->ms() : 0;
+}
+
+void FakePlayers::advance() const {
+    const auto now = nowMs();
+    for (auto it = m_running.begin(); it != m_running.end();) {
+        Player& player = it->second;
+        const auto reached = [&](double seconds) {
+            return seconds >= 0 &&
+                   now >= player.startedMs + static_cast<std::int64_t>(seconds * 1000.0);
+        };
+        const double printsAt = player.behaviour.startsPlaybackAfter;
+        const double endsAt = player.behaviour.endsAfter;
+        const bool ends = reached(endsAt);
+        // A player that ends no later than it would print dies without printing.
+        if (!player.playing && reached(printsAt) && !(ends && endsAt <= printsAt)) {
+            player.playing = true;
+            std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
+                << kPlaybackLine;
+        }
+        it = ends ? m_running.erase(it) : std::next(it);
+    }
+}
+
 bool FakePlayers::run(const std::string& commandLine, WindowStyle style) {
-    m_issued.push_back({commandLine, style, clock ? clock->ms() : 0});
+    advance();
+    m_issued.push_back({commandLine, style, nowMs()});
     const auto command = parseStationCommand(commandLine);
     if (!command) return false;
     if (const auto* start = std::get_if<StartPlayerCommand>(&*command)) {
         m_lastUrl[start->executable] = start->url;
-        std::ofstream log(m_workdir / start->logFile, std::ios::binary | std::ios::trunc);
-        const auto content = logForUrl.find(start->url);
-        if (content != logForUrl.end()) log << content->second;
-        if (!unplayableUrls.count(start->url)) m_running[start->executable] = start->url;
+        {
+            std::ofstream log(m_workdir / start->logFile, std::ios::binary | std::ios::trunc);
+            const auto content = logForUrl.find(start->url);
+            if (content != logForUrl.end()) log << content->second;
+        }
+        if (!unplayableUrls.count(start->url)) {
+            const auto behaviour = behaviourForUrl.find(start->url);
+            m_running[start->executable] = {
+                start->url, start->logFile, nowMs(),
+                behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second, false};
+            advance();
+        }
     } else if (const auto* kill = std::get_if<KillByNameCommand>(&*command)) {
         m_running.erase(kill->executable);
     } else if (const auto* del = std::get_if<DeleteFileCommand>(&*command)) {
@@ -27,6 +67,7 @@ bool FakePlayers::run(const std::string& commandLine, WindowStyle style) {
 }
 
 ProcessCheck FakePlayers::check(const std::string& executableName) {
+    advance();
     if (checksFail) return ProcessCheck::Unknown;
     return m_running.count(executableName) ? ProcessCheck::Running : ProcessCheck::NotRunning;
 }
@@ -39,6 +80,7 @@ std::vector<std::string> FakePlayers::commands() const {
 }
 
 bool FakePlayers::isRunning(int slot) const {
+    advance();
     return m_running.count(playerExecutable(slot)) > 0;
 }
 

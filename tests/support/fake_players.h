@@ -18,7 +18,10 @@ class FakeClock;
 /// A simulated process world for the station's commands: starting a player
 /// makes its executable name "run" (and writes its log), kill-by-name ends it,
 /// del removes the file. Serves as both the command runner and the process
-/// table, and records every command issued.
+/// table, and records every command issued. A player's log gets "Starting
+/// playback..." and the player may end on its own as its URL's behaviour
+/// says; the virtual time is looked at whenever the station runs a command
+/// or checks a process (and whenever the test asks isRunning).
 class FakePlayers final : public CommandRunner, public ProcessTable {
 public:
     struct Issued {
@@ -45,6 +48,13 @@ public:
 
     /// Players started with these URLs end at once (an address that cannot be played).
     std::set<std::string> unplayableUrls;
+    /// How a player started with a URL behaves over virtual time; a URL not
+    /// listed prints "Starting playback..." at once and plays until stopped.
+    struct Behaviour {
+        double startsPlaybackAfter = 0;  ///< seconds until "Starting playback..."; negative: never
+        double endsAfter = -1;           ///< seconds until it ends on its own; negative: never
+    };
+    std::map<std::string, Behaviour> behaviourForUrl;
     /// Log written when a player starts with a URL; absent: an empty log.
     std::map<std::string, std::string> logForUrl;
     /// While true, process checks cannot be made and answer Unknown.
@@ -53,9 +63,20 @@ public:
     const FakeClock* clock = nullptr;
 
 private:
+    struct Player {
+        std::string url;
+        std::string logFile;
+        std::int64_t startedMs = 0;
+        Behaviour behaviour;
+        bool playing = false;
+    };
+    std::int64_t nowMs() const;
+    /// Brings every player up to the virtual time: prints its line, or ends it.
+    void advance() const;
+
     std::filesystem::path m_workdir;
     std::vector<Issued> m_issued;
-    std::map<std::string, std::string> m_running;  // executable -> URL
+    mutable std::map<std::string, Player> m_running;  // by executable
     std::map<std::string, std::string> m_lastUrl;
 };
 

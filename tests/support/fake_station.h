@@ -16,7 +16,10 @@ struct FakeStation : FakeWorld {
     Station station{platform()};
 
     /// Checks that a handler's run has ended (nothing here waits for real).
-    void finish(const Task<>& run) { EXPECT_TRUE(run.done()) << "the run still waits"; }
+    template <typename T>
+    void finish(const Task<T>& run) {
+        EXPECT_TRUE(run.done()) << "the run still waits";
+    }
 
     StationState& state() { return station.state; }
     DisplayModel& display() { return station.display; }

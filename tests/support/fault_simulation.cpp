@@ -24,6 +24,13 @@ constexpr double kDelays[] = {3, 8, 20, 60};
 // An outage is seen and restarted within a watchdog period, an executor tick
 // and a switch's overlap, whatever the fetches are doing.
 constexpr double kWatchdogReach = 15 + 1 + 3;
+// A switch waits for its new player at most the default SwitchTimeout (10 s),
+// longer than the overlap only while a player is on air: a new player that
+// cannot be checked, or never prints its line, plays after that long.
+constexpr std::int64_t kLongestSwitchMs = 10'000 + 1'000;
+
+constexpr const char* kStopSlot1 = "taskkill /f /im mplayer1.exe";
+constexpr const char* kStopSlot2 = "taskkill /f /im mplayer2.exe";
 
 std::string sourceUrl(int n) {
     return "http://s" + std::to_string(n) + ".test:8000/live";
@@ -126,10 +133,10 @@ private:
     void checkEventsFired();
     bool waitedForAnotherSwitch(const DueEvent& event) const;
 
-    // API switches: answered within two overlaps (its own, and one it waited for).
+    // API switches: answered within two switches (its own, and one it waited for).
     struct ApiSwitch {
         std::int64_t askedMs;
-        Task<> switching;
+        Task<bool> switching;
     };
     std::vector<ApiSwitch> m_apiSwitches;
     void checkApiSwitches();
@@ -227,6 +234,9 @@ void Simulation::setUpStation() {
     m_serverUp.fill(true);
     for (int n = 0; n < kSources; ++n)
         m_host.players.logForUrl[sourceUrl(n)] = icyLog(n, 0);
+    // A far server that is slow to start, and a player that never says it plays.
+    m_host.players.behaviourForUrl[sourceUrl(8)] = {4.2, -1};
+    m_host.players.behaviourForUrl[sourceUrl(6)] = {-1, -1};
 
     m_host.InetTestURL.respond = [this](const std::string& url) {
         const int server = serverOf(url);
@@ -509,7 +519,7 @@ void Simulation::expectEventsDue(std::int64_t fromMs, std::int64_t toMs,
 // service's.
 bool Simulation::waitedForAnotherSwitch(const DueEvent& event) const {
     return std::any_of(m_recentStarts.begin(), m_recentStarts.end(), [&](const auto& start) {
-        return start.second != event.source && start.first >= event.dueMs - 3000 &&
+        return start.second != event.source && start.first >= event.dueMs - kLongestSwitchMs &&
                start.first <= event.dueMs + 1000;
     });
 }
@@ -540,9 +550,12 @@ void Simulation::checkEventsFired() {
     const auto now = m_host.clock.ms();
     std::erase_if(m_dueEvents, [&](const DueEvent& event) {
         const bool waited = waitedForAnotherSwitch(event);
-        if (now - event.dueMs <= (waited ? 6000 : 1000)) return false;
+        if (now - event.dueMs <= (waited ? kLongestSwitchMs + 1000 : 1000)) return false;
         // Someone else put the source on air meanwhile: the event's wish holds.
-        if (m_host.state().CurrentSource != event.source) {
+        // A source that is starting, or whose server is down while another
+        // one plays, is the pending one.
+        const auto& state = m_host.state();
+        if (state.CurrentSource != event.source && state.PendingSource != event.source) {
             violation("event " + event.text + " did not start its source in time");
         }
         return true;
@@ -553,7 +566,7 @@ void Simulation::checkApiSwitches() {
     const auto now = m_host.clock.ms();
     std::erase_if(m_apiSwitches, [&](const ApiSwitch& request) {
         if (request.switching.done()) return true;
-        if (now - request.askedMs <= 5'000) return false;
+        if (now - request.askedMs <= 2 * kLongestSwitchMs) return false;
         violation("an API switch still unanswered after " +
                   std::to_string((now - request.askedMs) / 1000) + " s");
         return true;
@@ -572,6 +585,7 @@ FaultSimulationResult Simulation::run() {
         const int watchdogTicks = m_host.fired["tmrCheckMplayerOK"];
         const auto stepStart = m_host.clock.ms();
         const std::int16_t sourceBefore = m_host.state().CurrentSource;
+        const int playersBefore = runningPlayers();
         m_host.runFor(1);
         const auto now = m_host.clock.ms();
         if (m_host.fired["tmrCheckMplayerOK"] != watchdogTicks) trace("watchdog tick");
@@ -581,9 +595,21 @@ FaultSimulationResult Simulation::run() {
         }
         expectEventsDue(stepStart, now, sourceBefore);
         const auto& issued = m_host.players.issued();
+        bool bothStopped = false;
         for (; m_commandsSeen < issued.size(); ++m_commandsSeen) {
             trace("command: " + issued[m_commandsSeen].command);
             playerStarted(issued[m_commandsSeen]);
+            bothStopped = bothStopped ||
+                          (m_commandsSeen > 0 && issued[m_commandsSeen].command == kStopSlot2 &&
+                           issued[m_commandsSeen - 1].command == kStopSlot1);
+        }
+        // Within a step only the station ends players; a switch never trades
+        // sound for silence, only the detector and the watchdog stop both
+        // slots. Without process checks a switch cannot see its new player
+        // end, and takes over at its time-out.
+        if (playersBefore > 0 && runningPlayers() == 0 && !bothStopped &&
+            !m_host.players.checksFail) {
+            violation("a switch took the source on air off without a new one playing");
         }
         checkEventsFired();
         checkApiSwitches();

@@ -41,14 +41,14 @@ void SimHost::runFor(double seconds) {
     runUntilMs(clock.ms() + static_cast<std::int64_t>(seconds * 1000.0));
 }
 
-void SimHost::finish(const Task<>& run) {
+void SimHost::finishWhen(const std::function<bool()>& done) {
     const auto limit = clock.ms() + 600'000;
-    while (!run.done() && clock.ms() < limit) {
+    while (!done() && clock.ms() < limit) {
         const auto next = loop.nextDueMs();
         if (!next) break;
         runUntilMs(std::max(*next, clock.ms()));
     }
-    EXPECT_TRUE(run.done()) << "the run still waits";
+    EXPECT_TRUE(done()) << "the run still waits";
 }
 
 void SimHost::runUntil(int year, int month, int day, int hour, int minute, int second) {

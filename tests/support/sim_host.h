@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,7 +29,10 @@ public:
     void runFor(double seconds);
     /// Runs virtual time until a handler's run has ended (at most a minute more
     /// than its own waits, so a run that never ends fails the test).
-    void finish(const Task<>& run);
+    template <typename T>
+    void finish(const Task<T>& run) {
+        finishWhen([&run] { return run.done(); });
+    }
     /// Runs until the virtual clock reads this local time (must be ahead).
     void runUntil(int year, int month, int day, int hour, int minute, int second);
 
@@ -50,6 +54,7 @@ public:
     std::unique_ptr<StationController> controller;
 
 private:
+    void finishWhen(const std::function<bool()>& done);
     void arm(const TimerTable::Timer& timer);
     void runUntilMs(std::int64_t endMs);
 

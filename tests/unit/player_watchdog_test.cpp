@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/command_line.h"
+#include "playback/error_log.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -99,7 +100,7 @@ TEST(PlayerWatchdog, AnErrorLogThatCannotBeWrittenStillRestarts) {
     EXPECT_EQ(w.state().CurrentSource, -1);
 }
 
-TEST(PlayerWatchdog, RestartLineHasTheFixedShape) {
+TEST(PlayerWatchdog, ErrorLogLinesHaveTheFixedShape) {
     LocalDateTime t;
     t.year = 2026;
     t.month = 12;
@@ -107,8 +108,10 @@ TEST(PlayerWatchdog, RestartLineHasTheFixedShape) {
     t.hour = 7;
     t.minute = 34;
     t.second = 10;
-    EXPECT_EQ(restartLogLine(t, 3), "RESTART 12-06-2026 07:34:10 SOURCE:3\r\n");
-    EXPECT_EQ(restartLogLine(t, 0), "RESTART 12-06-2026 07:34:10 SOURCE:0\r\n");
+    EXPECT_EQ(errorLogLine(kRestartEntry, t, 3), "RESTART 12-06-2026 07:34:10 SOURCE:3\r\n");
+    EXPECT_EQ(errorLogLine(kRestartEntry, t, 0), "RESTART 12-06-2026 07:34:10 SOURCE:0\r\n");
+    EXPECT_EQ(errorLogLine(kSwitchFailedEntry, t, 12),
+              "SWITCH FAILED 12-06-2026 07:34:10 SOURCE:12\r\n");
 }
 
 TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {

@@ -59,7 +59,8 @@ struct Reporter {
         return received;
     }
     /// Runs the event loop until the task and the report it started have ended.
-    void finish(const Task<>& task) {
+    template <typename T>
+    void finish(const Task<T>& task) {
         transfers.pumpUntil([&] { return task.done() && station.statusReport.done(); });
     }
 

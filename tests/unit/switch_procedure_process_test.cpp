@@ -22,10 +22,12 @@ using test::waitUntil;
 
 using namespace std::chrono_literals;
 
-// Stands in for MPlayer: says what it plays and waits on a FIFO nobody writes to.
+// Stands in for MPlayer: says what it plays, that it plays, and waits on a
+// FIFO nobody writes to.
 constexpr const char* kFakePlayer =
     "#!/bin/bash\n"
     "echo \"Playing $1.\"\n"
+    "echo 'Starting playback...'\n"
     "exec 3<>hold\n"
     "read -u 3 x\n";
 
@@ -73,14 +75,18 @@ protected:
 TEST_F(SwitchWithRealPlayers, TwoSwitchesLeaveOnlyTheSecondSlotRunningAndDeleteTheFirstLog) {
     press("1");
     ASSERT_TRUE(waitUntil([&] { return slotPlayers(1).size() == 1; }));
-    ASSERT_TRUE(
-        waitUntil([&] { return dir.read("mplayer1.log") == "Playing http://127.0.0.1:1/one.\n"; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return dir.read("mplayer1.log") ==
+               "Playing http://127.0.0.1:1/one.\nStarting playback...\n";
+    }));
     press("2");
     EXPECT_TRUE(waitUntil([&] { return slotPlayers(1).empty(); }));
     EXPECT_EQ(slotPlayers(2).size(), 1u);
     EXPECT_FALSE(dir.exists("mplayer1.log"));
-    EXPECT_TRUE(
-        waitUntil([&] { return dir.read("mplayer2.log") == "Playing http://127.0.0.1:1/two.\n"; }));
+    EXPECT_TRUE(waitUntil([&] {
+        return dir.read("mplayer2.log") ==
+               "Playing http://127.0.0.1:1/two.\nStarting playback...\n";
+    }));
     EXPECT_EQ(station.state.CurrentMplayer, 2);
     EXPECT_EQ(station.state.CurrentSource, 2);
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "station/station.h"
+
+namespace kestrel {
+
+/// SwitchTimeout when the configuration gives none, and its bounds: never
+/// shorter than the overlap, never so long that two sources play together
+/// for more than ten minutes.
+inline constexpr std::int16_t kDefaultSwitchTimeout = 10;
+inline constexpr std::int16_t kShortestSwitchTimeout = 2;
+inline constexpr std::int16_t kLongestSwitchTimeout = 600;
+
+/// The SwitchTimeout value of `text`: whole seconds, a value outside 2..600
+/// taken as the nearer bound; anything that is not a whole number (absent,
+/// empty, "2.5", "ten", "-3") gives 10.
+std::int16_t switchTimeoutOf(const std::string& text);
+
+/// Whether a player of either slot runs. A check that cannot be made counts
+/// as running, so that a switch then keeps the old slot until the new one plays.
+bool somethingOnAir(Station& station);
+
+/// How a freshly started player turned out.
+enum class NewPlayer {
+    Playing,   ///< its log shows "Starting playback..." and the overlap has passed
+    TimedOut,  ///< it has not shown that line by the time-out (or cannot be checked)
+    Ended,     ///< it ended before it began playback, or within the overlap
+};
+
+/// Follows the player just started in `slot` without holding the thread:
+/// every 0.1 s it checks the slot's process and reads what the slot's log
+/// gained, until the player plays (at `overlapSeconds` at the earliest), ends,
+/// or `timeoutSeconds` have passed. A player counts as ended only once it was
+/// seen running, or when it has not shown up within a second (the runner
+/// starts it through a double fork).
+Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
+                              double timeoutSeconds);
+
+}  // namespace kestrel
