@@ -53,9 +53,11 @@ bool carryOut(const StartPlayerCommand& command, const std::filesystem::path& wo
         DetachedStart start{player->path, {player->argv0}, workdir, logFd};
         if (player->isSystemPlayer) {
             // With stdin on /dev/null MPlayer's console controls would fill the
-            // log with status lines; "--" keeps an address from reading as an option.
-            start.args.insert(start.args.end(),
-                              {"-noconsolecontrols", "-quiet", "--", command.url});
+            // log with status lines; "Starting playback..." stays in the log
+            // whatever a configuration file says about messages (a switch
+            // waits for it); "--" keeps an address from reading as an option.
+            start.args.insert(start.args.end(), {"-noconsolecontrols", "-quiet", "-msglevel",
+                                                 "cplayer=4", "--", command.url});
         } else {
             start.args.insert(start.args.end(), {command.url, "-quiet"});
         }

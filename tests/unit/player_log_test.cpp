@@ -75,6 +75,8 @@ TEST(PlayerLog, LinesSetTheFieldOfTheirPrefix) {
         {"Selected audio codec: [mpg123] afm: mpg123", &PlayerLogFields::codec,
          "[mpg123] afm: mpg123"},
         {"Name   : ", &PlayerLogFields::name, ""},
+        {"Starting playback...", &PlayerLogFields::playbackStarted, ""},
+        {"Starting playback", &PlayerLogFields::playbackStarted, std::nullopt},
         {"name   : Radio One", &PlayerLogFields::name, std::nullopt},
         {"Name  : Radio One", &PlayerLogFields::name, std::nullopt},
         {" Name   : Radio One", &PlayerLogFields::name, std::nullopt},

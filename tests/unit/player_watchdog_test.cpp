@@ -6,6 +6,7 @@
 
 #include "platform/command_line.h"
 #include "playback/error_log.h"
+#include "playback/switch_procedure.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -126,6 +127,106 @@ TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {
         ++lines;
     EXPECT_EQ(lines, 4);
     EXPECT_NE(log.find(" SOURCE:9\r\n"), std::string::npos);
+}
+
+/// Source 1 plays in slot 1 from the first executor tick; source 2's server
+/// refuses until `serverUp(2)`.
+struct PendingSwitch {
+    PendingSwitch() {
+        host.write("sourcelist.ini",
+                   "1n:One\r\n1u:http://one.example/a\r\n2n:Two\r\n2u:http://two.example/b\r\n"
+                   "3n:Three\r\n3u:http://three.example/c\r\n");
+        host.write("sourceevents.ini", "2 070000 1\r\n");
+        host.players.unplayableUrls.insert("http://two.example/b");
+        host.start();
+        host.runFor(4);
+    }
+    void operatorSwitch(int source) {
+        host.display().comboSourceList.text = std::to_string(source);
+        host.controller->cmdForceSwitch_Click();
+    }
+    int linesOf(const std::string& entry) const {
+        const std::string log = host.read("error.log");
+        int count = 0;
+        for (std::size_t at = 0; (at = log.find(entry, at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    }
+    int startsOf(const std::string& url) const {
+        int count = 0;
+        for (const auto& command : host.players.commands())
+            count += command.find(url) != std::string::npos;
+        return count;
+    }
+
+    test::SimHost host;
+};
+
+TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlays) {
+    PendingSwitch p;
+    p.operatorSwitch(2);
+    p.host.runFor(2);
+    EXPECT_EQ(p.host.state().CurrentSource, 1);
+    EXPECT_TRUE(p.host.players.isRunning(1));
+    EXPECT_EQ(p.host.display().lblPendingSource.caption, "Waiting for source 2");
+    EXPECT_EQ(p.host.display().lblPendingSource.background, kRed);
+    EXPECT_EQ(p.linesOf("SWITCH FAILED 12-07-2026 08:00:0"), 1);
+
+    p.host.runFor(40);  // watchdog ticks at 08:00:15, :30 and :45
+    EXPECT_EQ(p.startsOf("two.example"), 4);
+    EXPECT_EQ(p.linesOf("SWITCH FAILED "), 4);
+    EXPECT_EQ(p.linesOf("RESTART "), 0);
+    EXPECT_EQ(p.host.state().CurrentSource, 1);
+
+    p.host.players.unplayableUrls.clear();
+    p.host.runFor(17);  // the try at 08:01:00 plays after its overlap
+    EXPECT_EQ(p.host.state().CurrentSource, 2);
+    EXPECT_EQ(p.host.state().PendingSource, -1);
+    EXPECT_EQ(p.host.display().lblPendingSource.caption, "");
+    EXPECT_FALSE(p.host.players.isRunning(1));
+    p.host.runFor(60);
+    EXPECT_EQ(p.startsOf("two.example"), 5);
+}
+
+TEST(PlayerWatchdog, ANewerSwitchReplacesThePendingSource) {
+    for (const bool newerPlays : {true, false}) {
+        PendingSwitch p;
+        p.operatorSwitch(2);
+        p.host.runFor(2);
+        if (!newerPlays) p.host.players.unplayableUrls.insert("http://three.example/c");
+        p.host.finish(remoteSwitch(p.host.station(), "3"));
+        EXPECT_EQ(p.host.state().PendingSource, newerPlays ? -1 : 3) << newerPlays;
+        p.host.runFor(60);
+        EXPECT_EQ(p.startsOf("two.example"), 1) << newerPlays;
+        EXPECT_EQ(p.host.state().CurrentSource, newerPlays ? 3 : 1) << newerPlays;
+    }
+}
+
+TEST(PlayerWatchdog, APlayerOutageRestartsTheSourceOnAirAndKeepsThePendingOne) {
+    PendingSwitch p;
+    p.operatorSwitch(2);
+    p.host.runFor(2);
+    p.host.players.die(1);
+    p.host.runFor(13);  // the watchdog at 08:00:15, the executor's restart after it
+    EXPECT_EQ(p.linesOf("RESTART 12-07-2026 08:00:15 SOURCE:1"), 1);
+    EXPECT_EQ(p.host.state().CurrentSource, 1);
+    EXPECT_TRUE(p.host.players.isRunning(2));
+    EXPECT_EQ(p.host.state().PendingSource, 2);
+
+    p.host.players.unplayableUrls.clear();
+    p.host.runFor(17);
+    EXPECT_EQ(p.host.state().CurrentSource, 2);
+    EXPECT_EQ(p.host.state().PendingSource, -1);
+}
+
+TEST(PlayerWatchdog, TheExecutorLeavesAPendingEventSourceToTheRetries) {
+    PendingSwitch p;
+    p.host.write("sourceevents.ini", "2 070000 1\r\n2 080030 2\r\n");
+    p.host.runUntil(2026, 12, 7, 8, 0, 59);
+    // Within the event's minute: its own try and the watchdog's at 08:00:45.
+    EXPECT_EQ(p.startsOf("two.example"), 2);
+    EXPECT_EQ(p.host.state().CurrentSource, 1);
+    EXPECT_EQ(p.host.state().PendingSource, 2);
 }
 
 }  // namespace

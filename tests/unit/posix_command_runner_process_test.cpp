@@ -147,7 +147,8 @@ TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {
                            WindowStyle::MinimisedWithFocus));
     ASSERT_TRUE(waitUntil([&] { return !players.of("mplayer2.exe").empty(); }));
     EXPECT_EQ(argvOf(players.of("mplayer2.exe").front()),
-              (std::vector<std::string>{"mplayer2", "-noconsolecontrols", "-quiet", "--", "hold"}));
+              (std::vector<std::string>{"mplayer2", "-noconsolecontrols", "-quiet", "-msglevel",
+                                        "cplayer=4", "--", "hold"}));
     EXPECT_TRUE(waitUntil(
         [&] { return dir.read("mplayer2.log").find("Playing hold.") != std::string::npos; }));
 }

@@ -161,6 +161,22 @@ TEST(StartUp, ReadsEveryKeyIntoItsVariable) {
     EXPECT_EQ(s.MetaLocation, "Leeds");
 }
 
+TEST(StartUp, SwitchTimeoutIsWholeSecondsFromTwoToSixHundredElseTen) {
+    const std::pair<const char*, int> cases[] = {
+        {nullptr, 10},        {"", 10},    {"4", 4},   {" 25 ", 25},
+        {"007", 7},           {"1", 2},    {"0", 2},   {"601", 600},
+        {"99999999999", 600}, {"2.5", 10}, {"-3", 10}, {"ten", 10},
+    };
+    for (const auto& [value, expected] : cases) {
+        SimHost host;
+        host.write("kestrelfield.ini",
+                   value ? "[Kestrelfield]\r\nSwitchTimeout=" + std::string(value) + "\r\n"
+                         : "[Kestrelfield]\r\n");
+        host.start();
+        EXPECT_EQ(host.state().SwitchTimeout, expected) << (value ? value : "absent");
+    }
+}
+
 TEST(StartUp, FillsTheSelectorWithTenFixedItems) {
     SimHost host;
     host.write("sourcelist.ini", "1n:One\r\n1u:http://one/\r\n");

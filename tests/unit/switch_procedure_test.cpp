@@ -219,6 +219,98 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
     }
 }
 
+// Source 1 plays in slot 1; the switch to source 2 starts slot 2, whose
+// player behaves as each case says.
+TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnded) {
+    using Behaviour = test::FakePlayers::Behaviour;
+    struct Case {
+        const char* what;
+        Behaviour player;
+        std::int16_t switchTimeout;
+        bool played;
+        std::int64_t endMs;  ///< when the old slot is stopped, or the failed new one
+    } cases[] = {
+        {"prints at once", {0, -1}, 10, true, 2000},
+        {"prints at 1.9 s", {1.9, -1}, 10, true, 2000},
+        {"prints at 4.14 s", {4.14, -1}, 10, true, 4200},
+        {"never prints", {-1, -1}, 10, true, 10000},
+        {"never prints, SwitchTimeout 3", {-1, -1}, 3, true, 3000},
+        {"ends at once", {-1, 0}, 10, false, 1000},
+        {"ends at 0.5 s", {-1, 0.5}, 10, false, 500},
+        {"prints at 0.5 s, ends at 1.5 s", {0.5, 1.5}, 10, false, 1500},
+        {"ends after the time-out", {-1, 12}, 10, true, 10000},
+    };
+    for (const auto& c : cases) {
+        Switcher s;
+        s.press("1");
+        s.state().SwitchTimeout = c.switchTimeout;
+        s.players.behaviourForUrl[kTwo] = c.player;
+        s.players.clearIssued();
+        const std::int64_t t0 = s.clock.ms();
+        s.choose("2");
+        const auto run = cmdForceSwitch_Click(s.station);
+        s.finish(run);
+        const auto& issued = s.players.issued();
+        ASSERT_EQ(issued.size(), 2u) << c.what;
+        EXPECT_EQ(issued[1].command,
+                  c.played ? "taskkill /f /im mplayer1.exe" : "taskkill /f /im mplayer2.exe")
+            << c.what;
+        EXPECT_EQ(issued[1].atMs - t0, c.endMs) << c.what;
+        EXPECT_TRUE(s.players.isRunning(c.played ? 2 : 1)) << c.what;
+        EXPECT_EQ(s.state().CurrentSource, c.played ? 2 : 1) << c.what;
+        EXPECT_EQ(s.state().CurrentMplayer, c.played ? 2 : 1) << c.what;
+        EXPECT_EQ(s.display().lblCurrentSource.caption, c.played ? kTwo : kOne) << c.what;
+        EXPECT_EQ(s.display().lblStudio.caption, c.played ? "Two FM" : "One FM") << c.what;
+        EXPECT_EQ(s.display().lblSourceDisp.caption, c.played ? "2" : "1") << c.what;
+        EXPECT_EQ(s.state().PlayURL, c.played ? kTwo : kOne) << c.what;
+        EXPECT_EQ(s.state().PendingSource, c.played ? -1 : 2) << c.what;
+        EXPECT_EQ(s.dir.exists("mplayer1.log"), !c.played) << "the old slot's log" << c.what;
+        EXPECT_EQ(s.read("error.log"), c.played ? "<missing>"
+                                                : "SWITCH FAILED 12-07-2026 08:00:0" +
+                                                      std::to_string(2 + c.endMs / 1000) +
+                                                      " SOURCE:2\r\n")
+            << c.what;
+        EXPECT_TRUE(s.display().cmdForceSwitch.enabled) << c.what;
+    }
+}
+
+TEST(SwitchProcedure, WithNothingOnAirAPlayerThatCannotPlayStillTakesOverAfterTheOverlap) {
+    Switcher s;
+    s.players.unplayableUrls.insert(kOne);
+    const std::int64_t t0 = s.clock.ms();
+    s.press("1");
+    EXPECT_EQ(s.players.commands().back(), "taskkill /f /im mplayer2.exe");
+    EXPECT_EQ(s.players.issued().back().atMs - t0, 2000);
+    EXPECT_EQ(s.state().CurrentSource, 1);
+    EXPECT_EQ(s.state().PendingSource, -1);
+    EXPECT_FALSE(s.dir.exists("error.log"));
+}
+
+TEST(SwitchProcedure, AFailedTryShowsAndReportsNothingNewUntilTheSourcePlays) {
+    Switcher s;
+    s.press("1");
+    s.configureManagement();
+    s.players.unplayableUrls.insert(kTwo);
+    s.state().WasPlaying = 4;
+    const std::function<Task<bool>()> tries[] = {[&] { return remoteSwitch(s.station, "2"); },
+                                                 [&] { return eventSwitch(s.station, 2, SwitchCause::Schedule); }};
+    for (const auto& tryToSwitch : tries) {
+        const auto run = tryToSwitch();
+        s.finish(run);
+        EXPECT_EQ(s.display().lblSourceNumber.caption, "1");
+        EXPECT_EQ(s.state().CurrentSource, 1);
+        EXPECT_EQ(s.state().PendingSource, 2);
+        EXPECT_EQ(s.state().PendingKey, "2");
+        EXPECT_EQ(s.state().WasPlaying, 4);
+    }
+    EXPECT_TRUE(s.InetStatus.requests.empty()) << "no status report for a failed switch";
+    s.players.unplayableUrls.clear();
+    s.finish(retryPendingSource(s.station));
+    EXPECT_EQ(s.state().CurrentSource, 2);
+    EXPECT_EQ(s.state().PendingSource, -1);
+    EXPECT_EQ(s.InetStatus.requests.size(), 10u);
+}
+
 TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
     Switcher s;
     s.write(
