@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include <ctime>
 
 #include "metadata/player_log_reader.h"
+#include "support/child_process.h"
 #include "support/loopback_server.h"
 #include "support/process_cleanup.h"
 #include "support/temp_dir.h"
@@ -129,7 +131,8 @@ std::string testMp3() {
 
 // The ICY test stream on a free port of 127.0.0.1.
 struct TestStream {
-    TestStream() {
+    /// `options` come last and win (a fixed "--port", "--pace", "--first-byte-after").
+    explicit TestStream(const std::vector<std::string>& options = {}) {
         std::vector<std::string> argv = {kStreamTool.string(),
                                          "--port",
                                          "0",
@@ -150,6 +153,7 @@ struct TestStream {
         if (const std::string mp3 = testMp3(); !mp3.empty()) {
             argv.insert(argv.end(), {"--mp3", mp3});
         }
+        argv.insert(argv.end(), options.begin(), options.end());
         if (process.start(argv, fs::temp_directory_path(), {}, {})) port = process.firstLine();
     }
     std::string url() const { return "http://127.0.0.1:" + port + "/stream"; }
@@ -250,10 +254,10 @@ TEST_F(NowPlayingEndToEnd, StationWritesTheTitleAndRestartsAKilledPlayer) {
     EXPECT_TRUE(titled()) << stationDir.read("metadata.txt");
 }
 
-// Asks the station's API once; the answer's body, empty when none came within 2 s.
-std::string askApi(const std::string& path) {
+// Asks the station's API once; the answer's body, empty when none came in time.
+std::string askApi(const std::string& path, long limitSeconds = 2) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    timeval limit{2, 0};
+    timeval limit{limitSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -320,6 +324,64 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
                           << "\nstation: " << scratch.read("station.out");
     EXPECT_LT(slowest, 0.5) << "an API request waited";
     EXPECT_FALSE(slow.targets().empty()) << "the services were asked";
+}
+
+// The real MPlayer: a switch to a stream that answers only after 4 s keeps
+// the old player until the new one has begun playback; one to a refused port
+// leaves the old player playing and is tried again until the port opens.
+TEST_F(NowPlayingEndToEnd, ASwitchKeepsTheOldPlayerUntilTheNewOnePlays) {
+    TestStream late({"--first-byte-after", "4"});
+    const std::string refusedPort = std::to_string(test::freeLoopbackPort());
+    stationDir.write("kestrelfield.ini",
+                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nSwitchTimeout=30\r\n");
+    stationDir.write("sourcelist.ini",
+                     "9n:Nine\r\n9u:" + stream.url() + "\r\n2n:Late\r\n2u:" + late.url() +
+                         "\r\n3n:Refused\r\n3u:http://127.0.0.1:" + refusedPort + "/live\r\n");
+    ASSERT_TRUE(station.start(
+        {kStation.string()}, stationDir.path(),
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"MPLAYER_HOME", playerHome.path().string()}},
+        scratch.path() / "station.out"));
+    const auto plays = [&](const char* log) {
+        return stationDir.read(log).find("Starting playback...") != std::string::npos;
+    };
+    ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
+    ASSERT_TRUE(
+        waitFor(5s, [&] { return askApi("/api/getcurrent.php?id=k").starts_with("Source: 9"); }));
+
+    const auto slot1 = test::playersIn(stationDir.path());
+    const auto slot1Runs = [&] {
+        return std::any_of(slot1.begin(), slot1.end(), test::stillRunning);
+    };
+    std::string answer;
+    std::thread late2([&] { answer = askApi("/api/setcurrent.php?id=k2", 40); });
+    bool endedFirst = false;
+    const bool handedOver = waitFor(40s, [&] {
+        const bool oldRuns = slot1Runs();  // before the log: the line may come meanwhile
+        endedFirst = endedFirst || (!oldRuns && !plays("mplayer2.log"));
+        return !oldRuns;
+    });
+    late2.join();
+    EXPECT_TRUE(handedOver);
+    EXPECT_FALSE(endedFirst) << "the old player ended before the new one played";
+    EXPECT_EQ(answer, "Source: 2\r\nOK\r\n");
+
+    const auto slot2 = test::playersIn(stationDir.path());
+    EXPECT_EQ(askApi("/api/setcurrent.php?id=k3", 40), "Source: 2\r\nERROR\r\n");
+    EXPECT_TRUE(std::all_of(slot2.begin(), slot2.end(), test::stillRunning));
+    const std::string errorLog = stationDir.read("error.log");
+    EXPECT_EQ(errorLog.rfind("SWITCH FAILED ", 0), 0u) << errorLog;
+    EXPECT_TRUE(errorLog.ends_with(" SOURCE:3\r\n")) << errorLog;
+    EXPECT_EQ(errorLog.find('\n'), errorLog.size() - 1) << errorLog;
+
+    TestStream opened({"--port", refusedPort});
+    EXPECT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }))
+        << stationDir.read("error.log");
+    EXPECT_TRUE(
+        waitFor(5s, [&] { return askApi("/api/getcurrent.php?id=k").starts_with("Source: 3"); }));
+    EXPECT_TRUE(
+        waitFor(5s, [&] { return !std::any_of(slot2.begin(), slot2.end(), test::stillRunning); }));
+    EXPECT_EQ(opened.process.stop(SIGTERM), 0);
+    EXPECT_EQ(late.process.stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -33,6 +33,14 @@ std::vector<pid_t> playersIn(const std::filesystem::path& stationDir) {
     return pids;
 }
 
+bool stillRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const auto nameEnd = line.rfind(')');  // the state follows the name in parentheses
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() && line[nameEnd + 2] != 'Z';
+}
+
 int killPlayersIn(const std::filesystem::path& stationDir) {
     int count = 0;
     for (pid_t pid : playersIn(stationDir)) {

@@ -11,6 +11,9 @@ namespace kestrel::test {
 /// whose working directory is `stationDir`: the players a station there started.
 std::vector<pid_t> playersIn(const std::filesystem::path& stationDir);
 
+/// Whether process `pid` exists and has not ended (a zombie has ended).
+bool stillRunning(pid_t pid);
+
 /// Ends (SIGKILL) the players a station in `stationDir` started; returns how many.
 int killPlayersIn(const std::filesystem::path& stationDir);
 

@@ -304,6 +304,7 @@ TEST(SwitchProcedure, AFailedTryShowsAndReportsNothingNewUntilTheSourcePlays) {
         EXPECT_EQ(s.state().WasPlaying, 4);
     }
     EXPECT_TRUE(s.InetStatus.requests.empty()) << "no status report for a failed switch";
+    EXPECT_EQ(s.station.counters.switchFailures, 2u);
     s.players.unplayableUrls.clear();
     s.finish(retryPendingSource(s.station));
     EXPECT_EQ(s.state().CurrentSource, 2);
