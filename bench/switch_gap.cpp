@@ -139,9 +139,10 @@ struct Outcome {
     std::optional<double> newPlays;  ///< "Starting playback..." in the new slot's log
 };
 
-// Asks for `source` and watches the players until the answer has come and
-// `watchSeconds` have passed.
-Outcome switchTo(const fs::path& station, int source, double watchSeconds) {
+// Asks for `source` and watches the players until the answer has come,
+// `watchSeconds` have passed and, when `untilPlaying`, the new player plays
+// (20 s at most).
+Outcome switchTo(const fs::path& station, int source, double watchSeconds, bool untilPlaying) {
     std::vector<pid_t> oldPlayers = kestrel::test::playersIn(station);
     int oldSlot = 0;
     for (const pid_t pid : oldPlayers)
@@ -155,7 +156,12 @@ Outcome switchTo(const fs::path& station, int source, double watchSeconds) {
     });
     Outcome outcome;
     off_t seenSize = -1;
-    while (!answered || secondsSince(asked) < watchSeconds) {
+    const auto watched = [&] {
+        const double seconds = secondsSince(asked);
+        return answered && seconds >= watchSeconds &&
+               (!untilPlaying || outcome.newPlays || seconds > 20);
+    };
+    while (!watched()) {
         if (!outcome.oldEnded && !oldPlayers.empty() &&
             std::none_of(oldPlayers.begin(), oldPlayers.end(), kestrel::test::stillRunning)) {
             outcome.oldEnded = secondsSince(asked);
@@ -215,7 +221,7 @@ Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
             {"bursting", 1}, {"paced", 2}, {"first byte after 4 s", 3}};
         for (int round = 0; round < rounds; ++round) {
             for (const auto& [kind, source] : kinds) {
-                const Outcome o = switchTo(station, source, 1);
+                const Outcome o = switchTo(station, source, 0.5, true);
                 if (o.oldEnded && o.newPlays) {
                     figures.gaps[kind].push_back(*o.newPlays - *o.oldEnded);
                     figures.starts[kind].push_back(*o.newPlays);
@@ -223,8 +229,8 @@ Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
                     ++figures.unmeasured;
                 }
             }
-            const Outcome refusedTry = switchTo(station, 4, 6);
-            const Outcome back = switchTo(station, 5, 1);
+            const Outcome refusedTry = switchTo(station, 4, 6, false);
+            const Outcome back = switchTo(station, 5, 0.5, true);
             if (refusedTry.oldEnded && back.newPlays) {
                 figures.deadAir.push_back(6 - *refusedTry.oldEnded + *back.newPlays);
             } else if (!refusedTry.oldEnded) {

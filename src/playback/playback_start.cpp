@@ -5,6 +5,7 @@
 
 #include "metadata/player_log_reader.h"
 #include "platform/command_line.h"
+#include "platform/profile_reader.h"
 
 namespace kestrel {
 namespace {
@@ -18,14 +19,9 @@ constexpr std::int64_t kShowUpMs = 1000;
 }  // namespace
 
 std::int16_t switchTimeoutOf(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        return kDefaultSwitchTimeout;
-    }
-    const std::size_t firstDigit = std::min(text.find_first_not_of('0'), text.size());
-    if (text.size() - firstDigit > 4) return kLongestSwitchTimeout;
-    const int seconds = std::stoi(text);
-    return static_cast<std::int16_t>(
-        std::clamp<int>(seconds, kShortestSwitchTimeout, kLongestSwitchTimeout));
+    const std::int16_t seconds = profileNumber(text);
+    if (seconds <= 0) return kDefaultSwitchTimeout;
+    return std::clamp(seconds, kShortestSwitchTimeout, kLongestSwitchTimeout);
 }
 
 bool somethingOnAir(Station& station) {

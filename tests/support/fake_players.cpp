@@ -7,12 +7,6 @@
 
 namespace kestrel::test {
 
-namespace {
-
-constexpr const char* kPlaybackLine = "\nStarting playback...\n";
-
-}  // namespace
-
 std::int64_t FakePlayers::nowMs() const {
     return clock ? clock->ms() : 0;
 }
@@ -25,14 +19,11 @@ void FakePlayers::advance() const {
             return seconds >= 0 &&
                    now >= player.startedMs + static_cast<std::int64_t>(seconds * 1000.0);
         };
-        const double printsAt = player.behaviour.startsPlaybackAfter;
-        const double endsAt = player.behaviour.endsAfter;
-        const bool ends = reached(endsAt);
-        // A player that ends no later than it would print dies without printing.
-        if (!player.playing && reached(printsAt) && !(ends && endsAt <= printsAt)) {
+        const bool ends = reached(player.behaviour.endsAfter);
+        if (!ends && !player.playing && reached(player.behaviour.startsPlaybackAfter)) {
             player.playing = true;
             std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
-                << kPlaybackLine;
+                << "\nStarting playback...\n";
         }
         it = ends ? m_running.erase(it) : std::next(it);
     }
@@ -53,7 +44,7 @@ bool FakePlayers::run(const std::string& commandLine, WindowStyle style) {
         if (!unplayableUrls.count(start->url)) {
             const auto behaviour = behaviourForUrl.find(start->url);
             m_running[start->executable] = {
-                start->url, start->logFile, nowMs(),
+                start->logFile, nowMs(),
                 behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second, false};
             advance();
         }

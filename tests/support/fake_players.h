@@ -64,7 +64,6 @@ public:
 
 private:
     struct Player {
-        std::string url;
         std::string logFile;
         std::int64_t startedMs = 0;
         Behaviour behaviour;

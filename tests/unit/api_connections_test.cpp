@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <stdexcept>
 
-#include "playback/switch_procedure.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -195,28 +193,6 @@ TEST_F(ApiConnectionsTest, FailureIsShownAndTheClientGetsError) {
 
     failing.reportFailure("Broken pipe", api_stage::send);
     EXPECT_EQ(failing.lastFailure(), "Broken pipe\r\n Line of error:56");
-}
-
-TEST_F(ApiConnectionsTest, ASwitchRequestIsAnsweredOkOnlyWhenItsSourcePlays) {
-    host.write(
-        "sourcelist.ini",
-        "1u:http://one.example/a\r\n2u:http://two.example/b\r\n3u:http://three.example/c\r\n");
-    host.players.unplayableUrls.insert("http://three.example/c");
-    host.finish(cmdForceSwitch_Click(host.station()));  // the selector's "S": nothing on air yet
-    std::map<int, std::string> answers;
-    table.setOnSwitchAnswered([&](int i, std::string bytes) { answers[i] = std::move(bytes); });
-    const std::pair<char, std::string> cases[] = {
-        {'2', "Source: 2\r\nOK\r\n"},
-        {'3', "Source: 2\r\nERROR\r\n"},
-    };
-    for (const auto& [key, body] : cases) {
-        const int i = accept();
-        EXPECT_FALSE(table.receive(
-            i, "GET /api/setcurrent.php?id=k" + std::string(1, key) + " HTTP/1.1\r\n\r\n"));
-        host.runFor(5);
-        EXPECT_EQ(answers[i], answerWith(body)) << key;
-        table.closed(i);
-    }
 }
 
 }  // namespace

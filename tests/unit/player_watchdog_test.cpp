@@ -129,104 +129,50 @@ TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {
     EXPECT_NE(log.find(" SOURCE:9\r\n"), std::string::npos);
 }
 
-/// Source 1 plays in slot 1 from the first executor tick; source 2's server
-/// refuses until `serverUp(2)`.
-struct PendingSwitch {
-    PendingSwitch() {
-        host.write("sourcelist.ini",
-                   "1n:One\r\n1u:http://one.example/a\r\n2n:Two\r\n2u:http://two.example/b\r\n"
-                   "3n:Three\r\n3u:http://three.example/c\r\n");
-        host.write("sourceevents.ini", "2 070000 1\r\n");
+int countOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+// Source 1 plays; an event at 08:00:30 wants source 2, whose server refuses:
+// its own try and the watchdog's at 08:00:45 fail, none in between. Then the
+// server opens, a newer switch replaces the wish, or source 1's player dies.
+TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlaysOrIsReplaced) {
+    enum class Then { ServerOpens, NewerSwitch, Outage };
+    const struct {
+        Then then;
+        int onAir, pending, failedLines, restartLines;
+    } cases[] = {{Then::ServerOpens, 2, -1, 2, 0},
+                 {Then::NewerSwitch, 3, -1, 2, 0},
+                 {Then::Outage, 1, 2, 3, 1}};
+    for (const auto& c : cases) {
+        test::SimHost host;
+        host.write(
+            "sourcelist.ini",
+            "1u:http://one.example/a\r\n2u:http://two.example/b\r\n3u:http://three.example/c\r\n");
+        host.write("sourceevents.ini", "2 070000 1\r\n2 080030 2\r\n");
         host.players.unplayableUrls.insert("http://two.example/b");
         host.start();
-        host.runFor(4);
+        host.runUntil(2026, 12, 7, 8, 0, 59);
+        EXPECT_EQ(countOf(host.read("error.log"), "SWITCH FAILED 12-07-2026 08:00:"), 2);
+        EXPECT_EQ(host.state().CurrentSource, 1);
+        EXPECT_EQ(host.display().lblPendingSource.caption, "Waiting for source 2");
+        EXPECT_EQ(host.display().lblPendingSource.background, kRed);
+        if (c.then == Then::ServerOpens) host.players.unplayableUrls.clear();
+        if (c.then == Then::NewerSwitch) host.finish(remoteSwitch(host.station(), "3"));
+        // The watchdog restarts source 1 at 08:01:00 and tries source 2 again at 08:01:15.
+        if (c.then == Then::Outage) host.players.die(1);
+        host.runUntil(2026, 12, 7, 8, 1, 20);
+        const int then = static_cast<int>(c.then);
+        EXPECT_EQ(host.state().CurrentSource, c.onAir) << then;
+        EXPECT_EQ(host.state().PendingSource, c.pending) << then;
+        EXPECT_EQ(countOf(host.read("error.log"), "SWITCH FAILED "), c.failedLines) << then;
+        EXPECT_EQ(countOf(host.read("error.log"), "RESTART 12-07-2026 08:01:00 SOURCE:1"),
+                  c.restartLines)
+            << then;
     }
-    void operatorSwitch(int source) {
-        host.display().comboSourceList.text = std::to_string(source);
-        host.controller->cmdForceSwitch_Click();
-    }
-    int linesOf(const std::string& entry) const {
-        const std::string log = host.read("error.log");
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find(entry, at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    }
-    int startsOf(const std::string& url) const {
-        int count = 0;
-        for (const auto& command : host.players.commands())
-            count += command.find(url) != std::string::npos;
-        return count;
-    }
-
-    test::SimHost host;
-};
-
-TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlays) {
-    PendingSwitch p;
-    p.operatorSwitch(2);
-    p.host.runFor(2);
-    EXPECT_EQ(p.host.state().CurrentSource, 1);
-    EXPECT_TRUE(p.host.players.isRunning(1));
-    EXPECT_EQ(p.host.display().lblPendingSource.caption, "Waiting for source 2");
-    EXPECT_EQ(p.host.display().lblPendingSource.background, kRed);
-    EXPECT_EQ(p.linesOf("SWITCH FAILED 12-07-2026 08:00:0"), 1);
-
-    p.host.runFor(40);  // watchdog ticks at 08:00:15, :30 and :45
-    EXPECT_EQ(p.startsOf("two.example"), 4);
-    EXPECT_EQ(p.linesOf("SWITCH FAILED "), 4);
-    EXPECT_EQ(p.linesOf("RESTART "), 0);
-    EXPECT_EQ(p.host.state().CurrentSource, 1);
-
-    p.host.players.unplayableUrls.clear();
-    p.host.runFor(17);  // the try at 08:01:00 plays after its overlap
-    EXPECT_EQ(p.host.state().CurrentSource, 2);
-    EXPECT_EQ(p.host.state().PendingSource, -1);
-    EXPECT_EQ(p.host.display().lblPendingSource.caption, "");
-    EXPECT_FALSE(p.host.players.isRunning(1));
-    p.host.runFor(60);
-    EXPECT_EQ(p.startsOf("two.example"), 5);
-}
-
-TEST(PlayerWatchdog, ANewerSwitchReplacesThePendingSource) {
-    for (const bool newerPlays : {true, false}) {
-        PendingSwitch p;
-        p.operatorSwitch(2);
-        p.host.runFor(2);
-        if (!newerPlays) p.host.players.unplayableUrls.insert("http://three.example/c");
-        p.host.finish(remoteSwitch(p.host.station(), "3"));
-        EXPECT_EQ(p.host.state().PendingSource, newerPlays ? -1 : 3) << newerPlays;
-        p.host.runFor(60);
-        EXPECT_EQ(p.startsOf("two.example"), 1) << newerPlays;
-        EXPECT_EQ(p.host.state().CurrentSource, newerPlays ? 3 : 1) << newerPlays;
-    }
-}
-
-TEST(PlayerWatchdog, APlayerOutageRestartsTheSourceOnAirAndKeepsThePendingOne) {
-    PendingSwitch p;
-    p.operatorSwitch(2);
-    p.host.runFor(2);
-    p.host.players.die(1);
-    p.host.runFor(13);  // the watchdog at 08:00:15, the executor's restart after it
-    EXPECT_EQ(p.linesOf("RESTART 12-07-2026 08:00:15 SOURCE:1"), 1);
-    EXPECT_EQ(p.host.state().CurrentSource, 1);
-    EXPECT_TRUE(p.host.players.isRunning(2));
-    EXPECT_EQ(p.host.state().PendingSource, 2);
-
-    p.host.players.unplayableUrls.clear();
-    p.host.runFor(17);
-    EXPECT_EQ(p.host.state().CurrentSource, 2);
-    EXPECT_EQ(p.host.state().PendingSource, -1);
-}
-
-TEST(PlayerWatchdog, TheExecutorLeavesAPendingEventSourceToTheRetries) {
-    PendingSwitch p;
-    p.host.write("sourceevents.ini", "2 070000 1\r\n2 080030 2\r\n");
-    p.host.runUntil(2026, 12, 7, 8, 0, 59);
-    // Within the event's minute: its own try and the watchdog's at 08:00:45.
-    EXPECT_EQ(p.startsOf("two.example"), 2);
-    EXPECT_EQ(p.host.state().CurrentSource, 1);
-    EXPECT_EQ(p.host.state().PendingSource, 2);
 }
 
 }  // namespace

@@ -161,19 +161,16 @@ TEST(StartUp, ReadsEveryKeyIntoItsVariable) {
     EXPECT_EQ(s.MetaLocation, "Leeds");
 }
 
-TEST(StartUp, SwitchTimeoutIsWholeSecondsFromTwoToSixHundredElseTen) {
+TEST(StartUp, SwitchTimeoutIsSecondsFromTwoToSixHundredElseTen) {
     const std::pair<const char*, int> cases[] = {
-        {nullptr, 10},        {"", 10},    {"4", 4},   {" 25 ", 25},
-        {"007", 7},           {"1", 2},    {"0", 2},   {"601", 600},
-        {"99999999999", 600}, {"2.5", 10}, {"-3", 10}, {"ten", 10},
-    };
+        {"", 10},   {"4", 4},     {" 25 ", 25},         {"1", 2},
+        {"0", 10},  {"601", 600}, {"99999999999", 600}, {"2.5", 2},
+        {"3.7", 4}, {"-3", 10},   {"ten", 10}};
     for (const auto& [value, expected] : cases) {
         SimHost host;
-        host.write("kestrelfield.ini",
-                   value ? "[Kestrelfield]\r\nSwitchTimeout=" + std::string(value) + "\r\n"
-                         : "[Kestrelfield]\r\n");
+        host.write("kestrelfield.ini", "[Kestrelfield]\r\nSwitchTimeout=" + std::string(value));
         host.start();
-        EXPECT_EQ(host.state().SwitchTimeout, expected) << (value ? value : "absent");
+        EXPECT_EQ(host.state().SwitchTimeout, expected) << value;
     }
 }
 
