@@ -141,7 +141,7 @@ struct Outcome {
 
 // Asks for `source` and watches the players until the answer has come,
 // `watchSeconds` have passed and, when `untilPlaying`, the new player plays
-// (20 s at most).
+// and the old one has ended (20 s at most).
 Outcome switchTo(const fs::path& station, int source, double watchSeconds, bool untilPlaying) {
     std::vector<pid_t> oldPlayers = kestrel::test::playersIn(station);
     int oldSlot = 0;
@@ -158,8 +158,9 @@ Outcome switchTo(const fs::path& station, int source, double watchSeconds, bool 
     off_t seenSize = -1;
     const auto watched = [&] {
         const double seconds = secondsSince(asked);
+        // The answer may overtake the old player's end by a few milliseconds.
         return answered && seconds >= watchSeconds &&
-               (!untilPlaying || outcome.newPlays || seconds > 20);
+               (!untilPlaying || (outcome.newPlays && outcome.oldEnded) || seconds > 20);
     };
     while (!watched()) {
         if (!outcome.oldEnded && !oldPlayers.empty() &&

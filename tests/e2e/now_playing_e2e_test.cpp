@@ -297,11 +297,12 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
                      "MetaLocation=Leeds\r\nAIRenable=1\r\nAIRid=s1\r\n");
     stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() +
                                            "\r\n1n:One\r\n1u:" + stream.url() + "?one\r\n");
-    // The services' fixed hosts are reached through the slow server as a proxy.
+    // The services' fixed hosts are reached through the slow server as a proxy;
+    // libcurl follows all_proxy, MPlayer (which would follow http_proxy) does not.
     ASSERT_TRUE(station.start({kStation.string()}, stationDir.path(),
                               {{"QT_QPA_PLATFORM", "offscreen"},
                                {"MPLAYER_HOME", playerHome.path().string()},
-                               {"http_proxy", slow.url()},
+                               {"all_proxy", slow.url()},
                                {"no_proxy", "127.0.0.1"}},
                               scratch.path() / "station.out"));
 
