@@ -13,4 +13,18 @@ ProcessCheck ProcProcessTable::check(const std::string& executableName) {
     return pids->empty() ? ProcessCheck::NotRunning : ProcessCheck::Running;
 }
 
+std::optional<std::uint64_t> ProcProcessTable::bytesRead(const std::string& executableName) {
+    const auto pids = findProcessesByName(executableName, m_procRoot);
+    if (!pids || pids->empty()) return std::nullopt;
+    std::uint64_t sum = 0;
+    for (const pid_t pid : *pids) {
+        // A process that ended meanwhile adds nothing; one whose count cannot
+        // be read makes the sum unknown rather than too small.
+        const auto read = readCharacters(pid, m_procRoot);
+        if (!read && processExists(pid, m_procRoot)) return std::nullopt;
+        sum += read.value_or(0);
+    }
+    return sum;
+}
+
 }  // namespace kestrel

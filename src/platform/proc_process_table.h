@@ -15,6 +15,8 @@ public:
     explicit ProcProcessTable(std::filesystem::path procRoot = "/proc");
 
     ProcessCheck check(const std::string& executableName) override;
+    /// The sum of `rchar` in /proc/PID/io over the processes of that name.
+    std::optional<std::uint64_t> bytesRead(const std::string& executableName) override;
 
 private:
     std::filesystem::path m_procRoot;
