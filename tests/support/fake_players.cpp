@@ -33,7 +33,7 @@ void FakePlayers::advance() const {
         if (!ends && stalledLongEnough && !player.cacheEmptyLogged) {
             player.cacheEmptyLogged = true;
             std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
-                << "Cache empty, consider increasing -cache and/or -cache-min. [performance "
+                << "\nCache empty, consider increasing -cache and/or -cache-min. [performance "
                    "issue]\n";
         }
         it = ends ? m_running.erase(it) : std::next(it);
@@ -43,10 +43,10 @@ void FakePlayers::advance() const {
 std::int64_t FakePlayers::sendingMs(const Player& player, std::int64_t now) const {
     const auto& b = player.behaviour;
     const auto at = [&](double seconds) { return player.startedMs + std::llround(seconds * 1000); };
-    const std::int64_t alive = now - player.startedMs;
+    const std::int64_t alive = now - player.startedMs - player.lostMs;
     if (b.stallsAfter < 0 || now < at(b.stallsAfter)) return alive;
     if (b.stallLasts < 0 || now < at(b.stallsAfter + b.stallLasts))
-        return at(b.stallsAfter) - player.startedMs;
+        return at(b.stallsAfter) - player.startedMs - player.lostMs;
     return alive - std::llround(b.stallLasts * 1000);
 }
 
@@ -113,12 +113,15 @@ void FakePlayers::die(int slot) {
     m_running.erase(playerExecutable(slot));
 }
 
-void FakePlayers::stall(int slot) {
+void FakePlayers::stall(int slot, double lastsSeconds) {
     const auto player = m_running.find(playerExecutable(slot));
     if (player == m_running.end()) return;
-    player->second.behaviour.stallsAfter =
-        static_cast<double>(nowMs() - player->second.startedMs) / 1000.0;
-    player->second.behaviour.stallLasts = -1;
+    Player& p = player->second;
+    const auto now = nowMs();
+    p.lostMs = now - p.startedMs - sendingMs(p, now);  // earlier stalls stay lost
+    p.behaviour.stallsAfter = static_cast<double>(now - p.startedMs) / 1000.0;
+    p.behaviour.stallLasts = lastsSeconds;
+    p.cacheEmptyLogged = false;
 }
 
 }  // namespace kestrel::test

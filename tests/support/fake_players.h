@@ -51,8 +51,9 @@ public:
     std::string urlOf(int slot) const;
     /// The player of `slot` ends on its own (a crash, a dropped stream).
     void die(int slot);
-    /// The stream of `slot`'s player stops sending from now on.
-    void stall(int slot);
+    /// The stream of `slot`'s player stops sending from now on, for
+    /// `lastsSeconds` (negative: for good).
+    void stall(int slot, double lastsSeconds = -1);
 
     /// Players started with these URLs end at once (an address that cannot be played).
     std::set<std::string> unplayableUrls;
@@ -79,6 +80,7 @@ private:
         Behaviour behaviour;
         bool playing = false;
         bool cacheEmptyLogged = false;
+        std::int64_t lostMs = 0;  ///< of earlier stalls, in which nothing was sent
     };
     /// Milliseconds of the player's life in which its stream sent.
     std::int64_t sendingMs(const Player& player, std::int64_t now) const;
