@@ -185,12 +185,20 @@ inline std::string testMp3() {
     return fs::exists(mp3) ? mp3.string() : "";
 }
 
-// The binaries named by [STATION] [BEFORE], labelled "after" and "before".
-inline std::vector<std::pair<std::string, std::string>> binariesFrom(int argc, char** argv) {
-    const std::string station = fs::absolute(argc > 1 ? argv[1] : "build/kestrelfield");
-    std::vector<std::pair<std::string, std::string>> binaries = {{"after", station}};
+// The figures `measure(binary, rounds, mp3)` gives for the binaries named by
+// [STATION] [BEFORE] (labelled "after" and "before") with [ROUNDS] (default
+// `rounds`) and the test MP3, in that order.
+template <typename Measure>
+auto measureAll(int argc, char** argv, int rounds, Measure measure) {
+    std::vector<std::pair<std::string, std::string>> binaries = {
+        {"after", fs::absolute(argc > 1 ? argv[1] : "build/kestrelfield")}};
     if (argc > 2 && *argv[2]) binaries.emplace_back("before", fs::absolute(argv[2]));
-    return binaries;
+    if (argc > 3) rounds = std::max(1, std::atoi(argv[3]));
+    const std::string mp3 = testMp3();
+    std::vector<std::pair<std::string, decltype(measure("", rounds, mp3))>> all;
+    for (const auto& [label, binary] : binaries)
+        all.emplace_back(label, measure(binary, rounds, mp3));
+    return all;
 }
 
 inline std::string summary(std::vector<double> values) {

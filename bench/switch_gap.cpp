@@ -133,30 +133,25 @@ Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto binaries = binariesFrom(argc, argv);
-    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
-    const std::string mp3 = testMp3();
-    std::map<std::string, Figures> all;
-    for (const auto& [label, binary] : binaries)
-        all[label] = measure(binary, rounds, mp3);
+    auto all = measureAll(argc, argv, 20, measure);
     const std::pair<const char*, const char*> targets[] = {
         {"bursting", "overlap <= 2.2 s, no gap: -2.2 .. 0 s"},
         {"paced", "no gap: <= 0 s"},
         {"first byte after 4 s", "no gap: <= 0 s"}};
     for (const auto& [kind, target] : targets) {
-        for (const auto& [label, binary] : binaries) {
+        for (auto& [label, figures] : all) {
             std::printf("BENCH MPlayer start-up, %s stream, %s\t%s\t-\n", kind, label.c_str(),
-                        summary(all[label].starts[kind]).c_str());
+                        summary(figures.starts[kind]).c_str());
             std::printf("BENCH switch gap to a %s stream, %s\t%s\t%s\n", kind, label.c_str(),
-                        summary(all[label].gaps[kind]).c_str(), target);
+                        summary(figures.gaps[kind]).c_str(), target);
         }
     }
-    for (const auto& [label, binary] : binaries) {
+    for (const auto& [label, figures] : all) {
         std::printf("BENCH dead air per switch to a refused port, %s\t%s\t0 s\n", label.c_str(),
-                    summary(all[label].deadAir).c_str());
-        if (all[label].unmeasured > 0) {
+                    summary(figures.deadAir).c_str());
+        if (figures.unmeasured > 0) {
             std::printf("BENCH switches not measured (a player ended by someone else), %s\t%d\t0\n",
-                        label.c_str(), all[label].unmeasured);
+                        label.c_str(), figures.unmeasured);
         }
     }
     return 0;
