@@ -359,10 +359,9 @@ void apiUnderLoadDuringRestarts(const std::string& label, const std::string& bin
         return lines;
     }();
     stopStation(station);
-    std::printf(
-        "BENCH %s: wrk -c50 getcurrent p99, quiet / with %d player restarts\t%s / %s\t"
-        "< 20 ms\n",
-        label.c_str(), restarts, quiet.c_str(), restarting.c_str());
+    std::printf("BENCH %s: wrk -c50 getcurrent p99, quiet / with %d player restarts\t%s / %s\t"
+                "< 20 ms\n",
+                label.c_str(), restarts, quiet.c_str(), restarting.c_str());
     std::fflush(stdout);
 }
 
