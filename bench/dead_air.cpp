@@ -4,8 +4,10 @@
 // "Cache empty" line) and the server closing the connection (from the
 // player's "Cache empty" line or its end, whichever comes first), each until
 // the next "Starting playback..." of a new player in either slot, and the
-// error.log lines each fault adds. Faults follow each other 16 s after a
-// recovery, as the station restarts a source at most once per 15 s.
+// error.log lines each fault adds. MPlayer writes "Cache empty" to stderr: in
+// a log without it, a stall is timed from the fault, and such faults are
+// counted. Faults follow each other 16 s after a recovery, as the station
+// restarts a source at most once per 15 s.
 //
 // Usage: bench_dead_air [STATION] [BEFORE] [ROUNDS]
 //   STATION  the station binary (default build/kestrelfield)
@@ -106,8 +108,10 @@ int onAirSlot(const fs::path& station) {
 }
 
 // Makes `fault` happen to the players of `slot`; the seconds from its first
-// silence to a new player's "Starting playback...", none within 60 s.
-std::optional<double> deadAir(Fault fault, const fs::path& station, int slot, pid_t stream) {
+// silence to a new player's "Starting playback...", none within 60 s. Without
+// a sign of the silence (`signSeen` false) they count from the fault.
+std::optional<double> deadAir(Fault fault, const fs::path& station, int slot, pid_t stream,
+                              bool& signSeen) {
     const auto players = kestrel::test::playersIn(station);
     LogTail onAir(slotLog(station, slot));
     LogTail other(slotLog(station, 3 - slot));
@@ -126,8 +130,10 @@ std::optional<double> deadAir(Fault fault, const fs::path& station, int slot, pi
             std::none_of(players.begin(), players.end(), kestrel::test::stillRunning);
         if (!silent && (contains(onAirLines, "Cache empty") || (fault == Fault::closed && ended)))
             silent = Clock::now();
-        if (contains(onAirLines + other.next(), "Starting playback..."))
-            return secondsSince(silent.value_or(faulted));  // without a sign: from the fault
+        if (contains(onAirLines + other.next(), "Starting playback...")) {
+            signSeen = silent.has_value();
+            return secondsSince(silent.value_or(faulted));
+        }
         std::this_thread::sleep_for(5ms);
     }
     return std::nullopt;
@@ -137,6 +143,7 @@ struct Figures {
     std::map<Fault, std::vector<double>> deadAir;
     std::map<Fault, int> mostErrorLines;
     std::map<Fault, int> notRecovered;
+    std::map<Fault, int> withoutSign;
     int unmeasured = 0;  // faults not made: the station was not playing
 };
 
@@ -156,7 +163,9 @@ Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
                 continue;
             }
             const int errorsBefore = errorLines(dir.station);
-            const auto seconds = deadAir(kind.fault, dir.station, slot, stream.pid);
+            bool signSeen = true;
+            const auto seconds = deadAir(kind.fault, dir.station, slot, stream.pid, signSeen);
+            figures.withoutSign[kind.fault] += signSeen ? 0 : 1;
             if (seconds) {
                 figures.deadAir[kind.fault].push_back(*seconds);
             } else {
@@ -182,6 +191,12 @@ int main(int argc, char** argv) {
                         label.c_str(), figures.notRecovered[kind.fault]);
             std::printf("BENCH error.log lines per fault, %s, %s\t%d\t1\n", kind.name,
                         label.c_str(), figures.mostErrorLines[kind.fault]);
+            if (figures.withoutSign[kind.fault] > 0) {
+                std::printf(
+                    "BENCH faults timed from the fault (no Cache empty line or end seen), "
+                    "%s, %s\t%d\t0\n",
+                    kind.name, label.c_str(), figures.withoutSign[kind.fault]);
+            }
         }
     }
     for (const auto& [label, figures] : all) {
