@@ -241,6 +241,10 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         EXPECT_EQ(firstStartMs, c.firstStartMs) << fault;
         EXPECT_EQ(host.state().CurrentSource, c.onAir) << fault;
         EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), c.playersAtEnd) << fault;
+        // The fake players take in 16000 bytes a second while their stream sends.
+        EXPECT_EQ(host.display().lblStreamReceived.caption,
+                  c.playersAtEnd == 1 ? "128 kbit/s" : "None")
+            << fault;
     }
 }
 
