@@ -35,6 +35,10 @@ private:
     int m_fd;
 };
 
+// The kernel's TCP states of a connected socket (include/net/tcp_states.h).
+constexpr unsigned kTcpEstablished = 1;
+constexpr unsigned kTcpCloseWait = 8;
+
 // tcpi_bytes_received of the INET_DIAG_INFO attribute, when it holds that field.
 std::optional<std::uint64_t> bytesReceivedOf(const inet_diag_msg& message, std::size_t length) {
     std::size_t offset = NLMSG_ALIGN(sizeof message);
@@ -55,10 +59,10 @@ std::optional<std::uint64_t> bytesReceivedOf(const inet_diag_msg& message, std::
     return std::nullopt;
 }
 
-// Adds the bytes received by the TCP sockets of `family` among `inodes`.
-bool addFamily(int family, const std::vector<std::uint64_t>& inodes, std::uint64_t& sum) {
-    const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (netlink.get() < 0) return false;
+// Adds the bytes received by the TCP sockets of `family` among `inodes`;
+// only connected sockets can be a stream's.
+bool addFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes,
+               std::uint64_t& sum) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -68,14 +72,14 @@ bool addFamily(int family, const std::vector<std::uint64_t>& inodes, std::uint64
     query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     query.request.sdiag_family = static_cast<std::uint8_t>(family);
     query.request.sdiag_protocol = IPPROTO_TCP;
-    query.request.idiag_states = ~0U;
+    query.request.idiag_states = (1U << kTcpEstablished) | (1U << kTcpCloseWait);
     query.request.idiag_ext = 1U << (INET_DIAG_INFO - 1);
-    if (::send(netlink.get(), &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query))
+    if (::send(netlink, &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query))
         return false;
 
     alignas(nlmsghdr) std::array<char, 32 * 1024> buffer;
     for (;;) {
-        const ssize_t got = ::recv(netlink.get(), buffer.data(), buffer.size(), 0);
+        const ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         auto remaining = static_cast<int>(got);
@@ -115,7 +119,11 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
 std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes) {
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
-    if (!addFamily(AF_INET, inodes, sum) || !addFamily(AF_INET6, inodes, sum)) return std::nullopt;
+    const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (netlink.get() < 0 || !addFamily(netlink.get(), AF_INET, inodes, sum) ||
+        !addFamily(netlink.get(), AF_INET6, inodes, sum)) {
+        return std::nullopt;
+    }
     return sum;
 }
 
