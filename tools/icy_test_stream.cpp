@@ -29,9 +29,22 @@ using Clock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_stopSignal = 0;
 std::atomic<int> g_activeClients{0};
+// Raised by SIGUSR1 and SIGUSR2; a connection compares them with their
+// values at its start.
+std::atomic<unsigned> g_stallGeneration{0};
+std::atomic<unsigned> g_closeGeneration{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "raised in signal handlers");
 
 void onStopSignal(int) {
     g_stopSignal = 1;
+}
+
+void onStallSignal(int) {
+    ++g_stallGeneration;
+}
+
+void onCloseSignal(int) {
+    ++g_closeGeneration;
 }
 
 bool stopping() {
@@ -65,7 +78,9 @@ const char* kUsage =
     "--http answers \"HTTP/1.0 200 OK\" instead of \"ICY 200 OK\".\n"
     "The stream starts with a 64 KiB burst, then follows its bit rate; --pace sends at\n"
     "the bit rate from the first byte, and --first-byte-after holds back the whole\n"
-    "answer (headers too) that long, like a far or overloaded server.\n";
+    "answer (headers too) that long, like a far or overloaded server.\n"
+    "SIGUSR1 stalls the connections streaming at that moment (open, sending nothing),\n"
+    "SIGUSR2 closes them; later connections stream normally.\n";
 
 std::vector<std::string> splitTitles(const std::string& text) {
     std::vector<std::string> titles;
@@ -245,6 +260,7 @@ public:
         : m_options(options), m_audio(std::move(audio)), m_started(started) {}
 
     void serve(int fd) const {
+        const Faults faults{g_stallGeneration, g_closeGeneration};
         Request request;
         if (!readRequest(fd, request)) return;
         if (request.method != "GET") {
@@ -268,10 +284,18 @@ public:
             head += "icy-metaint: " + std::to_string(m_options.metaint) + "\r\n";
         head += "content-type: audio/mpeg\r\n\r\n";
         if (!sendAll(fd, head)) return;
-        streamAudio(fd, request.wantsMetadata);
+        streamAudio(fd, request.wantsMetadata, faults);
     }
 
 private:
+    /// The signal generations at a connection's start.
+    struct Faults {
+        unsigned stall;
+        unsigned close;
+        bool closed() const { return g_closeGeneration != close; }
+        bool stalled() const { return g_stallGeneration != stall; }
+    };
+
     std::string currentTitle() const {
         const double elapsed = std::chrono::duration<double>(Clock::now() - m_started).count();
         const auto index = static_cast<std::size_t>(elapsed / m_options.every);
@@ -297,9 +321,19 @@ private:
         return true;
     }
 
+    // Keeps a stalled connection open, sending nothing, until the client
+    // leaves, a close signal comes or the server stops.
+    static void holdStalled(int fd, const Faults& faults) {
+        char buffer[1024];
+        while (!stopping() && !faults.closed()) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 100) > 0 && recv(fd, buffer, sizeof buffer, 0) <= 0) return;
+        }
+    }
+
     // Sends the audio in a loop at the stream's bitrate, unless paced after a
     // first burst that lets the player's cache fill quickly.
-    void streamAudio(int fd, bool withMetadata) const {
+    void streamAudio(int fd, bool withMetadata, const Faults& faults) const {
         const double bytesPerSecond = m_options.bitrate * 1000.0 / 8.0;
         const double burst = m_options.paced ? 0 : 64 * 1024;
         const auto start = Clock::now();
@@ -308,7 +342,8 @@ private:
         double sent = 0;
         std::string lastTitle;
         bool firstBlock = true;
-        while (!stopping()) {
+        while (!stopping() && !faults.closed()) {
+            if (faults.stalled()) return holdStalled(fd, faults);
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             const double allowed = burst + bytesPerSecond * elapsed - sent;
             if (allowed < 1024) {
@@ -386,6 +421,10 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onStallSignal;
+    sigaction(SIGUSR1, &action, nullptr);
+    action.sa_handler = onCloseSignal;
+    sigaction(SIGUSR2, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     int port = 0;

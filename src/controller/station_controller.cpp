@@ -18,7 +18,7 @@
 namespace kestrel {
 
 StationController::StationController(Platform platform)
-    : m_station(platform), m_nowPlaying(m_station) {
+    : m_station(platform), m_nowPlaying(m_station), m_playerMonitor(m_station) {
     registerTimers();
     m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
 }
@@ -36,6 +36,11 @@ void StationController::registerTimers() {
                       [&s] { return tmrManagementDownload(s); });
     timers.addWaiting(timer::tmrCheckForChanges, 60000, [&s] { return tmrCheckForChanges(s); });
     timers.add(timer::tmrCheckMplayerOK, 15000, [&s] { tmrCheckMplayerOK(s); });
+    timers.add(timer::tmrCheckPlayers, 1000, [this, &timers] {
+        // A dead player's source starts again now, not on the executor's next tick.
+        if (m_playerMonitor.tmrCheckPlayers() && timers.isEnabled(timer::tmrCheckAndDoEvents))
+            timers.fire(timer::tmrCheckAndDoEvents);
+    });
     timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
@@ -142,6 +147,7 @@ void StationController::startUp() {
     // missing device must not hold up an unattended start.
 
     timers.start(timer::tmrCheckMplayerOK);
+    timers.start(timer::tmrCheckPlayers);
 
     if (st.APIallowed == "1") {
         display.lblAPIstatus.caption = "API Interface Enabled";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/now_playing.h"
+#include "playback/player_monitor.h"
 #include "station/station.h"
 
 namespace kestrel {
@@ -16,6 +17,7 @@ inline constexpr const char* tmrCheckAndDoEvents = "tmrCheckAndDoEvents";
 inline constexpr const char* tmrManagementDownload = "tmrManagementDownload";
 inline constexpr const char* tmrCheckForChanges = "tmrCheckForChanges";
 inline constexpr const char* tmrCheckMplayerOK = "tmrCheckMplayerOK";
+inline constexpr const char* tmrCheckPlayers = "tmrCheckPlayers";
 inline constexpr const char* tmrAirUpdate = "tmrAirUpdate";
 inline constexpr const char* tmrWeather = "tmrWeather";
 inline constexpr const char* tmrSourceCheck = "tmrSourceCheck";
@@ -57,6 +59,7 @@ private:
 
     Station m_station;
     NowPlaying m_nowPlaying;
+    PlayerMonitor m_playerMonitor;
 };
 
 }  // namespace kestrel

@@ -22,18 +22,24 @@ constexpr Prefix kPrefixes[] = {
     {"Starting playback...", &PlayerLogFields::playbackStarted},
 };
 
+constexpr std::string_view kCacheEmpty = "Cache empty";
+
 constexpr std::size_t kLongestPrefix = 23;
+
+bool mayBecome(std::string_view start, std::string_view prefix) {
+    const std::size_t n = std::min(start.size(), prefix.size());
+    return start.substr(0, n) == prefix.substr(0, n);
+}
 
 // True while `start` (the beginning of a line) can still turn out to match.
 bool mayMatch(std::string_view start) {
     // Most lines of a log are status segments: reject them on their first byte.
-    if (!start.empty() && std::string_view("NGWPBSI").find(start[0]) == std::string_view::npos) {
+    if (!start.empty() && std::string_view("NGWPBSIC").find(start[0]) == std::string_view::npos) {
         return false;
     }
-    return std::any_of(std::begin(kPrefixes), std::end(kPrefixes), [start](const Prefix& p) {
-        const std::size_t n = std::min(start.size(), p.text.size());
-        return start.substr(0, n) == p.text.substr(0, n);
-    });
+    return mayBecome(start, kCacheEmpty) ||
+           std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
+                       [start](const Prefix& p) { return mayBecome(start, p.text); });
 }
 
 std::size_t findByte(const char* data, std::size_t from, std::size_t size, char byte) {
@@ -51,6 +57,10 @@ std::string_view streamTitleOf(std::string_view rest) {
 }
 
 bool parsePlayerLogLine(std::string_view line, PlayerLogFields& fields) {
+    if (line.starts_with(kCacheEmpty)) {
+        ++fields.cacheEmptyLines;
+        return true;
+    }
     for (const Prefix& prefix : kPrefixes) {
         if (!line.starts_with(prefix.text)) continue;
         std::string_view value = line.substr(prefix.text.size());

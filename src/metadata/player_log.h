@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ struct PlayerLogFields {
     /// Set (to the rest of the line, normally empty) once the log shows
     /// "Starting playback...": the player's audio output has started.
     std::optional<std::string> playbackStarted;
+    /// "Cache empty" lines so far: each is an underrun of the player's cache.
+    std::uint32_t cacheEmptyLines = 0;
 
     friend bool operator==(const PlayerLogFields&, const PlayerLogFields&) = default;
 };
@@ -30,7 +33,8 @@ struct PlayerLogFields {
 std::string_view streamTitleOf(std::string_view rest);
 
 /// Tests one log line against the eight prefixes (exact, case-sensitive) and
-/// sets the matching field. Returns whether the line matched.
+/// sets the matching field, or counts a "Cache empty" line. Returns whether
+/// the line matched.
 bool parsePlayerLogLine(std::string_view line, PlayerLogFields& fields);
 
 /// Lines longer than this are read as if they ended here; no stream detail is

@@ -50,7 +50,8 @@ bool carryOut(const StartPlayerCommand& command, const std::filesystem::path& wo
     if (logFd < 0) return false;
     bool started = false;
     if (const auto player = findPlayer(workdir, command.executable)) {
-        DetachedStart start{player->path, {player->argv0}, workdir, logFd};
+        // Warnings such as "Cache empty" go to stderr: the stall watch reads them in the log.
+        DetachedStart start{player->path, {player->argv0}, workdir, logFd, true};
         if (player->isSystemPlayer) {
             // With stdin on /dev/null MPlayer's console controls would fill the
             // log with status lines; "Starting playback..." stays in the log

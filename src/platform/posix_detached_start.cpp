@@ -51,6 +51,7 @@ struct ChildPlan {
     const char* workdir;
     int devNull;
     int out;
+    int err;
     int errorPipe;
     int maxFd;
     sigset_t emptyMask;
@@ -72,7 +73,7 @@ struct ChildPlan {
     for (int sig = 1; sig < NSIG; ++sig) {
         if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &defaultAction, nullptr);
     }
-    if (::dup2(plan.devNull, 0) < 0 || ::dup2(plan.out, 1) < 0 || ::dup2(plan.devNull, 2) < 0)
+    if (::dup2(plan.devNull, 0) < 0 || ::dup2(plan.out, 1) < 0 || ::dup2(plan.err, 2) < 0)
         reportAndExit(plan.errorPipe);
     if (::chdir(plan.workdir) != 0) reportAndExit(plan.errorPipe);
     // Sockets and files the station holds open (the API listener among them)
@@ -132,8 +133,10 @@ bool startDetached(const DetachedStart& start) {
     HighFd errorWrite(pipeFds[1]);
     if (!errorRead.valid() || !errorWrite.valid()) return false;
 
-    ChildPlan plan{program.c_str(), argv.data(),      workdir.c_str(),    devNull.get(),
-                   out.get(),       errorWrite.get(), highestFdToClose(), {}};
+    ChildPlan plan{
+        program.c_str(),  argv.data(),        workdir.c_str(),
+        devNull.get(),    out.get(),          start.stderrToStdout ? out.get() : devNull.get(),
+        errorWrite.get(), highestFdToClose(), {}};
     sigemptyset(&plan.emptyMask);
 
     const pid_t child = ::fork();

@@ -9,13 +9,15 @@
 namespace kestrel {
 
 /// A program to start that must not depend on the station: it runs in its own
-/// session in `workdir`, with stdin and stderr on /dev/null and stdout on
-/// `stdoutFd` (or /dev/null when -1), and no other descriptor of the station.
+/// session in `workdir`, with stdin on /dev/null, stdout on `stdoutFd` (or
+/// /dev/null when -1), stderr on /dev/null or with stdout, and no other
+/// descriptor of the station.
 struct DetachedStart {
     std::filesystem::path program;  ///< absolute path given to execve
     std::vector<std::string> args;  ///< argv, argv[0] included
     std::filesystem::path workdir;
     int stdoutFd = -1;
+    bool stderrToStdout = false;
 };
 
 /// Starts the program through a double fork, so it is never this process's

@@ -15,6 +15,9 @@ public:
     explicit ProcProcessTable(std::filesystem::path procRoot = "/proc");
 
     ProcessCheck check(const std::string& executableName) override;
+    /// The sum, over the processes of that name, of `rchar` in /proc/PID/io
+    /// and of the bytes their TCP sockets have received.
+    std::optional<std::uint64_t> bytesRead(const std::string& executableName) override;
 
 private:
     std::filesystem::path m_procRoot;

@@ -129,4 +129,23 @@ std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executabl
     return found;
 }
 
+std::optional<std::uint64_t> readCharacters(pid_t pid, const std::filesystem::path& procRoot) {
+    std::string io;
+    if (!readHead(procRoot.string() + "/" + std::to_string(pid) + "/io", io)) return std::nullopt;
+    constexpr std::string_view kField = "rchar:";
+    if (!io.starts_with(kField)) return std::nullopt;
+    std::size_t i = kField.size();
+    while (i < io.size() && io[i] == ' ')
+        ++i;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(io.data() + i, io.data() + io.size(), value);
+    if (error != std::errc() || end == io.data() + i) return std::nullopt;
+    return value;
+}
+
+bool processExists(pid_t pid, const std::filesystem::path& procRoot) {
+    std::error_code ignored;
+    return std::filesystem::exists(procRoot / std::to_string(pid), ignored);
+}
+
 }  // namespace kestrel

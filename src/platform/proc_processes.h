@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -20,5 +21,14 @@ bool isProcessName(std::string_view candidate, std::string_view executableName);
 /// Reads a few small files per process; never blocks for long.
 std::optional<std::vector<pid_t>> findProcessesByName(
     std::string_view executableName, const std::filesystem::path& procRoot = "/proc");
+
+/// The `rchar` count of /proc/PID/io: bytes the process has read through
+/// read-like calls. nullopt when the file cannot be read (the process ended,
+/// or belongs to someone else).
+std::optional<std::uint64_t> readCharacters(pid_t pid,
+                                            const std::filesystem::path& procRoot = "/proc");
+
+/// Whether /proc still lists the process.
+bool processExists(pid_t pid, const std::filesystem::path& procRoot = "/proc");
 
 }  // namespace kestrel

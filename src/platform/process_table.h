@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestrel {
 
 enum class ProcessCheck { Running, NotRunning, Unknown };
 
-/// Answers whether a process with a given executable name runs.
+/// Answers whether a process with a given executable name runs, and how much
+/// the processes of that name have read.
 class ProcessTable {
 public:
     virtual ~ProcessTable() = default;
@@ -14,6 +17,11 @@ public:
     /// `executableName` is the station's name ("mplayer1.exe"); a check that
     /// cannot be made answers Unknown, never NotRunning.
     virtual ProcessCheck check(const std::string& executableName) = 0;
+
+    /// The bytes read so far by the processes of that name together (for a
+    /// player: what it took in from its stream); nullopt when none runs or the
+    /// count cannot be read.
+    virtual std::optional<std::uint64_t> bytesRead(const std::string& executableName) = 0;
 };
 
 }  // namespace kestrel

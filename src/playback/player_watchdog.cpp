@@ -6,30 +6,63 @@
 #include "station/station_events.h"
 
 namespace kestrel {
+namespace {
 
-void tmrCheckMplayerOK(Station& station) {
+// The shortest time between two restarts of one source.
+constexpr double kRestartSpacingSeconds = 15;
+// Steady seconds carry float noise of a fraction of a microsecond.
+constexpr double kNoiseSeconds = 1e-6;
+
+}  // namespace
+
+bool mayRestart(const Station& station, std::int16_t source) {
+    const auto& last = station.state;
+    return last.LastRestartSource != source ||
+           station.platform.clock.steadySeconds() - last.LastRestartAt >=
+               kRestartSpacingSeconds - kNoiseSeconds;
+}
+
+void noteRestart(Station& station, std::int16_t source) {
+    station.state.LastRestartSource = source;
+    station.state.LastRestartAt = station.platform.clock.steadySeconds();
+}
+
+bool restartAfterOutage(Station& station, RunningSlots running) {
+    auto& state = station.state;
+    if (running.any() || state.CurrentSource == -1) return false;
+    if (!mayRestart(station, state.CurrentSource)) return false;
+    station.run(playerStopCommand(1));
+    station.run(playerStopCommand(2));
+    state.WasPlaying = state.CurrentSource;
+    state.CurrentSource = -1;
+    noteRestart(station, state.WasPlaying);
+    recordPlayerOutage(station, state.WasPlaying);
+    appendToErrorLog(station, kRestartEntry, state.WasPlaying);
+    return true;
+}
+
+std::optional<RunningSlots> lookAtSlots(Station& station) {
     auto& processes = station.platform.processes;
     const ProcessCheck slot1 = processes.check(playerExecutable(1));
     const ProcessCheck slot2 = processes.check(playerExecutable(2));
     // Without a sure answer nothing is shown or done: acting on it could
     // restart a source that is playing.
-    if (slot1 == ProcessCheck::Unknown || slot2 == ProcessCheck::Unknown) return;
+    if (slot1 == ProcessCheck::Unknown || slot2 == ProcessCheck::Unknown) return std::nullopt;
+    const RunningSlots running{slot1 == ProcessCheck::Running, slot2 == ProcessCheck::Running};
+    station.display.lblMplayer1.caption = running.slot1 ? "1" : "";
+    station.display.lblMplayer2.caption = running.slot2 ? "2" : "";
+    return running;
+}
 
-    const bool running1 = slot1 == ProcessCheck::Running;
-    const bool running2 = slot2 == ProcessCheck::Running;
-    station.display.lblMplayer1.caption = running1 ? "1" : "";
-    station.display.lblMplayer2.caption = running2 ? "2" : "";
+void tmrCheckMplayerOK(Station& station) {
+    const auto running = lookAtSlots(station);
+    if (!running) return;
 
-    auto& state = station.state;
     // A switch that runs changes both slots; the next tick looks again.
     if (station.switching.taken()) return;
-    if (!running1 && !running2 && state.CurrentSource != -1) {
-        station.run(playerStopCommand(1));
-        station.run(playerStopCommand(2));
-        state.WasPlaying = state.CurrentSource;
-        state.CurrentSource = -1;
-        recordPlayerOutage(station, state.WasPlaying);
-        appendToErrorLog(station, kRestartEntry, state.WasPlaying);
+    const auto& state = station.state;
+    if (!running->any() && state.CurrentSource != -1) {
+        restartAfterOutage(station, *running);  // or later, when restarted lately
         return;
     }
     if (state.PendingSource != -1) station.spawn(retryPendingSource(station));

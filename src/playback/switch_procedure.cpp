@@ -81,7 +81,8 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
     const int newSlot = nextSlot(state.CurrentMplayer);
     const int otherSlot = newSlot == 1 ? 2 : 1;
     const std::int16_t wanted = source.value_or(state.CurrentSource);
-    const bool newWish = cause != SwitchCause::Watchdog && cause != SwitchCause::Recovery;
+    const bool newWish = cause != SwitchCause::Watchdog && cause != SwitchCause::Recovery &&
+                         cause != SwitchCause::Stall;
     if (newWish) {
         state.PendingSource = wanted;
         state.PendingKey = sourceKey;

@@ -34,8 +34,9 @@ enum class SwitchEntry {
 /// station's switching turn; the switch ends once the state is updated, and
 /// the status report then goes out on its own. The switch, or its failure,
 /// is counted and journaled under `cause`. A restart of a source handed back
-/// by the watchdog or the failure detector (cause Watchdog or Recovery)
-/// leaves a pending source pending; any other switch replaces it.
+/// by the watchdog or the failure detector, or of a stalled one (cause
+/// Watchdog, Recovery or Stall), leaves a pending source pending; any other
+/// switch replaces it.
 Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
                               std::string sourceKey, std::optional<std::int16_t> source);
 

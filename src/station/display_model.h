@@ -72,6 +72,8 @@ struct DisplayModel {
     Label lblStreamPublic{"None"};
     Label lblStreamBitrate{"None"};
     Label lblStreamCodec{"None"};
+    /// The on-air slot's intake, "128 kbit/s", refreshed every second.
+    Label lblStreamReceived{"None"};
     Label lblRXmetadata{"None"};
     Label lblMetadataOutput{"None"};
     Label lblMetadataExtra{"WAITING FOR METADATA"};
@@ -127,6 +129,7 @@ inline constexpr LabelField kDisplayLabels[] = {
     {"lblStreamPublic", &DisplayModel::lblStreamPublic},
     {"lblStreamBitrate", &DisplayModel::lblStreamBitrate},
     {"lblStreamCodec", &DisplayModel::lblStreamCodec},
+    {"lblStreamReceived", &DisplayModel::lblStreamReceived},
     {"lblRXmetadata", &DisplayModel::lblRXmetadata},
     {"lblMetadataOutput", &DisplayModel::lblMetadataOutput},
     {"lblMetadataExtra", &DisplayModel::lblMetadataExtra},

@@ -11,6 +11,7 @@
 #include "station/journal.h"
 #include "station/station_counters.h"
 #include "station/station_state.h"
+#include "station/stream_intake.h"
 #include "station/task.h"
 #include "station/timer_table.h"
 #include "station/turns.h"
@@ -57,6 +58,8 @@ struct Station {
     /// The latest source status report while it is being sent; a newer one replaces it.
     Task<> statusReport;
     StationCounters counters;
+    /// What the player slots take in, sampled every second.
+    StreamIntake intake;
     Journal journal;
     /// Fetch durations per fetcher instance, when the host measures them.
     const FetchMetrics* fetchMetrics = nullptr;

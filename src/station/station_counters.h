@@ -15,17 +15,18 @@ enum class SwitchCause {
     Watchdog,    ///< a dead player's source handed back by the watchdog
     Failover,    ///< the backup source while a source failure is declared
     Recovery,    ///< the failed source again after its server answered
+    Stall,       ///< the source on air again, its stream having stalled
 };
 
-inline constexpr std::array<SwitchCause, 7> kSwitchCauses = {
+inline constexpr std::array<SwitchCause, 8> kSwitchCauses = {
     SwitchCause::Operator, SwitchCause::Api,      SwitchCause::Schedule, SwitchCause::Management,
-    SwitchCause::Watchdog, SwitchCause::Failover, SwitchCause::Recovery,
+    SwitchCause::Watchdog, SwitchCause::Failover, SwitchCause::Recovery, SwitchCause::Stall,
 };
 
 /// The cause's name in the journal, status.json and the metrics' labels.
 constexpr std::string_view causeName(SwitchCause cause) {
     constexpr std::string_view names[] = {"operator", "api",      "schedule", "management",
-                                          "watchdog", "failover", "recovery"};
+                                          "watchdog", "failover", "recovery", "stall"};
     return names[static_cast<int>(cause)];
 }
 
@@ -34,6 +35,7 @@ constexpr std::string_view causeName(SwitchCause cause) {
 struct StationCounters {
     std::array<std::uint64_t, kSwitchCauses.size()> switches{};  ///< by SwitchCause
     std::uint64_t playerRestarts = 0;  ///< the watchdog found no player running
+    std::uint64_t stalls = 0;          ///< the stream on air stalled
     std::uint64_t switchFailures = 0;  ///< switches whose new source never played
     std::uint64_t failovers = 0;       ///< source failures declared
     double startTime = 0;

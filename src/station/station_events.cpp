@@ -49,6 +49,12 @@ void recordPlayerOutage(Station& station, std::int16_t source) {
     journal(station, Journal::Level::Warning, "player_outage", {{"source", number(source)}});
 }
 
+void recordStall(Station& station, std::int16_t source, int slot) {
+    ++station.counters.stalls;
+    journal(station, Journal::Level::Warning, "stream_stall",
+            {{"source", number(source)}, {"slot", number(slot)}});
+}
+
 void recordFailureDeclared(Station& station) {
     ++station.counters.failovers;
     journal(station, Journal::Level::Warning, "failure_declared",

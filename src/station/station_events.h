@@ -26,6 +26,9 @@ SwitchCause handBackCause(const Station& station);
 void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t source, int slot,
                          const std::string& url);
 
+/// The stream of `source`, on air in `slot`, stalled; it is started again.
+void recordStall(Station& station, std::int16_t source, int slot);
+
 /// The watchdog found no player running and hands `source` back.
 void recordPlayerOutage(Station& station, std::int16_t source);
 

@@ -22,6 +22,10 @@ struct StationState {
     std::string PendingKey;                            ///< the source key those tries look up
     SwitchCause PendingCause = SwitchCause::Schedule;  ///< why it was wanted
     std::string PlayURL;                               ///< stream address last handed to a player
+    /// The source last restarted after an outage or a stall, and when (steady
+    /// seconds): it is not restarted again within 15 s.
+    std::int16_t LastRestartSource = -1;
+    double LastRestartAt = 0;
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
     /// Found while NextEvent's minute holds it frozen: the event that follows,

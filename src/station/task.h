@@ -56,7 +56,6 @@ struct VoidPromise : PromiseBase {
     void return_void() const noexcept {}
 };
 
-
 // Owns the coroutine of a Task; shared by Task<T> and Task<void>.
 template <typename Promise>
 class TaskHandle {

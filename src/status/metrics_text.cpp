@@ -124,6 +124,16 @@ std::string metricsText(const Station& station) {
                "Times the watchdog found no player running and restarted the source.");
     out.sample("kestrelfield_player_restarts_total", "",
                static_cast<double>(counters.playerRestarts));
+    out.family("kestrelfield_stream_stalls_total", "counter",
+               "Times the stream on air stalled and its source was started again.");
+    out.sample("kestrelfield_stream_stalls_total", "", static_cast<double>(counters.stalls));
+    out.family("kestrelfield_stream_received_bytes_total", "counter",
+               "Bytes the player slot's processes have taken in since start.");
+    for (const int slot : {1, 2}) {
+        out.sample("kestrelfield_stream_received_bytes_total",
+                   Exposition::label("slot", std::to_string(slot)),
+                   static_cast<double>(station.intake.totalBytes(slot)));
+    }
     out.family("kestrelfield_switch_failures_total", "counter",
                "Switches whose new source never played.");
     out.sample("kestrelfield_switch_failures_total", "",

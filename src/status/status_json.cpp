@@ -1,5 +1,6 @@
 #include "status/status_json.h"
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -46,8 +47,17 @@ Json counts(const StationCounters& counters) {
         switches[std::string(causeName(cause))] = counters.switchesBy(cause);
     return {{"switches", switches},
             {"playerRestarts", counters.playerRestarts},
+            {"stalls", counters.stalls},
             {"switchFailures", counters.switchFailures},
             {"failovers", counters.failovers}};
+}
+
+// The on-air slot's intake in bits per second; null when unknown.
+Json receivedBitsPerSecond(const Station& station) {
+    const auto& state = station.state;
+    if (state.CurrentSource == -1 || state.CurrentMplayer == 0) return nullptr;
+    const auto rate = station.intake.bitsPerSecond(state.CurrentMplayer);
+    return rate ? Json(std::llround(*rate)) : Json(nullptr);
 }
 
 }  // namespace
@@ -105,6 +115,8 @@ std::string statusJson(const Station& station) {
           {"public", shown(d.lblStreamPublic.caption)},
           {"bitrate", shown(d.lblStreamBitrate.caption)},
           {"codec", shown(d.lblStreamCodec.caption)},
+          {"received", shown(d.lblStreamReceived.caption)},
+          {"receivedBitsPerSecond", receivedBitsPerSecond(station)},
           {"titleUpdated", station.counters.metadataUpdated}}},
         {"metadata",
          {{"output", shown(d.lblMetadataOutput.caption)},

@@ -64,7 +64,7 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
     <span class="n">Current Source Number:</span><span id="lblSourceNumber" class="v"></span>
     <span class="n">Current Source Address:</span><span id="lblCurrentSource" class="v"></span>
     <span class="n">Pending Source:</span><span id="pending" class="v"></span>
-  </div></div></fieldset>
+  </div><span id="lblPendingSource" class="line v"></span></div></fieldset>
 <fieldset class="w2"><legend>Players</legend>
   <div class="rows"><span class="n">Mplayer Instance:</span><span id="lblMplayer" class="v"></span></div>
   <div><span id="lblStatus"></span><span id="lblStatus2" class="lamp"></span></div>
@@ -88,6 +88,7 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
   <span class="n">Stream Public:</span><span id="lblStreamPublic" class="v"></span>
   <span class="n">Stream Bitrate:</span><span id="lblStreamBitrate" class="v"></span>
   <span class="n">Stream Codec:</span><span id="lblStreamCodec" class="v"></span>
+  <span class="n">Stream Received:</span><span id="lblStreamReceived" class="v"></span>
   <span class="n">Stream Metadata:</span><span id="lblRXmetadata" class="v"></span>
 </div></fieldset>
 <fieldset class="w3"><legend>Metadata</legend>

@@ -242,6 +242,7 @@ void MainWindow::buildLayout() {
     addRow(streamGrid, "Stream Public:", label("lblStreamPublic"));
     addRow(streamGrid, "Stream Bitrate:", label("lblStreamBitrate"));
     addRow(streamGrid, "Stream Codec:", label("lblStreamCodec"));
+    addRow(streamGrid, "Stream Received:", label("lblStreamReceived"));
     addRow(streamGrid, "Stream Metadata:", label("lblRXmetadata"));
 
     // Metadata: the now-playing lines and the weather sentence.

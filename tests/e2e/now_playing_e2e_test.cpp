@@ -1,6 +1,7 @@
 // The real station, the real MPlayer and the ICY test stream on 127.0.0.1:
 // the now-playing files carry the stream's title, a killed player is logged
-// and started again, and a slow service holds up neither switches nor the API.
+// and started again, a stalled stream is played again from the other slot,
+// and a slow service holds up neither switches nor the API.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -176,6 +177,15 @@ protected:
         test::killPlayersIn(stationDir.path());
         EXPECT_EQ(stream.process.stop(SIGTERM), 0) << "the ICY test stream did not end cleanly";
     }
+    bool startStation() {
+        return station.start(
+            {kStation.string()}, stationDir.path(),
+            {{"QT_QPA_PLATFORM", "offscreen"}, {"MPLAYER_HOME", playerHome.path().string()}},
+            scratch.path() / "station.out");
+    }
+    bool plays(const char* log) {
+        return stationDir.read(log).find("Starting playback...") != std::string::npos;
+    }
 
     test::TempDir playerHome;
     test::TempDir stationDir;
@@ -216,10 +226,7 @@ TEST_F(NowPlayingEndToEnd, StationWritesTheTitleAndRestartsAKilledPlayer) {
                      "AIRenable=0\r\nMetaWeather=0\r\nCheckSource=0\r\n");
     // No schedule: the station plays source 9 from the start.
     stationDir.write("sourcelist.ini", "9n:ICY Test\r\n9u:" + stream.url() + "\r\n");
-    ASSERT_TRUE(station.start(
-        {kStation.string()}, stationDir.path(),
-        {{"QT_QPA_PLATFORM", "offscreen"}, {"MPLAYER_HOME", playerHome.path().string()}},
-        scratch.path() / "station.out"));
+    ASSERT_TRUE(startStation());
 
     const auto titled = [&] {
         const std::string text = stationDir.read("metadata.txt");
@@ -338,13 +345,7 @@ TEST_F(NowPlayingEndToEnd, ASwitchKeepsTheOldPlayerUntilTheNewOnePlays) {
     stationDir.write("sourcelist.ini",
                      "9n:Nine\r\n9u:" + stream.url() + "\r\n2n:Late\r\n2u:" + late.url() +
                          "\r\n3n:Refused\r\n3u:http://127.0.0.1:" + refusedPort + "/live\r\n");
-    ASSERT_TRUE(station.start(
-        {kStation.string()}, stationDir.path(),
-        {{"QT_QPA_PLATFORM", "offscreen"}, {"MPLAYER_HOME", playerHome.path().string()}},
-        scratch.path() / "station.out"));
-    const auto plays = [&](const char* log) {
-        return stationDir.read(log).find("Starting playback...") != std::string::npos;
-    };
+    ASSERT_TRUE(startStation());
     ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
     ASSERT_TRUE(
         waitFor(5s, [&] { return askApi("/api/getcurrent.php?id=k").starts_with("Source: 9"); }));
@@ -383,6 +384,33 @@ TEST_F(NowPlayingEndToEnd, ASwitchKeepsTheOldPlayerUntilTheNewOnePlays) {
         waitFor(5s, [&] { return !std::any_of(slot2.begin(), slot2.end(), test::stillRunning); }));
     EXPECT_EQ(opened.process.stop(SIGTERM), 0);
     EXPECT_EQ(late.process.stop(SIGTERM), 0);
+}
+
+// The stream stops sending but keeps its connection (SIGUSR1): once the
+// player's cache has run dry and it has taken in nothing for 2 s, the station
+// logs one STALL line and plays the source again from the other slot.
+TEST_F(NowPlayingEndToEnd, AStalledStreamIsRestartedWithinSeconds) {
+    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\n");
+    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n");
+    ASSERT_TRUE(startStation());
+    ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
+    ASSERT_TRUE(
+        waitFor(5s, [&] { return askApi("/api/getcurrent.php?id=k").starts_with("Source: 9"); }));
+    const auto stalled = test::playersIn(stationDir.path());
+    ASSERT_FALSE(stalled.empty());
+    ASSERT_FALSE(plays("mplayer2.log"));
+
+    ASSERT_EQ(kill(stream.process.pid(), SIGUSR1), 0);
+    const auto playsAgain = [&] {
+        return plays("mplayer2.log") &&
+               std::none_of(stalled.begin(), stalled.end(), test::stillRunning);
+    };
+    EXPECT_TRUE(waitFor(15s, playsAgain)) << "mplayer1.log: " << stationDir.read("mplayer1.log")
+                                          << "\nmplayer2.log: " << stationDir.read("mplayer2.log");
+    const std::string errorLog = stationDir.read("error.log");
+    EXPECT_EQ(errorLog.rfind("STALL ", 0), 0u) << errorLog;
+    EXPECT_TRUE(errorLog.ends_with(" SOURCE:9\r\n")) << errorLog;
+    EXPECT_EQ(errorLog.find('\n'), errorLog.size() - 1) << errorLog;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support/fake_players.h"
 
+#include <cmath>
 #include <fstream>
 
 #include "platform/command_line.h"
@@ -25,8 +26,36 @@ void FakePlayers::advance() const {
             std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
                 << "\nStarting playback...\n";
         }
+        const auto& b = player.behaviour;
+        const bool stalledLongEnough = b.stallsAfter >= 0 &&
+                                       reached(b.stallsAfter + kCacheLastsSeconds) &&
+                                       (b.stallLasts < 0 || b.stallLasts > kCacheLastsSeconds);
+        if (!ends && stalledLongEnough && !player.cacheEmptyLogged) {
+            player.cacheEmptyLogged = true;
+            std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
+                << "\nCache empty, consider increasing -cache and/or -cache-min. [performance "
+                   "issue]\n";
+        }
         it = ends ? m_running.erase(it) : std::next(it);
     }
+}
+
+std::int64_t FakePlayers::sendingMs(const Player& player, std::int64_t now) const {
+    const auto& b = player.behaviour;
+    const auto at = [&](double seconds) { return player.startedMs + std::llround(seconds * 1000); };
+    const std::int64_t alive = now - player.startedMs - player.lostMs;
+    if (b.stallsAfter < 0 || now < at(b.stallsAfter)) return alive;
+    if (b.stallLasts < 0 || now < at(b.stallsAfter + b.stallLasts))
+        return at(b.stallsAfter) - player.startedMs - player.lostMs;
+    return alive - std::llround(b.stallLasts * 1000);
+}
+
+std::optional<std::uint64_t> FakePlayers::bytesRead(const std::string& executableName) {
+    advance();
+    const auto player = m_running.find(executableName);
+    if (checksFail || player == m_running.end()) return std::nullopt;
+    return static_cast<std::uint64_t>(sendingMs(player->second, nowMs())) * kIntakeBytesPerSecond /
+           1000;
 }
 
 bool FakePlayers::run(const std::string& commandLine, WindowStyle style) {
@@ -82,6 +111,17 @@ std::string FakePlayers::urlOf(int slot) const {
 
 void FakePlayers::die(int slot) {
     m_running.erase(playerExecutable(slot));
+}
+
+void FakePlayers::stall(int slot, double lastsSeconds) {
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end()) return;
+    Player& p = player->second;
+    const auto now = nowMs();
+    p.lostMs = now - p.startedMs - sendingMs(p, now);  // earlier stalls stay lost
+    p.behaviour.stallsAfter = static_cast<double>(now - p.startedMs) / 1000.0;
+    p.behaviour.stallLasts = lastsSeconds;
+    p.cacheEmptyLogged = false;
 }
 
 }  // namespace kestrel::test

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ public:
 
     bool run(const std::string& commandLine, WindowStyle style) override;
     ProcessCheck check(const std::string& executableName) override;
+    /// A player takes in kIntakeBytesPerSecond while its stream is not stalled.
+    std::optional<std::uint64_t> bytesRead(const std::string& executableName) override;
+    static constexpr std::uint64_t kIntakeBytesPerSecond = 16'000;
+    /// After this long without intake a player's cache is empty and it logs so.
+    static constexpr double kCacheLastsSeconds = 3;
 
     /// Every command issued so far, in order.
     const std::vector<Issued>& issued() const { return m_issued; }
@@ -45,6 +51,9 @@ public:
     std::string urlOf(int slot) const;
     /// The player of `slot` ends on its own (a crash, a dropped stream).
     void die(int slot);
+    /// The stream of `slot`'s player stops sending from now on, for
+    /// `lastsSeconds` (negative: for good).
+    void stall(int slot, double lastsSeconds = -1);
 
     /// Players started with these URLs end at once (an address that cannot be played).
     std::set<std::string> unplayableUrls;
@@ -53,6 +62,8 @@ public:
     struct Behaviour {
         double startsPlaybackAfter = 0;  ///< seconds until "Starting playback..."; negative: never
         double endsAfter = -1;           ///< seconds until it ends on its own; negative: never
+        double stallsAfter = -1;  ///< seconds until its stream stops sending; negative: never
+        double stallLasts = -1;   ///< seconds until the stream sends again; negative: never
     };
     std::map<std::string, Behaviour> behaviourForUrl;
     /// Log written when a player starts with a URL; absent: an empty log.
@@ -68,7 +79,11 @@ private:
         std::int64_t startedMs = 0;
         Behaviour behaviour;
         bool playing = false;
+        bool cacheEmptyLogged = false;
+        std::int64_t lostMs = 0;  ///< of earlier stalls, in which nothing was sent
     };
+    /// Milliseconds of the player's life in which its stream sent.
+    std::int64_t sendingMs(const Player& player, std::int64_t now) const;
     std::int64_t nowMs() const;
     /// Brings every player up to the virtual time: prints its line, or ends it.
     void advance() const;

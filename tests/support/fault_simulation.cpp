@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -21,9 +22,13 @@ constexpr int kSources = 10;
 // Slow answers: a few seconds, the 20 s of a sluggish server, a black hole
 // that answers only at the 60 s time-out.
 constexpr double kDelays[] = {3, 8, 20, 60};
-// An outage is seen and restarted within a watchdog period, an executor tick
-// and a switch's overlap, whatever the fetches are doing.
-constexpr double kWatchdogReach = 15 + 1 + 3;
+// An outage is seen within a second and its source started at once, unless
+// the source was restarted in the last 15 s; a switch that runs meanwhile
+// may take up to its time-out first.
+constexpr double kOutageReach = 3;
+constexpr double kRestartSpacing = 15 + 1;
+// A stall costs at most this much silence while its source can play.
+constexpr double kStallSilence = 5;
 // A switch waits for its new player at most the default SwitchTimeout (10 s),
 // longer than the overlap only while a player is on air: a new player that
 // cannot be checked, or never prints its line, plays after that long.
@@ -87,6 +92,21 @@ private:
     std::int64_t m_outageSinceMs = -1;
     int m_restartLinesAtOutageStart = 0;
     bool m_outageExempt = false;  // manual mode or an unplayable source during it
+    double m_outageAllowed = 0;   // seconds, grown by a switch that runs during it
+
+    // The stall injected last: silence from its "Cache empty" line until a
+    // new player starts, and the STALL lines meanwhile.
+    struct Stall {
+        std::int64_t silentFromMs;
+        int stallLinesBefore;
+        bool recovers;  // an underrun: the stream sends again a second after the line
+        double allowed;
+    };
+    std::optional<Stall> m_stall;
+    void checkStall();
+    // Players of one source's URL end a few seconds after each start until then.
+    std::string m_flakyUrl;
+    std::int64_t m_flakyUntilMs = 0;
     std::int16_t m_lastSilence = 0;
     bool m_operatorSwitchSinceDeclared = false;
 
@@ -109,6 +129,12 @@ private:
 
     std::size_t m_errorLogRead = 0;
     int m_restartCount = 0;
+    int m_stallCount = 0;
+    std::int64_t m_lastRestartLineMs = -1'000'000;  // a RESTART or STALL line, when seen
+    std::string m_lastRestartLineSource;
+    bool restartedLately(std::int64_t atMs) const {
+        return atMs - m_lastRestartLineMs < static_cast<std::int64_t>(kRestartSpacing * 1000);
+    }
     std::array<std::string, 60> m_trace;
     std::size_t m_traceNext = 0;
     std::size_t m_commandsSeen = 0;
@@ -166,10 +192,19 @@ int Simulation::restartLines() {
     log.seekg(static_cast<std::streamoff>(m_errorLogRead));
     std::string appended((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     m_errorLogRead += appended.size();
-    for (std::size_t at = appended.find("RESTART "); at != std::string::npos;
-         at = appended.find("RESTART ", at + 1)) {
-        ++m_restartCount;
-        trace("error.log: " + appended.substr(at, appended.find('\r', at) - at));
+    std::istringstream lines(appended);
+    for (std::string line; std::getline(lines, line);) {
+        const bool restart = line.starts_with("RESTART ");
+        if (!restart && !line.starts_with("STALL ")) continue;
+        trace("error.log: " + line);
+        ++(restart ? m_restartCount : m_stallCount);
+        // One source is restarted at most once per 15 s (seen within a step).
+        const std::string source = line.substr(line.rfind(':') + 1);
+        const auto now = m_host.clock.ms();
+        if (source == m_lastRestartLineSource && now - m_lastRestartLineMs < 14'000)
+            violation("two restart lines for one source within 15 s");
+        m_lastRestartLineMs = now;
+        m_lastRestartLineSource = source;
     }
     return m_restartCount;
 }
@@ -268,14 +303,14 @@ void Simulation::setUpStation() {
 void Simulation::injectEvent() {
     ++m_result.injectedEvents;
     auto& players = m_host.players;
-    const int kind = uniform(0, 15);
+    const int kind = uniform(0, 17);
     static const char* const kinds[] = {
         "player crash",  "player crash",          "player crash",
         "server toggle", "server toggle",         "operator switch",
         "API request",   "poll answer",           "management behaviour",
         "schedule edit", "garbled source list",   "manual mode",
         "new songs",     "process checks toggle", "slow services",
-        "quiet"};
+        "stream stall",  "flaky player",          "quiet"};
     trace(std::string("inject: ") + kinds[kind]);
     switch (kind) {
         case 0:
@@ -384,9 +419,59 @@ void Simulation::injectEvent() {
             }
             trace("weather, AIR and server checks slow or quick");
             break;
+        case 15: {  // the stream on air stops sending, for good or for a moment
+            const int slot = m_host.state().CurrentMplayer;
+            if (m_stall || slot == 0 || !players.isRunning(slot)) break;
+            const bool recovers = chance(0.3);
+            trace("slot " + std::to_string(slot) + (recovers ? " underrun" : " stalls"));
+            players.stall(slot, recovers ? FakePlayers::kCacheLastsSeconds + 1 : -1);
+            const auto silentFrom = m_host.clock.ms() + static_cast<std::int64_t>(
+                                                            FakePlayers::kCacheLastsSeconds * 1000);
+            m_stall = Stall{silentFrom, m_stallCount, recovers,
+                            kStallSilence + (restartedLately(silentFrom) ? kRestartSpacing : 0)};
+            break;
+        }
+        case 16:  // the on-air source's players die a few seconds after each start
+            if (m_flakyUntilMs == 0 && !m_host.state().PlayURL.empty()) {
+                m_flakyUrl = m_host.state().PlayURL;
+                players.behaviourForUrl[m_flakyUrl] = {0, static_cast<double>(uniform(1, 10))};
+                m_flakyUntilMs = m_host.clock.ms() + uniform(60, 600) * 1000;
+            }
+            break;
         default:
             break;  // a quiet spell
     }
+}
+
+void Simulation::checkStall() {
+    const auto now = m_host.clock.ms();
+    if (!m_stall || now < m_stall->silentFromMs) return;
+    const int stallLines = m_stallCount - m_stall->stallLinesBefore;
+    if (m_stall->recovers) {
+        if (stallLines > 0) violation("an underrun that recovered was taken for a stall");
+        if (now >= m_stall->silentFromMs + 3000) m_stall.reset();
+        return;
+    }
+    const auto& state = m_host.state();
+    const int server = serverOf(state.PlayURL);
+    // A stall whose source cannot play again, or whose player ended, is an outage.
+    if (server < 0 || !m_serverUp[server] || m_host.players.checksFail || runningPlayers() == 0 ||
+        !m_flakyUrl.empty()) {
+        m_stall.reset();
+        return;
+    }
+    if (m_host.station().switching.taken()) m_stall->allowed += 1;  // a switch's time-out first
+    const bool newPlayer =
+        !m_recentStarts.empty() && m_recentStarts.back().first >= m_stall->silentFromMs;
+    const double silence = static_cast<double>((newPlayer ? m_recentStarts.back().first : now) -
+                                               m_stall->silentFromMs) /
+                           1000.0;
+    if (silence > m_stall->allowed) {
+        violation("a stall left " + std::to_string(silence) + " s of silence");
+    } else if (newPlayer && stallLines > 1) {
+        violation(std::to_string(stallLines) + " STALL lines for one stall");
+    }
+    if (newPlayer || silence > m_stall->allowed) m_stall.reset();
 }
 
 void Simulation::checkFiles() {
@@ -441,11 +526,13 @@ void Simulation::checkInvariants() {
             m_outageSinceMs = m_host.clock.ms();
             m_restartLinesAtOutageStart = restartLines();
             m_outageExempt = false;
+            m_outageAllowed =
+                kOutageReach + (restartedLately(m_outageSinceMs) ? kRestartSpacing : 0);
         }
         if (m_manual || !playable || m_host.players.checksFail) m_outageExempt = true;
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
-        const double allowed = kWatchdogReach;
-        if (!m_outageExempt && length > allowed) {
+        if (m_host.station().switching.taken()) m_outageAllowed += 1;
+        if (!m_outageExempt && length > m_outageAllowed) {
             violation("no player for " + std::to_string(length) + " s with a playable source");
             m_outageExempt = true;
         }
@@ -454,7 +541,7 @@ void Simulation::checkInvariants() {
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
         if (!m_outageExempt && lines > 1)
             violation(std::to_string(lines) + " RESTART lines for one outage");
-        if (!m_outageExempt && lines == 0 && length > kWatchdogReach) {
+        if (!m_outageExempt && lines == 0 && length > m_outageAllowed) {
             violation("an outage of " + std::to_string(length) + " s left no RESTART line");
         }
         m_outageSinceMs = -1;
@@ -608,7 +695,7 @@ FaultSimulationResult Simulation::run() {
         // slots. Without process checks a switch cannot see its new player
         // end, and takes over at its time-out.
         if (playersBefore > 0 && runningPlayers() == 0 && !bothStopped &&
-            !m_host.players.checksFail) {
+            !m_host.players.checksFail && m_flakyUrl.empty()) {
             violation("a switch took the source on air off without a new one playing");
         }
         checkEventsFired();
@@ -618,7 +705,9 @@ FaultSimulationResult Simulation::run() {
             m_commandsSeen = 0;
         }
         // Observe the second's outcome before the next fault changes it.
+        restartLines();
         checkInvariants();
+        checkStall();
         if (m_host.state().CurrentSource != lastSource) {
             ++m_result.switches;
             lastSource = m_host.state().CurrentSource;
@@ -626,6 +715,13 @@ FaultSimulationResult Simulation::run() {
         if (m_manual && now >= m_manualUntilMs) {
             m_host.controller->cmdAutoManual();
             m_manual = false;
+        }
+        if (m_flakyUntilMs != 0 && now >= m_flakyUntilMs) {
+            m_host.players.behaviourForUrl.erase(m_flakyUrl);
+        }
+        if (m_flakyUntilMs != 0 && now >= m_flakyUntilMs + 11'000) {  // its last player has ended
+            m_flakyUrl.clear();
+            m_flakyUntilMs = 0;
         }
         if (m_garbageSourcesUntilMs != 0 && now >= m_garbageSourcesUntilMs) {
             m_host.write("sourcelist.ini", sourceList());

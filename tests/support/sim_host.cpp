@@ -8,6 +8,7 @@ namespace kestrel::test {
 
 SimHost::SimHost() {
     loop.immediate = false;
+    players.clock = &clock;  // players start, play, stall and end on virtual time
     controller = std::make_unique<StationController>(platform());
     Station& s = controller->station();
     s.host = this;

@@ -177,3 +177,76 @@ TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlaysOrIsRep
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Source 1 plays in slot 1 from 08:00:00; at 08:01:00 its player or stream
+// fails as each case says. Within the next minute: the lines in error.log,
+// when a new player first started after the fault, and the source on air.
+TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Seconds) {
+    using Behaviour = test::FakePlayers::Behaviour;
+    enum class Fault { Dies, DiesAgainAndAgain, Stalls, UnderrunRecovers, StallsWhileASwitchRuns };
+    const struct {
+        Fault fault;
+        int restartLines, stallLines;
+        std::int64_t firstStartMs;  ///< after the fault; -1: none
+        int onAir, playersAtEnd;
+    } cases[] = {
+        {Fault::Dies, 1, 0, 1000, 1, 1},
+        {Fault::DiesAgainAndAgain, 4, 0, 1000, 1, 0},  // at 08:01:01, :16, :31, :46
+        {Fault::Stalls, 0, 1, 5000, 1, 1},  // Cache empty at +3 s, then 2 s without intake
+        {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
+        {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},
+    };
+    for (const auto& c : cases) {
+        const int fault = static_cast<int>(c.fault);
+        test::SimHost host;
+        host.write("sourcelist.ini", "1u:http://one.example/a\r\n2u:http://two.example/b\r\n");
+        host.write("sourceevents.ini", "2 075900 1\r\n");
+        host.start();
+        host.runUntil(2026, 12, 7, 8, 1, 0);
+        ASSERT_EQ(host.state().CurrentSource, 1) << fault;
+        const int slot = host.state().CurrentMplayer;
+        host.players.clearIssued();
+        const std::int64_t faultMs = host.clock.ms();
+        switch (c.fault) {
+            case Fault::DiesAgainAndAgain:
+                host.players.behaviourForUrl["http://one.example/a"] = Behaviour{0, 2};
+                [[fallthrough]];
+            case Fault::Dies:
+                host.players.die(slot);
+                break;
+            case Fault::Stalls:
+                host.players.stall(slot);
+                break;
+            case Fault::UnderrunRecovers:
+                host.players.stall(slot, test::FakePlayers::kCacheLastsSeconds + 1);
+                break;
+            case Fault::StallsWhileASwitchRuns:
+                host.players.stall(slot);
+                host.players.behaviourForUrl["http://two.example/b"] = Behaviour{6, -1};
+                host.station().spawn(remoteSwitch(host.station(), "2"));
+                break;
+        }
+        host.runFor(59);
+        const std::string log = host.read("error.log");
+        EXPECT_EQ(countOf(log, "RESTART "), c.restartLines) << fault << log;
+        EXPECT_EQ(countOf(log, "STALL "), c.stallLines) << fault << log;
+        std::int64_t firstStartMs = -1;
+        for (const auto& issued : host.players.issued()) {
+            if (firstStartMs == -1 && issued.command.starts_with("cmd /c mplayer"))
+                firstStartMs = issued.atMs - faultMs;
+        }
+        EXPECT_EQ(firstStartMs, c.firstStartMs) << fault;
+        EXPECT_EQ(host.state().CurrentSource, c.onAir) << fault;
+        EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), c.playersAtEnd) << fault;
+        // The fake players take in 16000 bytes a second while their stream sends.
+        EXPECT_EQ(host.display().lblStreamReceived.caption,
+                  c.playersAtEnd == 1 ? "128 kbit/s" : "None")
+            << fault;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel

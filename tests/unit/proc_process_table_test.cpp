@@ -1,6 +1,9 @@
 #include "platform/proc_process_table.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,6 +103,45 @@ TEST(ProcProcessTable, FindsThisTestOnTheRealProc) {
     ASSERT_TRUE(pids);
     EXPECT_NE(std::find(pids->begin(), pids->end(), getpid()), pids->end());
     EXPECT_EQ(ProcProcessTable().check("no-such-kestrel-program.exe"), ProcessCheck::NotRunning);
+}
+
+// This test receives bytes over loopback TCP with recv(), as a player reads
+// its stream: the count grows by at least that much, though rchar does not.
+TEST(ProcProcessTable, BytesReadCountWhatTheProcessesSocketsReceived) {
+    std::string comm;
+    std::getline(std::ifstream("/proc/self/comm"), comm);
+    ProcProcessTable table;
+    EXPECT_FALSE(table.bytesRead("no-such-kestrel-program.exe"));
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int sender = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int receiver = ::accept(listener, nullptr, nullptr);
+
+    const auto before = table.bytesRead(comm);
+    ASSERT_TRUE(before);
+    const std::string data(100'000, 'x');
+    std::size_t received = 0;
+    for (std::size_t sent = 0; received < data.size();) {
+        const ssize_t out = ::send(sender, data.data() + sent, data.size() - sent, MSG_DONTWAIT);
+        if (out > 0) sent += static_cast<std::size_t>(out);
+        char buffer[65536];
+        const ssize_t got = ::recv(receiver, buffer, sizeof buffer, 0);
+        ASSERT_GT(got, 0);
+        received += static_cast<std::size_t>(got);
+    }
+    const auto after = table.bytesRead(comm);
+    ASSERT_TRUE(after);
+    EXPECT_GE(*after - *before, data.size());
+    for (const int fd : {receiver, sender, listener})
+        ::close(fd);
 }
 
 }  // namespace

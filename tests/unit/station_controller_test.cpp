@@ -71,7 +71,7 @@ TEST(StartUp, WithoutConfigurationEveryOptionalFeatureStaysOff) {
     const std::vector<std::string> expected = {
         "tmrCounter",        "tmrUpdateDisplay",          "tmrClockandEventCheck",
         "tmrGetMetadata",    "tmrLoadEventsAndCalculate", "tmrCheckAndDoEvents",
-        "tmrCheckMplayerOK",
+        "tmrCheckMplayerOK", "tmrCheckPlayers",
     };
     EXPECT_EQ(enabledTimers(host.station()), expected);
 }

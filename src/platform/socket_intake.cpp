@@ -1,0 +1,130 @@
+#include "platform/socket_intake.h"
+
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+namespace {
+
+// Closes the netlink socket however the query ends.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The kernel's TCP states of a connected socket (include/net/tcp_states.h).
+constexpr unsigned kTcpEstablished = 1;
+constexpr unsigned kTcpCloseWait = 8;
+
+// tcpi_bytes_received of the INET_DIAG_INFO attribute, when it holds that field.
+std::optional<std::uint64_t> bytesReceivedOf(const inet_diag_msg& message, std::size_t length) {
+    std::size_t offset = NLMSG_ALIGN(sizeof message);
+    while (offset + sizeof(rtattr) <= length) {
+        const auto* attribute =
+            reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(&message) + offset);
+        if (attribute->rta_len < sizeof(rtattr) || offset + attribute->rta_len > length) break;
+        const std::size_t payload = attribute->rta_len - RTA_LENGTH(0);
+        constexpr std::size_t kNeeded =
+            offsetof(tcp_info, tcpi_bytes_received) + sizeof(tcp_info::tcpi_bytes_received);
+        if (attribute->rta_type == INET_DIAG_INFO && payload >= kNeeded) {
+            tcp_info info{};
+            std::memcpy(&info, RTA_DATA(attribute), std::min(payload, sizeof info));
+            return info.tcpi_bytes_received;
+        }
+        offset += RTA_ALIGN(attribute->rta_len);
+    }
+    return std::nullopt;
+}
+
+// Adds the bytes received by the TCP sockets of `family` among `inodes`;
+// only connected sockets can be a stream's.
+bool addFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes,
+               std::uint64_t& sum) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    query.request.sdiag_family = static_cast<std::uint8_t>(family);
+    query.request.sdiag_protocol = IPPROTO_TCP;
+    query.request.idiag_states = (1U << kTcpEstablished) | (1U << kTcpCloseWait);
+    query.request.idiag_ext = 1U << (INET_DIAG_INFO - 1);
+    if (::send(netlink, &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query))
+        return false;
+
+    alignas(nlmsghdr) std::array<char, 32 * 1024> buffer;
+    for (;;) {
+        const ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        auto remaining = static_cast<int>(got);
+        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, remaining);
+             header = NLMSG_NEXT(header, remaining)) {
+            if (header->nlmsg_type == NLMSG_DONE) return true;
+            if (header->nlmsg_type == NLMSG_ERROR) return false;
+            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+            if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
+            const auto& message = *static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+            if (std::find(inodes.begin(), inodes.end(), message.idiag_inode) == inodes.end())
+                continue;
+            sum += bytesReceivedOf(message, header->nlmsg_len - NLMSG_LENGTH(0)).value_or(0);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& procRoot) {
+    std::vector<std::uint64_t> inodes;
+    std::error_code error;
+    const auto fds = procRoot / std::to_string(pid) / "fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(entry.path(), linkError).string();
+        constexpr std::string_view kSocket = "socket:[";
+        if (linkError || !target.starts_with(kSocket) || !target.ends_with(']')) continue;
+        std::uint64_t inode = 0;
+        const char* first = target.data() + kSocket.size();
+        const char* last = target.data() + target.size() - 1;
+        if (std::from_chars(first, last, inode).ptr == last) inodes.push_back(inode);
+    }
+    return inodes;
+}
+
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes) {
+    std::uint64_t sum = 0;
+    if (inodes.empty()) return sum;
+    const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (netlink.get() < 0 || !addFamily(netlink.get(), AF_INET, inodes, sum) ||
+        !addFamily(netlink.get(), AF_INET6, inodes, sum)) {
+        return std::nullopt;
+    }
+    return sum;
+}
+
+}  // namespace kestrel

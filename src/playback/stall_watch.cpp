@@ -1,0 +1,32 @@
+#include "playback/stall_watch.h"
+
+namespace kestrel {
+namespace {
+
+// Seconds without intake after a "Cache empty" line that make a stall.
+constexpr double kStallSeconds = 2;
+// Steady seconds carry float noise of a fraction of a microsecond.
+constexpr double kNoiseSeconds = 1e-6;
+
+}  // namespace
+
+bool StallWatch::stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
+                         std::optional<std::uint64_t> bytesRead) {
+    if (cacheEmptyLines < m_linesSeen) m_linesSeen = 0;  // a new log: its lines are all new
+    if (cacheEmptyLines > m_linesSeen) {
+        m_linesSeen = cacheEmptyLines;
+        m_silentSince = nowSeconds;
+        m_bytesThen = bytesRead;
+    }
+    if (!m_silentSince || !bytesRead) return false;
+    if (!m_bytesThen || *bytesRead > *m_bytesThen) {
+        // Data comes in again (or only now can be counted): an underrun that
+        // MPlayer ends by itself once its cache has refilled.
+        if (m_bytesThen) m_silentSince.reset();
+        m_bytesThen = bytesRead;
+        return false;
+    }
+    return nowSeconds - *m_silentSince >= kStallSeconds - kNoiseSeconds;
+}
+
+}  // namespace kestrel

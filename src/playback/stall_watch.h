@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace kestrel {
+
+/// Tells a stalled stream from an underrun that recovers. MPlayer writes a
+/// "Cache empty" line whenever its cache runs dry; when the slot's processes
+/// then take in nothing for two seconds, the server has stopped sending and
+/// the player will stay silent until it gives up, half a minute later.
+class StallWatch {
+public:
+    /// One look at the on-air slot at `nowSeconds` (steady clock): how many
+    /// "Cache empty" lines its log holds, and the bytes its processes have
+    /// read (nullopt: unknown). True while the stream is stalled: a new line
+    /// came and the intake has not grown for two seconds since. An unknown
+    /// intake never counts as stalled.
+    bool stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
+                 std::optional<std::uint64_t> bytesRead);
+
+    /// Starts over with a new player (or none).
+    void reset() { *this = StallWatch(); }
+
+private:
+    std::uint32_t m_linesSeen = 0;
+    std::optional<double> m_silentSince;  ///< when the latest new line was seen
+    std::optional<std::uint64_t> m_bytesThen;
+};
+
+}  // namespace kestrel
