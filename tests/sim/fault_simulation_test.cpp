@@ -15,13 +15,17 @@ std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
     return value && *value ? std::strtoull(value, nullptr, 10) : fallback;
 }
 
+#ifndef KESTREL_SIM_DEFAULT_DAYS
+#define KESTREL_SIM_DEFAULT_DAYS 30
+#endif
+
 // A month of station life per seed. KESTREL_SIM_SEED and KESTREL_SIM_DAYS
 // replay one seed or run longer (scripts/soak).
 TEST(FaultSimulation, StationHoldsThroughAMonthOfFaults) {
     // The station rewrites its files every few seconds of virtual time: keep
     // them in memory where the machine allows.
     if (!std::getenv("TMPDIR") && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
-    const auto days = static_cast<int>(envNumber("KESTREL_SIM_DAYS", 30));
+    const auto days = static_cast<int>(envNumber("KESTREL_SIM_DAYS", KESTREL_SIM_DEFAULT_DAYS));
     const std::uint64_t firstSeed = envNumber("KESTREL_SIM_SEED", 20261207);
     const std::uint64_t seeds = envNumber("KESTREL_SIM_SEEDS", 1);
     for (std::uint64_t seed = firstSeed; seed < firstSeed + seeds; ++seed) {
