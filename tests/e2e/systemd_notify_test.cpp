@@ -36,10 +36,18 @@ TEST(SystemdNotify, ReadyStatusAndWatchdogPingsReachTheServiceManager) {
                                         station.path() / "station.log",
                                         {"QT_QPA_PLATFORM=offscreen",
                                          "NOTIFY_SOCKET=" + path.string(), "WATCHDOG_USEC=600000"});
+        // The source's player cannot connect and dies at once: source 9 is on air
+        // briefly after the start-up switch, then again once its restart has
+        // switched (2 s each), until the next restart 15 s later.
         char buffer[4096];
-        for (const auto end = Clock::now() + std::chrono::seconds(6); Clock::now() < end;) {
+        int pingsSinceNamed = 0;
+        for (const auto end = Clock::now() + std::chrono::seconds(12);
+             Clock::now() < end && pingsSinceNamed < 10;) {
             const auto n = ::recv(manager, buffer, sizeof buffer, 0);
-            if (n > 0) messages.emplace_back(std::string(buffer, std::size_t(n)), Clock::now());
+            if (n <= 0) continue;
+            messages.emplace_back(std::string(buffer, std::size_t(n)), Clock::now());
+            if (messages.back().first == "STATUS=On air: source 9 Nine") pingsSinceNamed = 1;
+            if (pingsSinceNamed > 0 && messages.back().first == "WATCHDOG=1") ++pingsSinceNamed;
         }
     }
     ::close(manager);
