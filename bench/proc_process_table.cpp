@@ -2,10 +2,6 @@
 // (two every second, and two every 15 s for the watchdog), and the intake
 // count of a player with a TCP connection open (one every second outside a
 // switch; the kernel's socket statistics walk its whole connection table).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "platform/proc_process_table.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -36,21 +33,6 @@ double medianMs(const std::function<void(int)>& call) {
     return msPerCall[batches / 2];
 }
 
-// A loopback TCP connection held open by this process, as a player holds its stream's.
-void openConnection(std::vector<int>& fds) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    fds = {listener, client, ::accept(listener, nullptr, nullptr)};
-}
-
 }  // namespace
 
 int main() {
@@ -62,13 +44,10 @@ int main() {
     kestrel::ProcProcessTable table;
     const double check =
         medianMs([&](int i) { table.check(i % 2 ? "mplayer1.exe" : "mplayer2.exe"); });
-    std::vector<int> fds;
-    openConnection(fds);
+    const kestrel::test::LoopbackConnection connection;
     std::string self;
     std::getline(std::ifstream("/proc/self/comm"), self);
     const double intake = medianMs([&](int) { table.bytesRead(self); });
-    for (const int fd : fds)
-        ::close(fd);
     std::printf("processes in /proc: %d\n", processes);
     std::printf("BENCH process check (one slot, %d processes)\t%.3f ms median\t-\n", processes,
                 check);

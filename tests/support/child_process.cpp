@@ -59,16 +59,41 @@ ChildProcess::~ChildProcess() {
     waitpid(m_pid, nullptr, 0);
 }
 
-int freeLoopbackPort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
+namespace {
+
+// A TCP socket bound to a free port of 127.0.0.1; its address in `address`.
+int boundLoopbackSocket(sockaddr_in& address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return fd;
+}
+
+}  // namespace
+
+int freeLoopbackPort() {
+    sockaddr_in address{};
+    ::close(boundLoopbackSocket(address));
     return ntohs(address.sin_port);
+}
+
+LoopbackConnection::LoopbackConnection() {
+    sockaddr_in address{};
+    listener = boundLoopbackSocket(address);
+    ::listen(listener, 1);
+    client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+LoopbackConnection::~LoopbackConnection() {
+    for (const int fd : {accepted, client, listener}) {
+        if (fd >= 0) ::close(fd);
+    }
 }
 
 }  // namespace kestrel::test

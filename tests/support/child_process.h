@@ -35,4 +35,18 @@ private:
 /// A TCP port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();
 
+/// A TCP connection over 127.0.0.1 within this process, as a player holds its
+/// stream's: the listener, the connecting end and the accepted end. Closes all
+/// three when it goes.
+struct LoopbackConnection {
+    LoopbackConnection();
+    ~LoopbackConnection();
+    LoopbackConnection(const LoopbackConnection&) = delete;
+    LoopbackConnection& operator=(const LoopbackConnection&) = delete;
+
+    int listener = -1;
+    int client = -1;
+    int accepted = -1;
+};
+
 }  // namespace kestrel::test

@@ -1,8 +1,6 @@
 #include "platform/proc_process_table.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <fstream>
 
 #include "platform/proc_processes.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -113,18 +112,9 @@ TEST(ProcProcessTable, BytesReadCountWhatTheProcessesSocketsReceived) {
     ProcProcessTable table;
     EXPECT_FALSE(table.bytesRead("no-such-kestrel-program.exe"));
 
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const int sender = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int receiver = ::accept(listener, nullptr, nullptr);
-
+    const test::LoopbackConnection connection;
+    const int sender = connection.client;
+    const int receiver = connection.accepted;
     const auto before = table.bytesRead(comm);
     ASSERT_TRUE(before);
     const std::string data(100'000, 'x');
@@ -140,8 +130,6 @@ TEST(ProcProcessTable, BytesReadCountWhatTheProcessesSocketsReceived) {
     const auto after = table.bytesRead(comm);
     ASSERT_TRUE(after);
     EXPECT_GE(*after - *before, data.size());
-    for (const int fd : {receiver, sender, listener})
-        ::close(fd);
 }
 
 }  // namespace
