@@ -313,8 +313,10 @@ void eventsAmongSlowPeers(const std::string& label, const std::string& binary, d
     std::fflush(stdout);
 }
 
-// wrk -c50's p99 for getcurrent over `seconds`.
-std::string wrkP99(int seconds) {
+// wrk -c50's p99 and max for getcurrent over `seconds`, as "p99 (max M)".
+// A two-second hold-up delays only the one request of each connection that
+// was waiting, so it shows in the max long before it reaches the p99.
+std::string wrkLatency(int seconds) {
     const std::string command = "wrk -c50 -t2 -d" + std::to_string(seconds) +
                                 "s --latency 'http://127.0.0.1:" + std::to_string(kApiPort) +
                                 "/api/getcurrent.php?id=" + kKey + "' 2>&1";
@@ -325,11 +327,13 @@ std::string wrkP99(int seconds) {
             output += buffer;
         ::pclose(wrk);
     }
-    const auto at = output.find(" 99%");
-    if (at == std::string::npos) return "wrk not found";
-    std::string p99;
-    std::istringstream(output.substr(at + 4)) >> p99;
-    return p99;
+    const auto p99At = output.find(" 99%");
+    const auto statsAt = output.find("Latency");
+    if (p99At == std::string::npos || statsAt == std::string::npos) return "wrk not found";
+    std::string p99, average, deviation, max;
+    std::istringstream(output.substr(p99At + 4)) >> p99;
+    std::istringstream(output.substr(statsAt + 7)) >> average >> deviation >> max;
+    return p99 + " (max " + max + ")";
 }
 
 // wrk -c50 against getcurrent, first on a quiet station, then while the
@@ -341,7 +345,7 @@ void apiUnderLoadDuringRestarts(const std::string& label, const std::string& bin
         "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" + std::string(kKey) + "\r\n";
     Station station = startStation(binary, config, sources, "", "");
     std::this_thread::sleep_for(4s);
-    const std::string quiet = wrkP99(10);
+    const std::string quiet = wrkLatency(10);
     std::thread killer([&] {
         for (int i = 0; i < 2; ++i) {
             std::this_thread::sleep_for(8s);
@@ -349,7 +353,7 @@ void apiUnderLoadDuringRestarts(const std::string& label, const std::string& bin
                 ::kill(pid, SIGKILL);
         }
     });
-    const std::string restarting = wrkP99(36);
+    const std::string restarting = wrkLatency(36);
     killer.join();
     const int restarts = [&] {
         std::ifstream log(station.dir / "error.log");
@@ -359,8 +363,8 @@ void apiUnderLoadDuringRestarts(const std::string& label, const std::string& bin
         return lines;
     }();
     stopStation(station);
-    std::printf("BENCH %s: wrk -c50 getcurrent p99, quiet / with %d player restarts\t%s / %s\t"
-                "< 20 ms\n",
+    std::printf("BENCH %s: wrk -c50 getcurrent p99 (max), quiet / with %d player restarts\t%s / %s\t"
+                "p99 < 20 ms\n",
                 label.c_str(), restarts, quiet.c_str(), restarting.c_str());
     std::fflush(stdout);
 }

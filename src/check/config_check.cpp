@@ -6,7 +6,6 @@
 
 #include "check/config_keys.h"
 #include "check/station_file.h"
-#include "controller/station_controller.h"
 #include "platform/profile_reader.h"
 #include "platform/text_lines.h"
 

@@ -5,6 +5,10 @@
 
 namespace kestrel {
 
+/// The configuration file of a station directory, and its one section.
+inline constexpr const char* kConfigFile = "kestrelfield.ini";
+inline constexpr const char* kConfigSection = "Kestrelfield";
+
 /// What a kestrelfield.ini value is read as.
 enum class KeyKind {
     Text,

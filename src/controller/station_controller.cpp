@@ -1,5 +1,6 @@
 #include "controller/station_controller.h"
 
+#include "check/config_keys.h"
 #include "check/station_check.h"
 #include "management/change_poll.h"
 #include "management/config_download.h"

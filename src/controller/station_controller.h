@@ -23,9 +23,6 @@ inline constexpr const char* tmrWeather = "tmrWeather";
 inline constexpr const char* tmrSourceCheck = "tmrSourceCheck";
 }  // namespace timer
 
-inline constexpr const char* kConfigFile = "kestrelfield.ini";
-inline constexpr const char* kConfigSection = "Kestrelfield";
-
 /// The main window's logic without the window: owns the station, registers
 /// its timers, runs the start-up sequence and the operator commands.
 class StationController {
