@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -187,7 +188,12 @@ void Simulation::violation(const std::string& what) {
 
 int Simulation::restartLines() {
     // Counts only what was appended since the last call: the log grows all month.
-    std::ifstream log(m_host.dir.path() / "error.log", std::ios::binary);
+    // Asked every virtual second, so an unchanged size is told by one stat.
+    const auto path = m_host.dir.path() / "error.log";
+    std::error_code unknown;
+    if (std::filesystem::file_size(path, unknown) == m_errorLogRead || unknown)
+        return m_restartCount;
+    std::ifstream log(path, std::ios::binary);
     if (!log) return m_restartCount;
     log.seekg(static_cast<std::streamoff>(m_errorLogRead));
     std::string appended((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
