@@ -381,13 +381,13 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> binaries = {{"after", station}};
     if (argc > 2) binaries.emplace_back("before", fs::absolute(argv[2]));
     const bool wrkOnly = argc > 3 && std::string(argv[3]) == "wrk";
-    for (const auto& [name, binary] : binaries)
-        if (!wrkOnly)
+    if (!wrkOnly) {
+        for (const auto& [name, binary] : binaries)
             eventsAmongSlowPeers("services answer after 20 s, " + name, binary, 20, false);
-    for (const auto& [name, binary] : binaries)
-        if (!wrkOnly)
+        for (const auto& [name, binary] : binaries)
             eventsAmongSlowPeers("services black-holed to the 60 s time-out, " + name, binary, 0,
                                  true);
+    }
     for (const auto& [name, binary] : binaries)
         apiUnderLoadDuringRestarts(name, binary);
     return 0;
