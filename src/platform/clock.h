@@ -36,4 +36,12 @@ public:
     }
 };
 
+/// Whether at least `seconds` lie between the steady readings `from` and
+/// `to`. Steady seconds carry float noise of a fraction of a microsecond,
+/// which counts as no time.
+inline bool steadySecondsPassed(double from, double to, double seconds) {
+    constexpr double kNoiseSeconds = 1e-6;
+    return to - from >= seconds - kNoiseSeconds;
+}
+
 }  // namespace kestrel

@@ -26,9 +26,9 @@ bool PlayerMonitor::tmrCheckPlayers() {
         bytes[slot - 1] = station.platform.processes.bytesRead(playerExecutable(slot));
         station.intake.sample(slot, now, bytes[slot - 1]);
     }
-    const int onAir = state.CurrentSource == -1 ? 0 : state.CurrentMplayer;
+    const int onAir = station.onAirSlot();
     station.display.lblStreamReceived.caption =
-        receivedRateText(onAir == 0 ? std::nullopt : station.intake.bitsPerSecond(onAir));
+        receivedRateText(station.intake.bitsPerSecond(onAir));
     if (onAir != m_watchedSlot) {
         m_watchedSlot = onAir;
         m_log.forget();

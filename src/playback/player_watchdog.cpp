@@ -10,16 +10,14 @@ namespace {
 
 // The shortest time between two restarts of one source.
 constexpr double kRestartSpacingSeconds = 15;
-// Steady seconds carry float noise of a fraction of a microsecond.
-constexpr double kNoiseSeconds = 1e-6;
 
 }  // namespace
 
 bool mayRestart(const Station& station, std::int16_t source) {
     const auto& last = station.state;
     return last.LastRestartSource != source ||
-           station.platform.clock.steadySeconds() - last.LastRestartAt >=
-               kRestartSpacingSeconds - kNoiseSeconds;
+           steadySecondsPassed(last.LastRestartAt, station.platform.clock.steadySeconds(),
+                               kRestartSpacingSeconds);
 }
 
 void noteRestart(Station& station, std::int16_t source) {

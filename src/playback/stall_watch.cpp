@@ -1,12 +1,12 @@
 #include "playback/stall_watch.h"
 
+#include "platform/clock.h"
+
 namespace kestrel {
 namespace {
 
 // Seconds without intake after a "Cache empty" line that make a stall.
 constexpr double kStallSeconds = 2;
-// Steady seconds carry float noise of a fraction of a microsecond.
-constexpr double kNoiseSeconds = 1e-6;
 
 }  // namespace
 
@@ -26,7 +26,7 @@ bool StallWatch::stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
         m_bytesThen = bytesRead;
         return false;
     }
-    return nowSeconds - *m_silentSince >= kStallSeconds - kNoiseSeconds;
+    return steadySecondsPassed(*m_silentSince, nowSeconds, kStallSeconds);
 }
 
 }  // namespace kestrel

@@ -21,14 +21,11 @@ Station::~Station() {
 }
 
 Task<> Station::Pause(double interval) {
-    // Seconds since the clock's epoch carry float noise of a fraction of a
-    // microsecond: so little left is no time to wait for.
-    constexpr double kNoiseSeconds = 1e-6;
     const double start = platform.clock.steadySeconds();
     for (;;) {
-        const double remaining = interval - (platform.clock.steadySeconds() - start);
-        if (remaining <= kNoiseSeconds) co_return;
-        co_await sleepOn(platform.loop, remaining);
+        const double now = platform.clock.steadySeconds();
+        if (steadySecondsPassed(start, now, interval)) co_return;
+        co_await sleepOn(platform.loop, interval - (now - start));
     }
 }
 

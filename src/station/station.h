@@ -43,6 +43,9 @@ struct Station {
     /// Local date and time now.
     LocalDateTime now() const { return platform.clock.now(); }
 
+    /// The player slot whose stream is on air: 0 while no source is.
+    int onAirSlot() const { return state.CurrentSource == -1 ? 0 : state.CurrentMplayer; }
+
     /// Keeps a task that nobody awaits (an operator's switch) until it ends.
     void spawn(Task<> task);
     /// The same for a task whose result nobody wants.

@@ -17,8 +17,10 @@ public:
     /// Bytes the slot has taken in since start-up, over all its players.
     std::uint64_t totalBytes(int slot) const { return at(slot).total; }
     /// The slot's intake over its last two samples in bits per second;
-    /// nullopt when unknown (no player, or a single sample so far).
-    std::optional<double> bitsPerSecond(int slot) const { return at(slot).bitsPerSecond; }
+    /// nullopt when unknown (slot 0, no player, or a single sample so far).
+    std::optional<double> bitsPerSecond(int slot) const {
+        return slot == 0 ? std::nullopt : at(slot).bitsPerSecond;
+    }
 
 private:
     struct Slot {

@@ -54,9 +54,7 @@ Json counts(const StationCounters& counters) {
 
 // The on-air slot's intake in bits per second; null when unknown.
 Json receivedBitsPerSecond(const Station& station) {
-    const auto& state = station.state;
-    if (state.CurrentSource == -1 || state.CurrentMplayer == 0) return nullptr;
-    const auto rate = station.intake.bitsPerSecond(state.CurrentMplayer);
+    const auto rate = station.intake.bitsPerSecond(station.onAirSlot());
     return rate ? Json(std::llround(*rate)) : Json(nullptr);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <string_view>
 
 #include "platform/command_line.h"
 #include "support/fake_clock.h"
@@ -20,11 +21,15 @@ void FakePlayers::advance() const {
             return seconds >= 0 &&
                    now >= player.startedMs + static_cast<std::int64_t>(seconds * 1000.0);
         };
+        const auto logLine = [&](std::string_view line) {
+            std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
+                << '\n'
+                << line << '\n';
+        };
         const bool ends = reached(player.behaviour.endsAfter);
         if (!ends && !player.playing && reached(player.behaviour.startsPlaybackAfter)) {
             player.playing = true;
-            std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
-                << "\nStarting playback...\n";
+            logLine("Starting playback...");
         }
         const auto& b = player.behaviour;
         const bool stalledLongEnough = b.stallsAfter >= 0 &&
@@ -32,9 +37,8 @@ void FakePlayers::advance() const {
                                        (b.stallLasts < 0 || b.stallLasts > kCacheLastsSeconds);
         if (!ends && stalledLongEnough && !player.cacheEmptyLogged) {
             player.cacheEmptyLogged = true;
-            std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
-                << "\nCache empty, consider increasing -cache and/or -cache-min. [performance "
-                   "issue]\n";
+            logLine(
+                "Cache empty, consider increasing -cache and/or -cache-min. [performance issue]");
         }
         it = ends ? m_running.erase(it) : std::next(it);
     }
