@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "station_bench.h"
 #include "support/process_cleanup.h"
 
 namespace {
@@ -45,7 +46,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 constexpr int kApiPort = 1011;
-constexpr const char* kKey = "k";
+using kestrel::bench::kKey;
 
 double wallNow() {
     timespec t{};
@@ -132,28 +133,9 @@ private:
 // or took longer than `limitSeconds`.
 std::optional<double> askOnce(const std::string& path, int limitSeconds) {
     const auto start = Clock::now();
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval limit{limitSeconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(kApiPort);
-    std::string received;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char buffer[4096];
-        for (;;) {
-            const auto got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0) break;
-            received.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
+    const std::string answer = kestrel::bench::ask(path, limitSeconds);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    if (received.find("Source: ") == std::string::npos || ms > limitSeconds * 1000.0) return {};
+    if (!answer.starts_with("Source: ") || ms > limitSeconds * 1000.0) return {};
     return ms;
 }
 
