@@ -44,7 +44,7 @@ public:
     void cancelCall(CallId) override {}
     void watch(int, bool, bool, std::function<void(bool, bool)>) override {}
     void unwatch(int) override {}
-    bool run(const std::string&, WindowStyle) override { return true; }
+    bool run(const StationCommand&, WindowStyle) override { return true; }
     ProcessCheck check(const std::string&) override { return ProcessCheck::NotRunning; }
     bool busy() const override { return false; }
     void cancel() override {}

@@ -7,7 +7,7 @@
 #include "metadata/air_update.h"
 #include "metadata/weather.h"
 #include "monitoring/failure_detector.h"
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "platform/profile_reader.h"
 #include "playback/playback_start.h"
 #include "playback/player_watchdog.h"
@@ -105,11 +105,11 @@ void StationController::startUp() {
     display.lblMplayer2.caption.clear();
     display.lblSilence.caption.clear();
 
-    m_station.run(playerStopCommand(1));
-    m_station.run(playerStopCommand(2));
-    m_station.run("cmd /c del mplayer.log");
-    m_station.run("cmd /c del metadata.txt");
-    m_station.run("cmd /c del metaextra.txt");
+    m_station.run(StopPlayer{1});
+    m_station.run(StopPlayer{2});
+    m_station.run(DeleteFile{"mplayer.log"});
+    m_station.run(DeleteFile{"metadata.txt"});
+    m_station.run(DeleteFile{"metaextra.txt"});
 
     std::string checkSource;
     readConfiguration(checkSource);
@@ -224,11 +224,11 @@ void StationController::cmdFullScreen() {
 }
 
 void StationController::cmdViewSource() {
-    m_station.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+    m_station.run(OpenEditor{"sourcelist.ini"}, WindowStyle::NormalWithFocus);
 }
 
 void StationController::cmdViewEvents() {
-    m_station.run("notepad sourceevents.ini", WindowStyle::NormalWithFocus);
+    m_station.run(OpenEditor{"sourceevents.ini"}, WindowStyle::NormalWithFocus);
 }
 
 void StationController::cmdEnd() {
@@ -236,8 +236,8 @@ void StationController::cmdEnd() {
 }
 
 void StationController::cmdTerminate() {
-    m_station.run(playerStopCommand(1));
-    m_station.run(playerStopCommand(2));
+    m_station.run(StopPlayer{1});
+    m_station.run(StopPlayer{2});
     m_station.host->endProgram();
 }
 

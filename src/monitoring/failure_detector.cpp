@@ -1,6 +1,6 @@
 #include "monitoring/failure_detector.h"
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "station/station_events.h"
 #include "station/time_format.h"
 #include "station/waits.h"
@@ -21,8 +21,8 @@ Task<bool> serverAnswers(UrlFetcher& fetcher, std::string url) {
 }
 
 void stopBothPlayers(Station& station) {
-    station.run(playerStopCommand(1));
-    station.run(playerStopCommand(2));
+    station.run(StopPlayer{1});
+    station.run(StopPlayer{2});
 }
 
 void onFailedCheck(Station& station) {

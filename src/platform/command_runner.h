@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include "platform/station_command.h"
 
 namespace kestrel {
 
@@ -11,14 +11,14 @@ enum class WindowStyle {
     MinimisedWithFocus = 2,
 };
 
-/// Starts one of the station's command lines and never waits for it.
+/// Carries out one of the station's commands and never waits for it.
 class CommandRunner {
 public:
     virtual ~CommandRunner() = default;
 
-    /// Launches `commandLine`. Returns false when the text is not one of the
-    /// station's commands or could not be launched; callers ignore the result.
-    virtual bool run(const std::string& commandLine, WindowStyle style) = 0;
+    /// Returns false when the command names no player slot or no plain file of
+    /// the station directory, or could not be launched; callers ignore the result.
+    virtual bool run(const StationCommand& command, WindowStyle style) = 0;
 };
 
 }  // namespace kestrel

@@ -8,7 +8,6 @@
 #include <set>
 #include <string_view>
 
-#include "platform/command_line.h"
 #include "platform/posix_detached_start.h"
 #include "platform/proc_processes.h"
 
@@ -42,25 +41,31 @@ std::optional<PlayerProgram> findPlayer(const std::filesystem::path& workdir,
     return std::nullopt;
 }
 
-bool carryOut(const StartPlayerCommand& command, const std::filesystem::path& workdir) {
+bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir) {
+    if (!isPlayerSlot(command.slot)) return false;
     // As with the shell redirection, the log is emptied even when no player can be found.
-    const auto log = workdir / command.logFile;
+    const auto log = workdir / playerLogFile(command.slot);
     const int logFd =
         ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
     if (logFd < 0) return false;
     bool started = false;
-    if (const auto player = findPlayer(workdir, command.executable)) {
+    if (const auto player = findPlayer(workdir, playerExecutable(command.slot))) {
         // Warnings such as "Cache empty" go to stderr: the stall watch reads them in the log.
         DetachedStart start{player->path, {player->argv0}, workdir, logFd, true};
+        for (const auto& [name, value] : command.environment)
+            start.environment.push_back(name + "=" + value);
         if (player->isSystemPlayer) {
             // With stdin on /dev/null MPlayer's console controls would fill the
             // log with status lines; "Starting playback..." stays in the log
             // whatever a configuration file says about messages (a switch
             // waits for it); "--" keeps an address from reading as an option.
-            start.args.insert(start.args.end(), {"-noconsolecontrols", "-quiet", "-msglevel",
-                                                 "cplayer=4", "--", command.url});
+            start.args.insert(start.args.end(),
+                              {"-noconsolecontrols", "-quiet", "-msglevel", "cplayer=4"});
+            start.args.insert(start.args.end(), command.playerOptions.begin(),
+                              command.playerOptions.end());
+            start.args.insert(start.args.end(), {"--", command.address});
         } else {
-            start.args.insert(start.args.end(), {command.url, "-quiet"});
+            start.args.insert(start.args.end(), {command.address, "-quiet"});
         }
         started = startDetached(start);
     }
@@ -68,12 +73,14 @@ bool carryOut(const StartPlayerCommand& command, const std::filesystem::path& wo
     return started;
 }
 
-bool carryOut(const KillByNameCommand& command, const std::filesystem::path&) {
+bool carryOut(const StopPlayer& command, const std::filesystem::path&) {
+    if (!isPlayerSlot(command.slot)) return false;
+    const std::string executable = playerExecutable(command.slot);
     // A process may fork while its parent is being killed (MPlayer starts a
     // cache child), so look again until a pass finds nobody new.
     std::set<pid_t> signalled;
     for (int pass = 0; pass < 5; ++pass) {
-        const auto pids = findProcessesByName(command.executable);
+        const auto pids = findProcessesByName(executable);
         if (!pids) return pass > 0;
         bool foundNew = false;
         for (const pid_t pid : *pids) {
@@ -86,12 +93,14 @@ bool carryOut(const KillByNameCommand& command, const std::filesystem::path&) {
     return true;
 }
 
-bool carryOut(const DeleteFileCommand& command, const std::filesystem::path& workdir) {
+bool carryOut(const DeleteFile& command, const std::filesystem::path& workdir) {
+    if (!isPlainFileName(command.file)) return false;
     const auto file = workdir / command.file;
     return ::unlink(file.c_str()) == 0 || errno == ENOENT;
 }
 
-bool carryOut(const OpenEditorCommand& command, const std::filesystem::path& workdir) {
+bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir) {
+    if (!isPlainFileName(command.file)) return false;
     const auto opener = findOnPath("xdg-open");
     if (!opener) return false;
     const auto file = std::filesystem::absolute(workdir / command.file);
@@ -103,10 +112,8 @@ bool carryOut(const OpenEditorCommand& command, const std::filesystem::path& wor
 PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir)
     : m_workdir(std::move(workdir)) {}
 
-bool PosixCommandRunner::run(const std::string& commandLine, WindowStyle) {
-    const auto command = parseStationCommand(commandLine);
-    if (!command) return false;
-    return std::visit([this](const auto& c) { return carryOut(c, m_workdir); }, *command);
+bool PosixCommandRunner::run(const StationCommand& command, WindowStyle) {
+    return std::visit([this](const auto& c) { return carryOut(c, m_workdir); }, command);
 }
 
 }  // namespace kestrel

@@ -6,15 +6,15 @@
 
 namespace kestrel {
 
-/// Carries out the station's command texts without a shell: player starts
+/// Carries out the station's commands without a shell: player starts
 /// (stdout into the slot's log, own session, stdin from /dev/null, never a
-/// zombie), kill by name (SIGKILL to every process of that name and user),
-/// file deletion in the working directory, and the editor (xdg-open). Any
-/// other text is refused without running anything.
+/// zombie), player stops (SIGKILL to every process of the slot's name and
+/// user), file deletion in the working directory, and the editor (xdg-open).
+/// A slot other than 1 or 2, or a file name with a path, runs nothing.
 class PosixCommandRunner final : public CommandRunner {
 public:
     explicit PosixCommandRunner(std::filesystem::path workdir);
-    bool run(const std::string& commandLine, WindowStyle style) override;
+    bool run(const StationCommand& command, WindowStyle style) override;
 
 private:
     std::filesystem::path m_workdir;

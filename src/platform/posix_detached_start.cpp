@@ -49,6 +49,7 @@ struct ChildPlan {
     const char* program;
     char* const* argv;
     const char* workdir;
+    char* const* envp;
     int devNull;
     int out;
     int err;
@@ -83,7 +84,7 @@ struct ChildPlan {
             if (fd != plan.errorPipe) ::close(fd);
         }
     }
-    ::execve(plan.program, plan.argv, environ);
+    ::execve(plan.program, plan.argv, plan.envp);
     reportAndExit(plan.errorPipe);
 }
 
@@ -91,6 +92,20 @@ int highestFdToClose() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 65535;
     return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536) - 1);
+}
+
+// The station's environment with `added` in place of entries of the same name.
+std::vector<std::string> environmentWith(const std::vector<std::string>& added) {
+    const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        const bool replaced = std::any_of(added.begin(), added.end(), [&](const auto& a) {
+            return nameOf(a) == nameOf(*entry);
+        });
+        if (!replaced) result.emplace_back(*entry);
+    }
+    result.insert(result.end(), added.begin(), added.end());
+    return result;
 }
 
 }  // namespace
@@ -122,6 +137,11 @@ bool startDetached(const DetachedStart& start) {
     for (const auto& arg : start.args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    const std::vector<std::string> environment = environmentWith(start.environment);
+    std::vector<char*> envp;
+    for (const auto& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
     const std::string program = start.program.string();
     const std::string workdir = start.workdir.string();
 
@@ -134,7 +154,7 @@ bool startDetached(const DetachedStart& start) {
     if (!errorRead.valid() || !errorWrite.valid()) return false;
 
     ChildPlan plan{
-        program.c_str(),  argv.data(),        workdir.c_str(),
+        program.c_str(),  argv.data(),        workdir.c_str(),    envp.data(),
         devNull.get(),    out.get(),          start.stderrToStdout ? out.get() : devNull.get(),
         errorWrite.get(), highestFdToClose(), {}};
     sigemptyset(&plan.emptyMask);

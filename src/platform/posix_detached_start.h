@@ -18,6 +18,8 @@ struct DetachedStart {
     std::filesystem::path workdir;
     int stdoutFd = -1;
     bool stderrToStdout = false;
+    /// "NAME=VALUE" entries added to (or replacing those of) the station's environment.
+    std::vector<std::string> environment;
 };
 
 /// Starts the program through a double fork, so it is never this process's

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "metadata/player_log_reader.h"
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "platform/profile_reader.h"
 
 namespace kestrel {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/player_watchdog.h"
 #include "playback/switch_procedure.h"

@@ -1,6 +1,6 @@
 #include "playback/player_watchdog.h"
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/switch_procedure.h"
 #include "station/station_events.h"
@@ -29,8 +29,8 @@ bool restartAfterOutage(Station& station, RunningSlots running) {
     auto& state = station.state;
     if (running.any() || state.CurrentSource == -1) return false;
     if (!mayRestart(station, state.CurrentSource)) return false;
-    station.run(playerStopCommand(1));
-    station.run(playerStopCommand(2));
+    station.run(StopPlayer{1});
+    station.run(StopPlayer{2});
     state.WasPlaying = state.CurrentSource;
     state.CurrentSource = -1;
     noteRestart(station, state.WasPlaying);

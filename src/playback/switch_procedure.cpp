@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "management/source_status.h"
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/playback_start.h"
 #include "playback/source_list.h"
@@ -92,21 +92,21 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
 
     bool somethingToKeep = true;
     tolerate([&] { somethingToKeep = somethingOnAir(station); });
-    tolerate([&] { station.run(playerStartCommand(newSlot, next.address)); });
+    tolerate([&] { station.run(StartPlayer{newSlot, next.address}); });
     NewPlayer started = NewPlayer::TimedOut;
     try {
         started = co_await newPlayerStarts(station, newSlot, somethingToKeep);
     } catch (...) {
     }
     if (started == NewPlayer::Ended) {
-        tolerate([&] { station.run(playerStopCommand(newSlot)); });
+        tolerate([&] { station.run(StopPlayer{newSlot}); });
         tolerate([&] { appendToErrorLog(station, kSwitchFailedEntry, wanted); });
         recordSwitchFailure(station, cause, wanted, newSlot, next.address);
         if (operatorEntry) display.cmdForceSwitch.enabled = true;
         co_return false;
     }
 
-    tolerate([&] { station.run(playerStopCommand(otherSlot)); });
+    tolerate([&] { station.run(StopPlayer{otherSlot}); });
     tolerate([&] {
         std::error_code ignored;  // fails while the stopped player still holds it
         std::filesystem::remove(station.file(playerLogFile(otherSlot)), ignored);

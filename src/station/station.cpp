@@ -29,8 +29,8 @@ Task<> Station::Pause(double interval) {
     }
 }
 
-void Station::run(const std::string& commandLine, WindowStyle style) {
-    platform.runner.run(commandLine, style);
+void Station::run(const StationCommand& command, WindowStyle style) {
+    platform.runner.run(command, style);
 }
 
 namespace {

@@ -37,8 +37,8 @@ struct Station {
     /// handler runs meanwhile.
     Task<> Pause(double interval);
 
-    /// Issues one of the station's command lines; the outcome is never examined.
-    void run(const std::string& commandLine, WindowStyle style = WindowStyle::MinimisedWithFocus);
+    /// Issues one of the station's commands; the outcome is never examined.
+    void run(const StationCommand& command, WindowStyle style = WindowStyle::MinimisedWithFocus);
 
     /// Local date and time now.
     LocalDateTime now() const { return platform.clock.now(); }

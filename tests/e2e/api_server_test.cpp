@@ -48,9 +48,9 @@ std::string requestFor(const std::string& path) {
 class TimedRunner final : public CommandRunner {
 public:
     explicit TimedRunner(test::FakePlayers& players) : m_players(players) {}
-    bool run(const std::string& commandLine, WindowStyle style) override {
-        issued.push_back({commandLine, Clock::now()});
-        return m_players.run(commandLine, style);
+    bool run(const StationCommand& command, WindowStyle style) override {
+        issued.push_back({test::commandText(command), Clock::now()});
+        return m_players.run(command, style);
     }
     std::vector<std::pair<std::string, Clock::time_point>> issued;
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "controller/station_controller.h"
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "scheduler/event_calculation.h"
 #include "support/sim_host.h"
 
@@ -59,10 +59,8 @@ struct Sim : SimHost {
     std::vector<Switch> switches() const {
         std::vector<Switch> result;
         for (const auto& issued : players.issued()) {
-            const auto command = parseStationCommand(issued.command);
-            if (!command) continue;
-            if (const auto* start = std::get_if<StartPlayerCommand>(&*command)) {
-                result.push_back({issued.atMs, start->url});
+            if (const auto* start = std::get_if<StartPlayer>(&issued.what)) {
+                result.push_back({issued.atMs, start->address});
             }
         }
         return result;

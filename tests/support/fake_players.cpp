@@ -4,10 +4,20 @@
 #include <fstream>
 #include <string_view>
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "support/fake_clock.h"
 
 namespace kestrel::test {
+
+std::string commandText(const StationCommand& command) {
+    if (const auto* start = std::get_if<StartPlayer>(&command))
+        return "cmd /c " + playerExecutable(start->slot) + " " + start->address + " -quiet >" +
+               playerLogFile(start->slot);
+    if (const auto* stop = std::get_if<StopPlayer>(&command))
+        return "taskkill /f /im " + playerExecutable(stop->slot);
+    if (const auto* del = std::get_if<DeleteFile>(&command)) return "cmd /c del " + del->file;
+    return "notepad " + std::get<OpenEditor>(command).file;
+}
 
 std::int64_t FakePlayers::nowMs() const {
     return clock ? clock->ms() : 0;
@@ -62,28 +72,30 @@ std::optional<std::uint64_t> FakePlayers::bytesRead(const std::string& executabl
            1000;
 }
 
-bool FakePlayers::run(const std::string& commandLine, WindowStyle style) {
+bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
     advance();
-    m_issued.push_back({commandLine, style, nowMs()});
-    const auto command = parseStationCommand(commandLine);
-    if (!command) return false;
-    if (const auto* start = std::get_if<StartPlayerCommand>(&*command)) {
-        m_lastUrl[start->executable] = start->url;
+    m_issued.push_back({commandText(command), command, style, nowMs()});
+    if (const auto* start = std::get_if<StartPlayer>(&command)) {
+        if (!isPlayerSlot(start->slot)) return false;
+        const auto executable = playerExecutable(start->slot);
+        m_lastUrl[executable] = start->address;
         {
-            std::ofstream log(m_workdir / start->logFile, std::ios::binary | std::ios::trunc);
-            const auto content = logForUrl.find(start->url);
+            std::ofstream log(m_workdir / playerLogFile(start->slot),
+                              std::ios::binary | std::ios::trunc);
+            const auto content = logForUrl.find(start->address);
             if (content != logForUrl.end()) log << content->second;
         }
-        if (!unplayableUrls.count(start->url)) {
-            const auto behaviour = behaviourForUrl.find(start->url);
-            m_running[start->executable] = {
-                start->logFile, nowMs(),
+        if (!unplayableUrls.count(start->address)) {
+            const auto behaviour = behaviourForUrl.find(start->address);
+            m_running[executable] = {
+                playerLogFile(start->slot), nowMs(),
                 behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second, false};
             advance();
         }
-    } else if (const auto* kill = std::get_if<KillByNameCommand>(&*command)) {
-        m_running.erase(kill->executable);
-    } else if (const auto* del = std::get_if<DeleteFileCommand>(&*command)) {
+    } else if (const auto* stop = std::get_if<StopPlayer>(&command)) {
+        m_running.erase(playerExecutable(stop->slot));
+    } else if (const auto* del = std::get_if<DeleteFile>(&command)) {
+        if (!isPlainFileName(del->file)) return false;
         std::error_code ignored;
         std::filesystem::remove(m_workdir / del->file, ignored);
     }

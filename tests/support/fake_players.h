@@ -16,6 +16,10 @@ namespace kestrel::test {
 
 class FakeClock;
 
+/// How a command reads in the station's Windows command table, e.g.
+/// "cmd /c mplayer1.exe URL -quiet >mplayer1.log" or "taskkill /f /im mplayer2.exe".
+std::string commandText(const StationCommand& command);
+
 /// A simulated process world for the station's commands: starting a player
 /// makes its executable name "run" (and writes its log), kill-by-name ends it,
 /// del removes the file. Serves as both the command runner and the process
@@ -26,14 +30,15 @@ class FakeClock;
 class FakePlayers final : public CommandRunner, public ProcessTable {
 public:
     struct Issued {
-        std::string command;
+        std::string command;  ///< as commandText() reads it
+        StationCommand what;
         WindowStyle style;
         std::int64_t atMs = 0;  ///< virtual time of issue, when `clock` is set
     };
 
     explicit FakePlayers(std::filesystem::path workdir) : m_workdir(std::move(workdir)) {}
 
-    bool run(const std::string& commandLine, WindowStyle style) override;
+    bool run(const StationCommand& command, WindowStyle style) override;
     ProcessCheck check(const std::string& executableName) override;
     /// A player takes in kIntakeBytesPerSecond while its stream is not stalled.
     std::optional<std::uint64_t> bytesRead(const std::string& executableName) override;

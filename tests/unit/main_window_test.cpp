@@ -12,7 +12,7 @@
 #include <memory>
 #include <set>
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -242,7 +242,7 @@ TEST_F(MainWindowTest, ButtonsAndCloseIssueTheirCommands) {
         {"cmdViewSource", {"notepad sourcelist.ini"}, false},
         {"cmdViewEvents", {"notepad sourceevents.ini"}, false},
         {"cmdEnd", {}, true},
-        {"cmdTerminate", {playerStopCommand(1), playerStopCommand(2)}, true},
+        {"cmdTerminate", {"taskkill /f /im mplayer1.exe", "taskkill /f /im mplayer2.exe"}, true},
         {"close", {}, true},
     };
     for (const auto& c : cases) {

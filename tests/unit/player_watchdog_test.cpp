@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/command_line.h"
+#include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/switch_procedure.h"
 #include "support/sim_host.h"
@@ -17,7 +17,7 @@ const std::vector<std::string> kStopBoth = {"taskkill /f /im mplayer1.exe",
 
 struct Watchdog {
     void start(int slot) {
-        host.players.run(playerStartCommand(slot, "http://s.example/a"),
+        host.players.run(StartPlayer{slot, "http://s.example/a"},
                          WindowStyle::MinimisedWithFocus);
     }
     void tick() {

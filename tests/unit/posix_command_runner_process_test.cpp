@@ -13,7 +13,6 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/command_line.h"
 #include "platform/posix_detached_start.h"
 #include "platform/proc_processes.h"
 #include "support/temp_dir.h"
@@ -76,6 +75,7 @@ constexpr const char* kFakePlayer =
     "#!/bin/bash\n"
     "echo \"Playing $1.\"\n"
     "echo \"args: $*\"\n"
+    "[ -z \"$KESTREL_TEST_VAR\" ] || echo \"env: $KESTREL_TEST_VAR\"\n"
     "exec 3<>hold\n"
     "(read -u 3 x) &\n"
     "read -u 3 x\n";
@@ -100,8 +100,7 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
     dir.write("mplayer1.log", std::string(5000, 'x'));
     const std::string url = "http://127.0.0.1:1/a b?x=1&y=\"%20\"; touch injected";
 
-    ASSERT_TRUE(runner.run("cmd /c mplayer1.exe " + url + " -quiet >mplayer1.log",
-                           WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(runner.run(StartPlayer{1, url}, WindowStyle::MinimisedWithFocus));
     ::close(socketFd);
     ASSERT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").size() == 2; }));
     ASSERT_TRUE(
@@ -129,26 +128,29 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
     }
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "the station has no child left";
 
-    EXPECT_TRUE(runner.run("taskkill /f /im mplayer1.exe", WindowStyle::MinimisedWithFocus));
+    EXPECT_TRUE(runner.run(StopPlayer{1}, WindowStyle::MinimisedWithFocus));
     EXPECT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").empty(); }));
 
-    // A restart replaces the log's contents.
+    // A restart replaces the log's contents; the player gets the command's
+    // environment, but not the options meant for the system mplayer.
+    ASSERT_TRUE(runner.run(StartPlayer{1, "http://second", {"-af", "volume=0"},
+                                       {{"KESTREL_TEST_VAR", "a b=c"}}},
+                           WindowStyle::MinimisedWithFocus));
     ASSERT_TRUE(
-        runner.run(playerStartCommand(1, "http://second"), WindowStyle::MinimisedWithFocus));
-    ASSERT_TRUE(
-        waitUntil([&] { return dir.read("mplayer1.log").find("args:") != std::string::npos; }));
-    EXPECT_EQ(dir.read("mplayer1.log"), "Playing http://second.\nargs: http://second -quiet\n");
+        waitUntil([&] { return dir.read("mplayer1.log").find("env:") != std::string::npos; }));
+    EXPECT_EQ(dir.read("mplayer1.log"),
+              "Playing http://second.\nargs: http://second -quiet\nenv: a b=c\n");
 }
 
 TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {
     if (!findOnPath("mplayer") || findOnPath("mplayer2")) GTEST_SKIP() << "needs mplayer only";
     // MPlayer blocks opening the FIFO, so it stays up long enough to be looked at.
-    ASSERT_TRUE(runner.run("cmd /c mplayer2.exe hold -quiet >mplayer2.log",
+    ASSERT_TRUE(runner.run(StartPlayer{2, "hold", {"-af", "volume=0"}},
                            WindowStyle::MinimisedWithFocus));
     ASSERT_TRUE(waitUntil([&] { return !players.of("mplayer2.exe").empty(); }));
     EXPECT_EQ(argvOf(players.of("mplayer2.exe").front()),
               (std::vector<std::string>{"mplayer2", "-noconsolecontrols", "-quiet", "-msglevel",
-                                        "cplayer=4", "--", "hold"}));
+                                        "cplayer=4", "-af", "volume=0", "--", "hold"}));
     EXPECT_TRUE(waitUntil(
         [&] { return dir.read("mplayer2.log").find("Playing hold.") != std::string::npos; }));
 }
@@ -157,40 +159,32 @@ TEST_F(PosixCommandRunnerTest, DeleteRemovesOnlyPlainFilesOfTheWorkingDirectory)
     dir.write("metadata.txt", "x");
     fs::create_directory(dir.path() / "sub");
     struct Case {
-        std::string command;
+        std::string file;
         bool result;
     } cases[] = {
-        {"cmd /c del metadata.txt", true},
-        {"cmd /c del metaextra.txt", true},  // already absent
-        {"cmd /c del sub", false},
-        {"cmd /c del ../" + dir.path().filename().string() + "/mplayer1", false},
-        {"cmd /c del " + (dir.path() / "mplayer1").string(), false},
+        {"metadata.txt", true},
+        {"metaextra.txt", true},  // already absent
+        {"sub", false},
+        {"../" + dir.path().filename().string() + "/mplayer1", false},
+        {(dir.path() / "mplayer1").string(), false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(runner.run(c.command, WindowStyle::MinimisedWithFocus), c.result) << c.command;
+        EXPECT_EQ(runner.run(DeleteFile{c.file}, WindowStyle::MinimisedWithFocus), c.result)
+            << c.file;
     EXPECT_FALSE(dir.exists("metadata.txt"));
     EXPECT_TRUE(dir.exists("sub"));
     EXPECT_TRUE(dir.exists("mplayer1"));
 }
 
-TEST_F(PosixCommandRunnerTest, RefusesEveryOtherTextWithoutRunningAnything) {
+TEST_F(PosixCommandRunnerTest, RefusesOtherSlotsAndFilesOutsideTheDirectory) {
     dir.write("marker", "keep");
-    const std::string refused[] = {
-        "",
-        "cmd /c mplayer3.exe http://x -quiet >mplayer3.log",
-        "cmd /c mplayer1.exe http://x -quiet >mplayer2.log",
-        "cmd /c mplayer1.exe http://x -quiet > mplayer1.log",
-        "CMD /C mplayer1.exe http://x -quiet >mplayer1.log",
-        "cmd /c rm marker",
-        "cmd /c del marker && rm marker",
-        "sh -c 'rm marker'",
-        "taskkill /f /im ../mplayer1.exe",
-        "taskkill /f /im *",
-        "notepad ../marker",
-        "notepad /etc/passwd",
+    const StationCommand refused[] = {
+        StartPlayer{3, "http://x"}, StartPlayer{0, "http://x"}, StopPlayer{3},
+        StopPlayer{-1},             DeleteFile{""},             DeleteFile{"marker && rm marker"},
+        DeleteFile{"*"},            OpenEditor{"../marker"},    OpenEditor{"/etc/passwd"},
     };
-    for (const auto& text : refused)
-        EXPECT_FALSE(runner.run(text, WindowStyle::MinimisedWithFocus)) << text;
+    for (const auto& command : refused)
+        EXPECT_FALSE(runner.run(command, WindowStyle::MinimisedWithFocus)) << command.index();
     EXPECT_EQ(dir.read("marker"), "keep");
     EXPECT_FALSE(dir.exists("mplayer1.log"));
     EXPECT_FALSE(dir.exists("mplayer2.log"));
@@ -209,9 +203,10 @@ TEST_F(PosixCommandRunnerTest, EditorOpensThroughXdgOpenWhenThereIsOne) {
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
 
     ::setenv("PATH", bin.c_str(), 1);
-    const bool withOpener = runner.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+    const bool withOpener = runner.run(OpenEditor{"sourcelist.ini"}, WindowStyle::NormalWithFocus);
     ::setenv("PATH", (dir.path() / "none").c_str(), 1);
-    const bool withoutOpener = runner.run("notepad sourcelist.ini", WindowStyle::NormalWithFocus);
+    const bool withoutOpener =
+        runner.run(OpenEditor{"sourcelist.ini"}, WindowStyle::NormalWithFocus);
     ::setenv("PATH", savedPath.c_str(), 1);
 
     EXPECT_TRUE(withOpener);
