@@ -15,34 +15,48 @@ using enum KeyKind;
 using enum Need;
 using enum Feature;
 
+using S = StationState;
+
 constexpr std::array kKeys{
-    ConfigKey{"DefaultStrapline", Text, Present, Always},
-    ConfigKey{"ExtraMetaNowPlaying", Text, Present, Always},
-    ConfigKey{"ManagementUpdate", Number},
-    ConfigKey{"ManagementSendURL", Url, Value, Management},
-    ConfigKey{"ManagementURL", Url, Value, Management},
-    ConfigKey{"ManagementKey", Text, Present, Management, ChangePoll},
-    ConfigKey{"ManagementSwitcher", Text, Present, Management, ChangePoll},
-    ConfigKey{"CheckForChanges", Number},
-    ConfigKey{"CheckForChangeURL", Url, Value, ChangePoll},
-    ConfigKey{"APIallowed", Flag},
-    ConfigKey{"APIKey", Text, Value, Api},
-    ConfigKey{"AIRenable", Flag},
-    ConfigKey{"AIRid", Text, Value, Air},
-    ConfigKey{"AIRpartnerid", Text, Value, Air},
-    ConfigKey{"AIRpartnerKey", Text, Value, Air},
-    ConfigKey{"AIRdefaultTitle", Text, Present, Air},
-    ConfigKey{"AIRdefaultArtist", Text, Present, Air},
-    ConfigKey{"DoNotPrefixWhenContains", Text},
-    ConfigKey{"MetaWeather", Flag},
-    ConfigKey{"MetaOpenWeatherMapKey", Text, Value, Weather},
-    ConfigKey{"MetaLocation", Text, Value, Weather},
-    ConfigKey{"CheckSource", Flag},
-    // Optional, with a default when absent: seconds a switch may take (10), and
-    // the address the API listens on (all addresses).
-    ConfigKey{"SwitchTimeout", Number},
-    ConfigKey{"APIBind", Text},
+    ConfigKey{"DefaultStrapline", Text, Present, Always, None, &S::DefaultStrapline},
+    ConfigKey{"ExtraMetaNowPlaying", Text, Present, Always, None, &S::ExtraMetaNowPlaying},
+    ConfigKey{"ManagementUpdate", Number, Nothing, None, None, {}, &S::ManagementUpdate},
+    ConfigKey{"ManagementSendURL", Url, Value, Management, None, &S::ManagementSendURL},
+    ConfigKey{"ManagementURL", Url, Value, Management, None, &S::ManagementURL},
+    ConfigKey{"ManagementKey", Text, Present, Management, ChangePoll, &S::ManagementKey},
+    ConfigKey{"ManagementSwitcher", Text, Present, Management, ChangePoll,
+              &S::ManagementSwitcher},
+    ConfigKey{"CheckForChanges", Number, Nothing, None, None, {}, &S::CheckForChanges},
+    ConfigKey{"CheckForChangeURL", Url, Value, ChangePoll, None, &S::CheckForChangeURL},
+    ConfigKey{"APIallowed", Flag, Nothing, None, None, &S::APIallowed},
+    ConfigKey{"APIKey", Text, Value, Api, None, &S::APIkey},
+    ConfigKey{"AIRenable", Flag, Nothing, None, None, &S::AIRenable},
+    ConfigKey{"AIRid", Text, Value, Air, None, &S::AIRid},
+    ConfigKey{"AIRpartnerid", Text, Value, Air, None, &S::AIRpartnerid},
+    ConfigKey{"AIRpartnerKey", Text, Value, Air, None, &S::AIRpartnerkey},
+    ConfigKey{"AIRdefaultTitle", Text, Present, Air, None, &S::AIRdefaultTitle},
+    ConfigKey{"AIRdefaultArtist", Text, Present, Air, None, &S::AIRdefaultArtist},
+    ConfigKey{"DoNotPrefixWhenContains", Text, Nothing, None, None, &S::DoNotPrefixWhenContains},
+    ConfigKey{"MetaWeather", Flag, Nothing, None, None, &S::MetaWeather},
+    ConfigKey{"MetaOpenWeatherMapKey", Text, Value, Weather, None, &S::MetaOpenWeatherMapKey},
+    ConfigKey{"MetaLocation", Text, Value, Weather, None, &S::MetaLocation},
+    ConfigKey{"CheckSource", Flag, Nothing, None, None, &S::CheckSource},
+    // Optional, with a default when absent. Seconds a switch may wait for its
+    // new player: never shorter than the overlap, never so long that two
+    // sources play together for more than ten minutes.
+    ConfigKey{"SwitchTimeout", Number, Nothing, None, None, {}, &S::SwitchTimeout,
+              WhenAbsent::DirectoryPath, {2, 600, 10}},
+    // The address the API listens on; absent: all addresses.
+    ConfigKey{"APIBind", Text, Nothing, None, None, &S::APIBind, {}, WhenAbsent::Empty},
 };
+
+std::int16_t numberOf(const ConfigKey& key, const std::string& text) {
+    const std::int16_t number = profileNumber(text);
+    const NumberBounds& b = key.bounds;
+    if (b.highest == 0) return number;
+    if (number <= 0) return b.otherwise;
+    return std::clamp(number, b.lowest, b.highest);
+}
 
 std::size_t editDistanceIgnoringCase(std::string_view a, std::string_view b) {
     const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
@@ -65,6 +79,21 @@ std::size_t editDistanceIgnoringCase(std::string_view a, std::string_view b) {
 
 std::span<const ConfigKey> knownConfigKeys() {
     return kKeys;
+}
+
+void readConfigKeys(const std::filesystem::path& dir, const std::string& directoryText,
+                    StationState& state) {
+    const auto file = dir / kConfigFile;
+    for (const ConfigKey& key : kKeys) {
+        std::string value =
+            readProfileString(file, kConfigSection, std::string(key.name), directoryText);
+        if (key.absent == WhenAbsent::Empty && value == directoryText) value.clear();
+        if (key.number) {
+            state.*key.number = numberOf(key, value);
+        } else {
+            state.*key.text = std::move(value);
+        }
+    }
 }
 
 const ConfigKey* findConfigKey(std::string_view name) {

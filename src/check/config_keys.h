@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
+
+#include "station/station_state.h"
 
 namespace kestrel {
 
@@ -28,17 +33,44 @@ enum class Need {
     Value,    ///< neither absent nor empty
 };
 
+/// What a key reads as when the file does not give it.
+enum class WhenAbsent {
+    DirectoryPath,  ///< the station directory's path, as the station always has
+    Empty,
+};
+
+/// Bounds of a Number key: a value outside them is taken as the nearer one,
+/// and 0, a negative value or no number at all gives `otherwise`. All zero:
+/// the number as read.
+struct NumberBounds {
+    std::int16_t lowest = 0;
+    std::int16_t highest = 0;
+    std::int16_t otherwise = 0;
+};
+
 struct ConfigKey {
     std::string_view name;  ///< spelt as documented; the reader ignores case
     KeyKind kind;
     Need need = Need::Nothing;
     Feature usedBy = Feature::None;
     Feature alsoUsedBy = Feature::None;
+    /// The field the key fills: `text` for Text, Url and Flag keys, `number`
+    /// for Number keys.
+    std::string StationState::*text = nullptr;
+    std::int16_t StationState::*number = nullptr;
+    WhenAbsent absent = WhenAbsent::DirectoryPath;
+    NumberBounds bounds{};
 };
 
 /// Every key of kestrelfield.ini the station reads. A key the station learns
-/// to read is added here, so that the configuration check knows it.
+/// to read is added here and nowhere else: the table fills the configuration
+/// at start-up and tells the configuration check what to look for.
 std::span<const ConfigKey> knownConfigKeys();
+
+/// Fills every configuration field of `state` from the kestrelfield.ini of
+/// `dir`; `directoryText` is what an absent key reads as.
+void readConfigKeys(const std::filesystem::path& dir, const std::string& directoryText,
+                    StationState& state);
 
 /// A key of the table, whatever its case; nullptr when unknown.
 const ConfigKey* findConfigKey(std::string_view name);

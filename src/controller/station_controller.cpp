@@ -47,42 +47,10 @@ void StationController::registerTimers() {
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
 }
 
-void StationController::readConfiguration(std::string& checkSource) {
-    auto& st = m_station.state;
-    const auto file = m_station.file(kConfigFile);
-    // An absent key reads as the working directory's path, as it always has.
-    // A key read here belongs in the table of check/config_keys.cpp too.
-    const std::string directory = m_station.platform.workdir.string();
-    auto text = [&](const char* key) {
-        return readProfileString(file, kConfigSection, key, directory);
-    };
-    st.DefaultStrapline = text("DefaultStrapline");
-    st.ExtraMetaNowPlaying = text("ExtraMetaNowPlaying");
-    st.ManagementUpdate = profileNumber(text("ManagementUpdate"));
-    st.ManagementSendURL = text("ManagementSendURL");
-    st.ManagementURL = text("ManagementURL");
-    st.ManagementKey = text("ManagementKey");
-    st.ManagementSwitcher = text("ManagementSwitcher");
-    st.CheckForChanges = profileNumber(text("CheckForChanges"));
-    st.CheckForChangeURL = text("CheckForChangeURL");
-    st.APIallowed = text("APIallowed");
-    st.APIkey = text("APIKey");
-    st.AIRenable = text("AIRenable");
-    st.AIRid = text("AIRid");
-    st.AIRpartnerid = text("AIRpartnerid");
-    st.AIRpartnerkey = text("AIRpartnerKey");
-    st.AIRdefaultTitle = text("AIRdefaultTitle");
-    st.AIRdefaultArtist = text("AIRdefaultArtist");
-    st.DoNotPrefixWhenContains = text("DoNotPrefixWhenContains");
-    st.MetaWeather = text("MetaWeather");
-    st.MetaOpenWeatherMapKey = text("MetaOpenWeatherMapKey");
-    st.MetaLocation = text("MetaLocation");
-    st.SwitchTimeout = switchTimeoutOf(text("SwitchTimeout"));
-    checkSource = text("CheckSource");
-    // Not one of the station's 22 keys: absent means all addresses.
-    st.APIBind = text("APIBind");
-    if (st.APIBind == directory) st.APIBind.clear();
-    for (const std::string& problem : stationFindings(m_station.platform.workdir).report())
+void StationController::readConfiguration() {
+    const auto& dir = m_station.platform.workdir;
+    readConfigKeys(dir, dir.string(), m_station.state);
+    for (const std::string& problem : stationFindings(dir).report())
         recordConfigurationProblem(m_station, problem);
 }
 
@@ -111,8 +79,7 @@ void StationController::startUp() {
     m_station.run(DeleteFile{"metadata.txt"});
     m_station.run(DeleteFile{"metaextra.txt"});
 
-    std::string checkSource;
-    readConfiguration(checkSource);
+    readConfiguration();
 
     st.CurrentMplayer = 0;
     st.CurrentSource = -1;
@@ -165,7 +132,7 @@ void StationController::startUp() {
         display.lblWeather.caption = "NO WEATHER";
     }
     st.LinkFailCount = 0;
-    if (checkSource == "1") {
+    if (st.CheckSource == "1") {
         display.lblFailText.caption = "WAITING";
         display.lblFailCheckTime.caption = "NONE";
         display.lblFailURL.caption = "PERFORMING INITIAL CHECKS";

@@ -52,7 +52,7 @@ public:
 
 private:
     void registerTimers();
-    void readConfiguration(std::string& checkSource);
+    void readConfiguration();
 
     Station m_station;
     NowPlaying m_nowPlaying;

@@ -18,12 +18,6 @@ constexpr std::int64_t kShowUpMs = 1000;
 
 }  // namespace
 
-std::int16_t switchTimeoutOf(const std::string& text) {
-    const std::int16_t seconds = profileNumber(text);
-    if (seconds <= 0) return kDefaultSwitchTimeout;
-    return std::clamp(seconds, kShortestSwitchTimeout, kLongestSwitchTimeout);
-}
-
 bool somethingOnAir(Station& station) {
     for (int slot : {1, 2}) {
         if (station.platform.processes.check(playerExecutable(slot)) != ProcessCheck::NotRunning) {

@@ -7,19 +7,6 @@
 
 namespace kestrel {
 
-/// SwitchTimeout when the configuration gives none, and its bounds: never
-/// shorter than the overlap, never so long that two sources play together
-/// for more than ten minutes.
-inline constexpr std::int16_t kDefaultSwitchTimeout = 10;
-inline constexpr std::int16_t kShortestSwitchTimeout = 2;
-inline constexpr std::int16_t kLongestSwitchTimeout = 600;
-
-/// The SwitchTimeout value of `text`: its number read as every number of the
-/// configuration is (profileNumber: "2.5" is 2), a value outside 2..600 taken
-/// as the nearer bound; 0, a negative value or no number at all (absent,
-/// empty, "ten") gives 10.
-std::int16_t switchTimeoutOf(const std::string& text);
-
 /// Whether a player of either slot runs. A check that cannot be made counts
 /// as running, so that a switch then keeps the old slot until the new one plays.
 bool somethingOnAir(Station& station);

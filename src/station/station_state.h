@@ -65,6 +65,7 @@ struct StationState {
     std::string MetaWeather;
     std::string MetaOpenWeatherMapKey;
     std::string MetaLocation;
+    std::string CheckSource;          ///< "1": the failure detector tests the on-air server
     std::string APIBind;              ///< address the API listens on; empty: all addresses
     std::int16_t SwitchTimeout = 10;  ///< seconds a switch waits at most for its new player
 
