@@ -1,7 +1,7 @@
 // Load on the API server: N concurrent clients, each making one request per
 // connection as real clients do (connect, send, read until the server
 // closes), alternating the current-source and the source-list requests, for
-// T seconds. The server is the real API window in this process's main thread,
+// T seconds. The server is the real API listener in this process's main thread,
 // over a station with a ten-entry source list. With "status", the N clients
 // ask for status.json while one more client asks for the current source.
 // Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status]
@@ -30,8 +30,8 @@
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
-#include "ui/api_window.h"
-#include "ui/qt_event_loop.h"
+#include "host/api_server.h"
+#include "host/qt_event_loop.h"
 
 namespace {
 
@@ -173,9 +173,9 @@ int main(int argc, char** argv) {
     station.display.lblCurrentSource.caption = "http://stream3.example.org:8000/live";
     station.display.lblStudio.caption = "Studio 3";
 
-    kestrel::ApiWindow window(station, 0);
-    window.show();
-    const quint16 port = window.port();
+    // As on a headless station: the listener without a window.
+    kestrel::ApiServer server(station, 0);
+    const quint16 port = server.port();
     if (port == 0) {
         std::fprintf(stderr, "the API server could not listen\n");
         return 1;

@@ -2,6 +2,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "app/arguments.h"
@@ -13,9 +14,10 @@
 #include "platform/systemd_notifier.h"
 #include "platform/timed_fetcher.h"
 #include "ui/main_window.h"
-#include "ui/qt_event_loop.h"
-#include "ui/qt_timer_host.h"
-#include "ui/service_notifications.h"
+#include "host/qt_event_loop.h"
+#include "host/qt_timer_host.h"
+#include "host/headless_host.h"
+#include "host/service_notifications.h"
 
 namespace {
 
@@ -46,17 +48,55 @@ void armScreenshot(kestrel::MainWindow& window) {
     });
 }
 
+// Nobody can see a window on the offscreen (or minimal) platform, so the
+// station then runs without any: no widgets to lay out and render, and no
+// window-system lines in the journal. A screenshot still needs the window.
+bool headless() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return (platform == "offscreen" || platform == "minimal") &&
+           qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOT");
+}
+
+int runWithWindow(kestrel::StationController& controller, kestrel::QtEventLoop& loop,
+                  kestrel::ServiceNotifications& notifications) {
+    kestrel::MainWindow window(controller);
+    // A wait that ends between ticks (a switch's overlap, an answer) shows at once.
+    loop.setAfterEach([&window] { window.render(); });
+    kestrel::QtTimerHost timers(controller.station().timers, [&window] { window.render(); });
+    controller.startUp();
+    window.show();
+    window.render();
+    notifications.started();
+    armScreenshot(window);
+    return QCoreApplication::exec();
+}
+
+int runHeadless(kestrel::StationController& controller,
+                kestrel::ServiceNotifications& notifications) {
+    kestrel::HeadlessHost host(controller.station());
+    kestrel::QtTimerHost timers(controller.station().timers, [] {});
+    controller.startUp();
+    notifications.started();
+    return QCoreApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (const auto exitStatus = kestrel::handleArguments(argc, argv)) return *exitStatus;
     // The station takes no arguments; Qt sees only the program's name.
     int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    // Fusion draws the palette's button colours on every desktop.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    // Only the operator's commands end the station, the API window's close button does not.
-    QApplication::setQuitOnLastWindowClosed(false);
+    const bool withoutWindows = headless();
+    std::unique_ptr<QCoreApplication> app;
+    if (withoutWindows) {
+        app = std::make_unique<QCoreApplication>(qtArgc, argv);
+    } else {
+        app = std::make_unique<QApplication>(qtArgc, argv);
+        // Fusion draws the palette's button colours on every desktop.
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        // Only the operator's commands end the station, the API window's close button does not.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
 
     std::error_code error;
     std::filesystem::path workdir = std::filesystem::current_path(error);
@@ -82,14 +122,6 @@ int main(int argc, char** argv) {
     kestrel::SystemdNotifier systemd;
     kestrel::ServiceNotifications notifications(controller.station(), systemd);
 
-    kestrel::MainWindow window(controller);
-    // A wait that ends between ticks (a switch's overlap, an answer) shows at once.
-    loop.setAfterEach([&window] { window.render(); });
-    kestrel::QtTimerHost timers(controller.station().timers, [&window] { window.render(); });
-    controller.startUp();
-    window.show();
-    window.render();
-    notifications.started();
-    armScreenshot(window);
-    return app.exec();
+    return withoutWindows ? runHeadless(controller, notifications)
+                          : runWithWindow(controller, loop, notifications);
 }

@@ -2,53 +2,24 @@
 
 #include <QLabel>
 #include <QScrollArea>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 #include <QVBoxLayout>
 
-#include "station/station_events.h"
+#include "host/api_server.h"
 
 namespace kestrel {
 namespace {
 
 constexpr int kLineGap = 5;
 constexpr int kLineWidth = 560;
-constexpr int kOverdueCheckMs = 250;
-// Room for a burst of clients connecting at once before the kernel drops any.
-constexpr int kListenBacklog = 1024;
 
 QString displayText(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The address named by APIBind; all addresses when it names none.
-QHostAddress bindAddress(Station& station) {
-    const std::string& configured = station.state.APIBind;
-    QHostAddress address;
-    if (configured.empty() || address.setAddress(QString::fromStdString(configured))) {
-        return configured.empty() ? QHostAddress(QHostAddress::Any) : address;
-    }
-    recordConfigurationProblem(station,
-                               "kestrelfield.ini: APIBind \"" + configured +
-                                   "\" is no IP address: the API listens on all addresses");
-    return QHostAddress::Any;
-}
-
-// The client's address as people write it: an IPv4 client of the listener on
-// all addresses without its "::ffff:" prefix.
-std::string clientAddress(const QTcpSocket& socket) {
-    QHostAddress peer = socket.peerAddress();
-    bool isIpv4 = false;
-    const quint32 ipv4 = peer.toIPv4Address(&isIpv4);
-    if (isIpv4) peer = QHostAddress(ipv4);
-    return peer.toString().toStdString();
-}
-
 }  // namespace
 
-ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_connections(station) {
+ApiWindow::ApiWindow(ApiServer& server, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_server(server) {
     setWindowTitle(QStringLiteral("Kestrelfield API Server"));
     resize(600, 400);
 
@@ -61,51 +32,23 @@ ApiWindow::ApiWindow(Station& station, quint16 port, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(scroll, 1);
     layout->addWidget(m_failureLine);
+    m_lineHeight = fontMetrics().height() + 4;
 
-    m_server = new QTcpServer(this);
-    m_server->setListenBacklogSize(kListenBacklog);
-    m_server->setMaxPendingConnections(kListenBacklog);
-    connect(m_server, &QTcpServer::newConnection, this, &ApiWindow::acceptPending);
-    m_connections.setOnSwitchAnswered([this](int i, const std::string& bytes) {
-        if (i < static_cast<int>(m_sockets.size()) && m_sockets[i]) send(i, m_sockets[i], bytes);
+    const auto& connections = server.connections();
+    for (int i = 0; i < static_cast<int>(connections.lines().size()); ++i)
         showLine(i);
-        eventHandled();
-    });
-    m_connections.setOnFailure([this](const std::string& failure) {
+    const auto showFailure = [this](const std::string& failure) {
         m_failureLine->setText(
             displayText(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    });
-
-    m_lineHeight = fontMetrics().height() + 4;
-    showLine(0);
-    const QHostAddress address = bindAddress(station);
-    if (m_server->listen(address, port)) {
-        m_connections.listening();
-        showLine(0);
-    } else {
-        recordConfigurationProblem(
-            station, "the API cannot listen on " + address.toString().toStdString() + " port " +
-                         std::to_string(port) + ": " + m_server->errorString().toStdString());
-    }
-
-    m_overdueTimer = new QTimer(this);
-    m_overdueTimer->setInterval(kOverdueCheckMs);
-    connect(m_overdueTimer, &QTimer::timeout, this, &ApiWindow::endOverdue);
-    m_overdueTimer->start();
+    };
+    if (!connections.lastFailure().empty()) showFailure(connections.lastFailure());
+    server.setOnLine([this](int i) { showLine(i); });
+    server.setOnFailure(showFailure);
 }
 
 ApiWindow::~ApiWindow() {
-    for (QTcpSocket* socket : m_sockets) {
-        if (socket) socket->disconnect(this);
-    }
-}
-
-void ApiWindow::setAfterEvent(std::function<void()> afterEvent) {
-    m_afterEvent = std::move(afterEvent);
-}
-
-quint16 ApiWindow::port() const {
-    return m_server->isListening() ? m_server->serverPort() : 0;
+    m_server.setOnLine({});
+    m_server.setOnFailure({});
 }
 
 const QLabel* ApiWindow::line(int i) const {
@@ -123,81 +66,8 @@ void ApiWindow::showLine(int i) {
         m_lines.push_back(label);
         m_lineArea->resize(kLineWidth, index * (m_lineHeight + kLineGap) + m_lineHeight);
     }
-    const QString text = displayText(m_connections.lines()[i]);
+    const QString text = displayText(m_server.connections().lines()[i]);
     if (m_lines[i]->text() != text) m_lines[i]->setText(text);
-}
-
-void ApiWindow::eventHandled() {
-    if (m_connections.switchesRun() == m_switchesRendered) return;
-    m_switchesRendered = m_connections.switchesRun();
-    if (m_afterEvent) m_afterEvent();
-}
-
-void ApiWindow::acceptPending() {
-    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        const auto element = m_connections.accept(clientAddress(*socket));
-        if (!element) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        const int i = *element;
-        if (static_cast<int>(m_sockets.size()) <= i) m_sockets.resize(i + 1, nullptr);
-        m_sockets[i] = socket;
-        connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, i, socket] { finish(i, socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, i, socket] { finish(i, socket); });
-        showLine(i);
-    }
-}
-
-void ApiWindow::readFrom(int i, QTcpSocket* socket) {
-    if (m_sockets[i] != socket) return;
-    const QByteArray data = socket->readAll();
-    const auto answer = m_connections.receive(
-        i, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
-    if (answer) send(i, socket, *answer);
-    showLine(i);
-    eventHandled();
-}
-
-void ApiWindow::send(int i, QTcpSocket* socket, const std::string& bytes) {
-    const auto size = static_cast<qint64>(bytes.size());
-    if (size == 0 || socket->write(bytes.data(), size) != size) {
-        if (size != 0)
-            m_connections.reportFailure(socket->errorString().toStdString(), api_stage::send);
-        finish(i, socket);
-        return;
-    }
-    socket->flush();
-    // Closes once every byte has been written; `disconnected` then ends the element.
-    socket->disconnectFromHost();
-}
-
-void ApiWindow::finish(int i, QTcpSocket* socket) {
-    if (i >= static_cast<int>(m_sockets.size()) || m_sockets[i] != socket) return;
-    m_sockets[i] = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-    m_connections.closed(i);
-    showLine(i);
-}
-
-void ApiWindow::endOverdue() {
-    const auto overdue = m_connections.overdue();
-    for (const auto& ended : overdue) {
-        QTcpSocket* socket =
-            ended.element < static_cast<int>(m_sockets.size()) ? m_sockets[ended.element] : nullptr;
-        if (!socket) {
-            m_connections.closed(ended.element);
-        } else if (ended.bytes.empty()) {
-            finish(ended.element, socket);
-        } else {
-            send(ended.element, socket, ended.bytes);
-        }
-        showLine(ended.element);
-    }
 }
 
 }  // namespace kestrel

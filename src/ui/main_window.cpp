@@ -12,14 +12,12 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "host/api_server.h"
 #include "ui/api_window.h"
 #include "ui/station_text.h"
 
 namespace kestrel {
 namespace {
-
-// The port the station's API listens on.
-constexpr quint16 kApiPort = 1011;
 
 struct ButtonEntry {
     const char* name;
@@ -377,9 +375,10 @@ void MainWindow::endProgram() {
 }
 
 void MainWindow::showApiWindow() {
-    if (!m_apiWindow) {
-        m_apiWindow = std::make_unique<ApiWindow>(m_controller.station(), kApiPort, nullptr);
-        m_apiWindow->setAfterEvent([this] { render(); });
+    if (!m_apiServer) {
+        m_apiServer = std::make_unique<ApiServer>(m_controller.station(), kApiPort);
+        m_apiServer->setAfterEvent([this] { render(); });
+        m_apiWindow = std::make_unique<ApiWindow>(*m_apiServer);
     }
     m_apiWindow->show();
 }

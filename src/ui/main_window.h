@@ -14,6 +14,7 @@ class QPushButton;
 
 namespace kestrel {
 
+class ApiServer;
 class ApiWindow;
 
 /// The station's status window ("Kestrelfield"): shows the display model,
@@ -66,7 +67,8 @@ private:
     ComboBox m_comboShown;
     bool m_rendered = false;
     bool m_renderingCombo = false;
-    std::unique_ptr<ApiWindow> m_apiWindow;
+    std::unique_ptr<ApiServer> m_apiServer;
+    std::unique_ptr<ApiWindow> m_apiWindow;  // shows m_apiServer, so ends first
 };
 
 }  // namespace kestrel

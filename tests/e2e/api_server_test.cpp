@@ -21,6 +21,7 @@
 #include "support/fake_players.h"
 #include "support/qt_loop.h"
 #include "support/temp_dir.h"
+#include "host/api_server.h"
 #include "ui/api_window.h"
 
 namespace kestrel {
@@ -157,10 +158,10 @@ protected:
         station.display.lblCurrentSource.caption = "http://one.example/live";
         station.display.lblStudio.caption = "One";
         station.display.lblRXmetadata.caption = "Artist - Title";
-        window.setAfterEvent([this] { ++afterEvents; });
+        server.setAfterEvent([this] { ++afterEvents; });
     }
 
-    quint16 port() const { return window.port(); }
+    quint16 port() const { return server.port(); }
     std::string lineText(int i) const {
         const QLabel* label = window.line(i);
         return label ? label->text().toStdString() : "<none>";
@@ -179,7 +180,8 @@ protected:
     test::FakeFetcher fetcher{&loop};
     StationController controller{Platform{clock, runner, players, loop, fetcher, fetcher, fetcher,
                                           fetcher, fetcher, fetcher, dir.path()}};
-    ApiWindow window{controller.station(), 0};
+    ApiServer server{controller.station(), 0};
+    ApiWindow window{server};
     int afterEvents = 0;
 };
 
@@ -199,7 +201,7 @@ TEST_F(ApiServerTest, AnswersEveryEndpointAndClosesAfterTheResponse) {
         const auto exchange = ask(path);
         EXPECT_EQ(exchange.received, answerWith(body)) << path;
         EXPECT_TRUE(exchange.closedByServer) << path;
-        ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 0; }));
+        ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
         EXPECT_EQ(lineText(1), "01 Closed") << "one element serves one client after another";
     }
     const auto list = ask("/api/listsources.php?id=" + kKey);
@@ -214,15 +216,15 @@ TEST_F(ApiServerTest, ClientThatSendsNothingAndLeavesIsClosed) {
     {
         Client client(port());
         ASSERT_TRUE(client.connected);
-        ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 1; }));
+        ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 1; }));
     }
-    ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
     EXPECT_EQ(lineText(1), "01 Closed");
 }
 
 TEST_F(ApiServerTest, ThreeSimultaneousClientsGetStackedElements) {
     Client a(port()), b(port()), c(port());
-    ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 3; }));
     auto answerOf = [&](Client& client, const std::string& path) {
         return std::async(std::launch::async, [&client, path] {
             client.send(requestFor(path));
@@ -242,7 +244,7 @@ TEST_F(ApiServerTest, ThreeSimultaneousClientsGetStackedElements) {
         EXPECT_EQ(window.line(i)->y(), i * pitch);
         EXPECT_EQ(window.line(i)->x(), window.line(0)->x());
     }
-    ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
     EXPECT_EQ(lineText(2), "02 Closed");
 }
 
@@ -273,7 +275,7 @@ TEST_F(ApiServerTest, MegabyteWithoutLineEndGetsErrorAndIsClosed) {
 
 TEST_F(ApiServerTest, UnfinishedRequestGetsErrorAfterTheDeadline) {
     auto future = exchangeAsync(port(), {"GET /api/getcurrent.php?id=" + kKey + " HTTP/1."});
-    ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 1; }));
     pumpUntil([] { return false; }, 300ms);
     EXPECT_NE(future.wait_for(0ms), std::future_status::ready) << "kept while it may complete";
     clock.advanceSeconds(ApiConnections::kDeadlineSeconds);
@@ -292,10 +294,10 @@ TEST_F(ApiServerTest, HundredsOfIdleClientsCannotStarveTheStation) {
             closed += client->closedNow() ? 1 : 0;
         return closed == 300 - ApiConnections::kMaxOpen;
     }));
-    EXPECT_EQ(window.connections().openCount(), ApiConnections::kMaxOpen);
+    EXPECT_EQ(server.connections().openCount(), ApiConnections::kMaxOpen);
 
     clock.advanceSeconds(ApiConnections::kDeadlineSeconds);
-    ASSERT_TRUE(pumpUntil([&] { return window.connections().openCount() == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
     const auto exchange = ask("/api/getcurrent.php?id=" + kKey);
     EXPECT_NE(exchange.received.find("Source: 1\r\n"), std::string::npos);
 }
@@ -328,7 +330,7 @@ TEST_F(ApiServerTest, APIBindNamesTheAddressAndAnythingElseMeansAll) {
         std::ostringstream journal;
         controller.station().journal.setOutput(&journal);
         controller.station().state.APIBind = c.bind;
-        ApiWindow bound(controller.station(), 0);
+        ApiServer bound(controller.station(), 0);
         ASSERT_NE(bound.port(), 0) << c.bind;
         EXPECT_EQ(Client(bound.port(), "127.0.0.1").connected, c.on1) << c.bind;
         EXPECT_EQ(Client(bound.port(), "127.0.0.2").connected, c.on2) << c.bind;
@@ -340,9 +342,10 @@ TEST_F(ApiServerTest, APIBindNamesTheAddressAndAnythingElseMeansAll) {
 }
 
 TEST_F(ApiServerTest, PortInUseLeavesNoConnectionAndNothingListening) {
-    ApiWindow second(controller.station(), port());
+    ApiServer second(controller.station(), port());
+    ApiWindow secondWindow(second);
     EXPECT_EQ(second.port(), 0);
-    EXPECT_EQ(second.line(0)->text().toStdString(), "(No Connection)");
+    EXPECT_EQ(secondWindow.line(0)->text().toStdString(), "(No Connection)");
 }
 
 }  // namespace

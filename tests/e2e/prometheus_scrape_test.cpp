@@ -53,7 +53,7 @@ TEST(PrometheusScrape, ARealPrometheusScrapesTheStationAndFiresTheExampleAlerts)
                   "scrape_configs:\n  - job_name: kestrelfield\n"
                   "    metrics_path: /api/metrics\n    params: {id: [prom-key]}\n"
                   "    static_configs: [{targets: ['127.0.0.1:" +
-                  std::to_string(station.window.port()) + "']}]\n");
+                  std::to_string(station.server.port()) + "']}]\n");
     test::ChildProcess prometheus(
         {"prometheus", "--config.file=prometheus.yml", "--storage.tsdb.path=data",
          "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},

@@ -83,12 +83,12 @@ TEST(StatusPageInBrowser, ShowsTheSourceOnAirFollowsASwitchAndForcesOne) {
     auto browse = std::async(std::launch::async, [&] {
         Browser browser(dir);
         ASSERT_TRUE(browser.started()) << dir.read("chromedriver.log");
-        browser.open("http://127.0.0.1:" + std::to_string(station.window.port()) +
+        browser.open("http://127.0.0.1:" + std::to_string(station.server.port()) +
                      "/api/status.html?id=" + kKey);
         ASSERT_TRUE(browser.shows("lblSourceDisp", "1", std::chrono::seconds(30)));
         EXPECT_EQ(browser.text("lblStudio"), "Dales Morning");
 
-        httplib::Client("127.0.0.1", station.window.port())
+        httplib::Client("127.0.0.1", station.server.port())
             .Get("/api/setcurrent.php?id=" + kKey + "3");
         EXPECT_TRUE(browser.shows("lblSourceDisp", "3", std::chrono::seconds(2)))
             << "the page follows a switch within 2 s";

@@ -5,11 +5,11 @@
 #include "controller/station_controller.h"
 #include "support/fake_world.h"
 #include "support/qt_loop.h"
-#include "ui/api_window.h"
+#include "host/api_server.h"
 
 namespace kestrel::test {
 
-/// A station on the fake world behind its real API window, listening on a
+/// A station on the fake world behind its real API listener (no window), on a
 /// free port of all addresses; it answers while the test pumps the Qt event loop.
 struct ApiStation : FakeWorld {
     explicit ApiStation(const std::string& key) {
@@ -19,9 +19,9 @@ struct ApiStation : FakeWorld {
 
     Station& station() { return controller.station(); }
 
-    bool m_application = (ensureApplication(), true);  // before any widget
+    bool m_application = (ensureApplication(), true);  // before any Qt object
     StationController controller{platform()};
-    ApiWindow window{controller.station(), 0};
+    ApiServer server{controller.station(), 0};
 };
 
 }  // namespace kestrel::test

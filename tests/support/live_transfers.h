@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/curl_fetcher.h"
-#include "ui/qt_event_loop.h"
+#include "host/qt_event_loop.h"
 
 namespace kestrel::test {
 

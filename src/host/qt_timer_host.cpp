@@ -1,4 +1,4 @@
-#include "ui/qt_timer_host.h"
+#include "host/qt_timer_host.h"
 
 namespace kestrel {
 

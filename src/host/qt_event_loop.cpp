@@ -1,4 +1,4 @@
-#include "ui/qt_event_loop.h"
+#include "host/qt_event_loop.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "ui/service_notifications.h"
+#include "host/service_notifications.h"
 
 #include <QTimer>
 #include <algorithm>

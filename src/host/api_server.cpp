@@ -1,0 +1,158 @@
+#include "host/api_server.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include "station/station_events.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kOverdueCheckMs = 250;
+// Room for a burst of clients connecting at once before the kernel drops any.
+constexpr int kListenBacklog = 1024;
+
+// The address named by APIBind; all addresses when it names none.
+QHostAddress bindAddress(Station& station) {
+    const std::string& configured = station.state.APIBind;
+    QHostAddress address;
+    if (configured.empty() || address.setAddress(QString::fromStdString(configured))) {
+        return configured.empty() ? QHostAddress(QHostAddress::Any) : address;
+    }
+    recordConfigurationProblem(station,
+                               "kestrelfield.ini: APIBind \"" + configured +
+                                   "\" is no IP address: the API listens on all addresses");
+    return QHostAddress::Any;
+}
+
+// The client's address as people write it: an IPv4 client of the listener on
+// all addresses without its "::ffff:" prefix.
+std::string clientAddress(const QTcpSocket& socket) {
+    QHostAddress peer = socket.peerAddress();
+    bool isIpv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIpv4);
+    if (isIpv4) peer = QHostAddress(ipv4);
+    return peer.toString().toStdString();
+}
+
+}  // namespace
+
+ApiServer::ApiServer(Station& station, quint16 port, QObject* parent)
+    : QObject(parent), m_connections(station) {
+    m_server = new QTcpServer(this);
+    m_server->setListenBacklogSize(kListenBacklog);
+    m_server->setMaxPendingConnections(kListenBacklog);
+    connect(m_server, &QTcpServer::newConnection, this, &ApiServer::acceptPending);
+    m_connections.setOnSwitchAnswered([this](int i, const std::string& bytes) {
+        if (i < static_cast<int>(m_sockets.size()) && m_sockets[i]) send(i, m_sockets[i], bytes);
+        lineChanged(i);
+        eventHandled();
+    });
+    m_connections.setOnFailure([this](const std::string& failure) {
+        if (m_onFailure) m_onFailure(failure);
+    });
+
+    const QHostAddress address = bindAddress(station);
+    if (m_server->listen(address, port)) {
+        m_connections.listening();
+    } else {
+        recordConfigurationProblem(
+            station, "the API cannot listen on " + address.toString().toStdString() + " port " +
+                         std::to_string(port) + ": " + m_server->errorString().toStdString());
+    }
+
+    m_overdueTimer = new QTimer(this);
+    m_overdueTimer->setInterval(kOverdueCheckMs);
+    connect(m_overdueTimer, &QTimer::timeout, this, &ApiServer::endOverdue);
+    m_overdueTimer->start();
+}
+
+ApiServer::~ApiServer() {
+    for (QTcpSocket* socket : m_sockets) {
+        if (socket) socket->disconnect(this);
+    }
+}
+
+quint16 ApiServer::port() const {
+    return m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+void ApiServer::lineChanged(int i) {
+    if (m_onLine) m_onLine(i);
+}
+
+void ApiServer::eventHandled() {
+    if (m_connections.switchesRun() == m_switchesRendered) return;
+    m_switchesRendered = m_connections.switchesRun();
+    if (m_afterEvent) m_afterEvent();
+}
+
+void ApiServer::acceptPending() {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        const auto element = m_connections.accept(clientAddress(*socket));
+        if (!element) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const int i = *element;
+        if (static_cast<int>(m_sockets.size()) <= i) m_sockets.resize(i + 1, nullptr);
+        m_sockets[i] = socket;
+        connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, i, socket] { finish(i, socket); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, i, socket] { finish(i, socket); });
+        lineChanged(i);
+    }
+}
+
+void ApiServer::readFrom(int i, QTcpSocket* socket) {
+    if (m_sockets[i] != socket) return;
+    const QByteArray data = socket->readAll();
+    const auto answer = m_connections.receive(
+        i, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    if (answer) send(i, socket, *answer);
+    lineChanged(i);
+    eventHandled();
+}
+
+void ApiServer::send(int i, QTcpSocket* socket, const std::string& bytes) {
+    const auto size = static_cast<qint64>(bytes.size());
+    if (size == 0 || socket->write(bytes.data(), size) != size) {
+        if (size != 0)
+            m_connections.reportFailure(socket->errorString().toStdString(), api_stage::send);
+        finish(i, socket);
+        return;
+    }
+    socket->flush();
+    // Closes once every byte has been written; `disconnected` then ends the element.
+    socket->disconnectFromHost();
+}
+
+void ApiServer::finish(int i, QTcpSocket* socket) {
+    if (i >= static_cast<int>(m_sockets.size()) || m_sockets[i] != socket) return;
+    m_sockets[i] = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    m_connections.closed(i);
+    lineChanged(i);
+}
+
+void ApiServer::endOverdue() {
+    const auto overdue = m_connections.overdue();
+    for (const auto& ended : overdue) {
+        QTcpSocket* socket =
+            ended.element < static_cast<int>(m_sockets.size()) ? m_sockets[ended.element] : nullptr;
+        if (!socket) {
+            m_connections.closed(ended.element);
+        } else if (ended.bytes.empty()) {
+            finish(ended.element, socket);
+        } else {
+            send(ended.element, socket, ended.bytes);
+        }
+        lineChanged(ended.element);
+    }
+}
+
+}  // namespace kestrel
