@@ -52,13 +52,19 @@ void StationController::readConfiguration() {
     readConfigKeys(dir, dir.string(), m_station.state);
     for (const std::string& problem : stationFindings(dir).report())
         recordConfigurationProblem(m_station, problem);
+    m_station.display.lblMetadataOutput.caption = m_station.state.DefaultStrapline;
 }
 
 void StationController::startUp() {
+    reset();
+    readConfiguration();
+    tmrLoadEventsAndCalculate(m_station);  // the first look at the schedule
+    startServices();
+}
+
+void StationController::reset() {
     auto& st = m_station.state;
     auto& display = m_station.display;
-    auto& timers = m_station.timers;
-
     st.MinMax = 0;
     st.APIallowed = "0";
     st.AIRenable = "0";
@@ -69,18 +75,6 @@ void StationController::startUp() {
     st.AIRdefaultArtist.clear();
     st.WeatherCounter = 0;
     st.TimerCount = 0;
-    display.lblMplayer1.caption.clear();
-    display.lblMplayer2.caption.clear();
-    display.lblSilence.caption.clear();
-
-    m_station.run(StopPlayer{1});
-    m_station.run(StopPlayer{2});
-    m_station.run(DeleteFile{"mplayer.log"});
-    m_station.run(DeleteFile{"metadata.txt"});
-    m_station.run(DeleteFile{"metaextra.txt"});
-
-    readConfiguration();
-
     st.CurrentMplayer = 0;
     st.CurrentSource = -1;
     st.WasPlaying = -1;
@@ -89,15 +83,28 @@ void StationController::startUp() {
     st.LastEvent = kNoEvent;
     st.ManagementCounter = 0;
     st.SilenceFlag = 0;
-
-    display.lblMetadataOutput.caption = st.DefaultStrapline;
+    st.LinkFailCount = 0;
+    display.lblMplayer1.caption.clear();
+    display.lblMplayer2.caption.clear();
+    display.lblSilence.caption.clear();
     display.comboSourceList.items.clear();
     for (int n = 0; n <= 9; ++n) {
         const std::string digit = std::to_string(n);
         display.comboSourceList.items.push_back(digit + " Select Source number " + digit);
     }
 
-    tmrLoadEventsAndCalculate(m_station);
+    // Players and output files a previous run left behind.
+    m_station.run(StopPlayer{1});
+    m_station.run(StopPlayer{2});
+    m_station.run(DeleteFile{"mplayer.log"});
+    m_station.run(DeleteFile{"metadata.txt"});
+    m_station.run(DeleteFile{"metaextra.txt"});
+}
+
+void StationController::startServices() {
+    auto& st = m_station.state;
+    auto& display = m_station.display;
+    auto& timers = m_station.timers;
 
     timers.start(timer::tmrUpdateDisplay);
     timers.start(timer::tmrClockandEventCheck);
@@ -131,7 +138,6 @@ void StationController::startUp() {
         timers.start(timer::tmrWeather);
         display.lblWeather.caption = "NO WEATHER";
     }
-    st.LinkFailCount = 0;
     if (st.CheckSource == "1") {
         display.lblFailText.caption = "WAITING";
         display.lblFailCheckTime.caption = "NONE";

@@ -32,7 +32,8 @@ public:
     Station& station() { return m_station; }
     const Station& station() const { return m_station; }
 
-    /// The start-up sequence (the window host has already sized the window).
+    /// The start-up sequence (the window host has already sized the window):
+    /// reset, configuration, the first look at the schedule, the services.
     void startUp();
 
     // Operator commands. A switch asked for while one runs follows it.
@@ -52,7 +53,13 @@ public:
 
 private:
     void registerTimers();
+    /// Variables and labels to their start values; players and output files
+    /// of an earlier run gone.
+    void reset();
+    /// kestrelfield.ini into the state, its problems into the journal.
     void readConfiguration();
+    /// The timers and services the configuration switches on.
+    void startServices();
 
     Station m_station;
     NowPlaying m_nowPlaying;

@@ -81,6 +81,28 @@ QLabel* caption(const char* text) {
     return label;
 }
 
+void addRow(QGridLayout* grid, const char* text, QLabel* value) {
+    const int row = grid->rowCount();
+    auto* name = caption(text);
+    name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(name, row, 0);
+    grid->addWidget(value, row, 1);
+}
+
+// A titled box with a two-column grid whose second column takes the room.
+std::pair<QGroupBox*, QGridLayout*> group(const QString& title) {
+    auto* box = new QGroupBox(title);
+    auto* grid = new QGridLayout(box);
+    grid->setColumnStretch(1, 1);
+    grid->setVerticalSpacing(4);
+    return {box, grid};
+}
+
+QLabel* lamp(QLabel* widget) {
+    widget->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    return fixedSize(widget, 26, 26);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(StationController& controller, QWidget* parent)
@@ -141,29 +163,9 @@ QPushButton* MainWindow::button(const char* name) const {
     return nullptr;
 }
 
-void MainWindow::buildLayout() {
-    const QFont base = font();
-    auto addRow = [](QGridLayout* grid, const char* text, QLabel* value) {
-        const int row = grid->rowCount();
-        auto* name = caption(text);
-        name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        grid->addWidget(name, row, 0);
-        grid->addWidget(value, row, 1);
-    };
-    auto group = [](const QString& title) {
-        auto* box = new QGroupBox(title);
-        auto* grid = new QGridLayout(box);
-        grid->setColumnStretch(1, 1);
-        grid->setVerticalSpacing(4);
-        return std::pair{box, grid};
-    };
-    auto lamp = [](QLabel* widget) {
-        widget->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        return fixedSize(widget, 26, 26);
-    };
-
-    // On air: the source number and name, large, white on black.
-    auto [onAir, onAirGrid] = group(tr("On Air"));
+// On air: the source number and name, large, white on black.
+QGroupBox* MainWindow::buildOnAir(const QFont& base) {
+    auto [onAir, grid] = group(tr("On Air"));
     auto* number = label("lblSourceDisp");
     number->setFont(sizedFont(base, 96, true));
     number->setAlignment(Qt::AlignCenter);
@@ -172,21 +174,24 @@ void MainWindow::buildLayout() {
     studio->setFont(sizedFont(base, 40, true));
     studio->setIndent(12);
     studio->setFixedHeight(62);
-    onAirGrid->addWidget(number, 0, 0, 3, 1);
-    onAirGrid->addWidget(studio, 0, 1, 1, 2);
-    onAirGrid->setColumnStretch(1, 0);
-    onAirGrid->setColumnStretch(2, 1);
-    onAirGrid->addWidget(caption("Current Source Number:"), 1, 1);
-    onAirGrid->addWidget(label("lblSourceNumber"), 1, 2);
-    onAirGrid->addWidget(caption("Current Source Address:"), 2, 1);
-    onAirGrid->addWidget(label("lblCurrentSource"), 2, 2);
+    grid->addWidget(number, 0, 0, 3, 1);
+    grid->addWidget(studio, 0, 1, 1, 2);
+    grid->setColumnStretch(1, 0);
+    grid->setColumnStretch(2, 1);
+    grid->addWidget(caption("Current Source Number:"), 1, 1);
+    grid->addWidget(label("lblSourceNumber"), 1, 2);
+    grid->addWidget(caption("Current Source Address:"), 2, 1);
+    grid->addWidget(label("lblCurrentSource"), 2, 2);
     auto* pending = label("lblPendingSource");
     pending->setFont(sizedFont(base, 14, true));
-    onAirGrid->addWidget(pending, 3, 1, 1, 2);
+    grid->addWidget(pending, 3, 1, 1, 2);
+    return onAir;
+}
 
-    // Players: the slot in use, the PLAY/STOP lamp and the slots' processes.
-    auto [players, playersGrid] = group(tr("Players"));
-    addRow(playersGrid, "Mplayer Instance:", label("lblMplayer"));
+// Players: the slot in use, the PLAY/STOP lamp and the slots' processes.
+QGroupBox* MainWindow::buildPlayers(const QFont& base) {
+    auto [players, grid] = group(tr("Players"));
+    addRow(grid, "Mplayer Instance:", label("lblMplayer"));
     auto* status = label("lblStatus");
     status->setFont(sizedFont(base, 18, true));
     status->setAlignment(Qt::AlignCenter);
@@ -196,7 +201,7 @@ void MainWindow::buildLayout() {
     lampRow->addWidget(status);
     lampRow->addWidget(lamp(label("lblStatus2")));
     lampRow->addStretch();
-    playersGrid->addLayout(lampRow, playersGrid->rowCount(), 0, 1, 2);
+    grid->addLayout(lampRow, grid->rowCount(), 0, 1, 2);
     auto* slotRow = new QHBoxLayout;
     for (const char* name : {"lblMplayer1", "lblMplayer2"}) {
         auto* slot = label(name);
@@ -207,76 +212,97 @@ void MainWindow::buildLayout() {
         slotRow->addWidget(slot);
     }
     slotRow->addStretch();
-    playersGrid->addLayout(slotRow, playersGrid->rowCount(), 0, 1, 2);
-    playersGrid->setRowStretch(playersGrid->rowCount(), 1);
+    grid->addLayout(slotRow, grid->rowCount(), 0, 1, 2);
+    grid->setRowStretch(grid->rowCount(), 1);
+    return players;
+}
 
-    // Schedule: time, date and the switch events either side of now.
-    auto [schedule, scheduleGrid] = group(tr("Schedule"));
+// Schedule: time, date and the switch events either side of now.
+QGroupBox* MainWindow::buildSchedule(const QFont& base) {
+    auto [schedule, grid] = group(tr("Schedule"));
     auto* clock = label("lblClock");
     clock->setFont(sizedFont(base, 26, true));
-    scheduleGrid->addWidget(clock, 0, 0);
+    grid->addWidget(clock, 0, 0);
     auto* date = label("lblDate");
     date->setFont(sizedFont(base, 16, false));
-    scheduleGrid->addWidget(date, 0, 1);
-    scheduleGrid->addWidget(caption("Configured Local Switches:"), 1, 0, 1, 2);
-    scheduleGrid->addWidget(label("lblLastEvent"), 2, 0, 1, 2);
-    scheduleGrid->addWidget(label("lblNextEvent"), 3, 0, 1, 2);
-    scheduleGrid->setColumnStretch(0, 1);
-    scheduleGrid->setRowStretch(4, 1);
+    grid->addWidget(date, 0, 1);
+    grid->addWidget(caption("Configured Local Switches:"), 1, 0, 1, 2);
+    grid->addWidget(label("lblLastEvent"), 2, 0, 1, 2);
+    grid->addWidget(label("lblNextEvent"), 3, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(4, 1);
+    return schedule;
+}
 
-    // Services: management, API and TuneIn AIR.
-    auto [services, servicesGrid] = group(tr("Services"));
+// Services: management, API and TuneIn AIR.
+QGroupBox* MainWindow::buildServices() {
+    auto [services, grid] = group(tr("Services"));
     for (const char* name : {"lblConfigurationStatus", "lblAPIstatus", "lblTuneInAir"})
-        servicesGrid->addWidget(label(name), servicesGrid->rowCount(), 0, 1, 2);
-    addRow(servicesGrid, "Current AIR Aritst:", label("lblAIRartist"));
-    addRow(servicesGrid, "Current AIR Title:", label("lblAIRtitle"));
-    addRow(servicesGrid, "AIR Updated:", label("lblAIRupdated"));
+        grid->addWidget(label(name), grid->rowCount(), 0, 1, 2);
+    addRow(grid, "Current AIR Aritst:", label("lblAIRartist"));
+    addRow(grid, "Current AIR Title:", label("lblAIRtitle"));
+    addRow(grid, "AIR Updated:", label("lblAIRupdated"));
+    return services;
+}
 
-    // Stream details from the player log.
-    auto [stream, streamGrid] = group(tr("Stream"));
-    addRow(streamGrid, "Stream Name:", label("lblStreamName"));
-    addRow(streamGrid, "Stream Genre:", label("lblStreamGenre"));
-    addRow(streamGrid, "Stream Website:", label("lblStreamWebsite"));
-    addRow(streamGrid, "Stream Public:", label("lblStreamPublic"));
-    addRow(streamGrid, "Stream Bitrate:", label("lblStreamBitrate"));
-    addRow(streamGrid, "Stream Codec:", label("lblStreamCodec"));
-    addRow(streamGrid, "Stream Received:", label("lblStreamReceived"));
-    addRow(streamGrid, "Stream Metadata:", label("lblRXmetadata"));
+// Stream details from the player log.
+QGroupBox* MainWindow::buildStream() {
+    auto [stream, grid] = group(tr("Stream"));
+    addRow(grid, "Stream Name:", label("lblStreamName"));
+    addRow(grid, "Stream Genre:", label("lblStreamGenre"));
+    addRow(grid, "Stream Website:", label("lblStreamWebsite"));
+    addRow(grid, "Stream Public:", label("lblStreamPublic"));
+    addRow(grid, "Stream Bitrate:", label("lblStreamBitrate"));
+    addRow(grid, "Stream Codec:", label("lblStreamCodec"));
+    addRow(grid, "Stream Received:", label("lblStreamReceived"));
+    addRow(grid, "Stream Metadata:", label("lblRXmetadata"));
+    return stream;
+}
 
-    // Metadata: the now-playing lines and the weather sentence.
-    auto [metadata, metadataGrid] = group(tr("Metadata"));
-    addRow(metadataGrid, "Metadata Output:", label("lblMetadataOutput"));
+// Metadata: the now-playing lines and the weather sentence.
+QGroupBox* MainWindow::buildMetadata() {
+    auto [metadata, grid] = group(tr("Metadata"));
+    addRow(grid, "Metadata Output:", label("lblMetadataOutput"));
     for (const char* name : {"lblMetadataExtra", "lblWeather", "lblWeatherText"})
-        metadataGrid->addWidget(label(name), metadataGrid->rowCount(), 0, 1, 2);
-    metadataGrid->setRowStretch(metadataGrid->rowCount(), 1);
+        grid->addWidget(label(name), grid->rowCount(), 0, 1, 2);
+    grid->setRowStretch(grid->rowCount(), 1);
+    return metadata;
+}
 
-    // Failure detector.
-    auto [detector, detectorGrid] = group(QStringLiteral("SOURCE FAILURE DETECTOR"));
+QGroupBox* MainWindow::buildDetector(const QFont& base) {
+    auto [detector, grid] = group(QStringLiteral("SOURCE FAILURE DETECTOR"));
     auto* failText = label("lblFailText");
     failText->setFont(sizedFont(base, 14, true));
-    detectorGrid->addWidget(lamp(label("lblFail")), 0, 0);
-    detectorGrid->addWidget(failText, 0, 1);
-    detectorGrid->addWidget(label("lblFailURL"), 1, 0, 1, 2);
-    detectorGrid->addWidget(label("lblFailCheckTime"), 2, 0, 1, 2);
-    detectorGrid->addWidget(label("lblSilence"), 3, 0, 1, 2);
-    detectorGrid->setColumnStretch(0, 0);
-    detectorGrid->setRowStretch(4, 1);
+    grid->addWidget(lamp(label("lblFail")), 0, 0);
+    grid->addWidget(failText, 0, 1);
+    grid->addWidget(label("lblFailURL"), 1, 0, 1, 2);
+    grid->addWidget(label("lblFailCheckTime"), 2, 0, 1, 2);
+    grid->addWidget(label("lblSilence"), 3, 0, 1, 2);
+    grid->setColumnStretch(0, 0);
+    grid->setRowStretch(4, 1);
+    return detector;
+}
 
-    // Operator: manual switch, mode, window size, files, and the two ways out.
-    auto [operatorBox, operatorGrid] = group(tr("Operator"));
-    operatorGrid->addWidget(m_combo, 0, 0, 1, 3);
-    operatorGrid->addWidget(button("cmdForceSwitch"), 0, 3);
+// Operator: manual switch, mode, window size, files, and the two ways out.
+QGroupBox* MainWindow::buildOperator(const QFont& base) {
+    auto [operatorBox, grid] = group(tr("Operator"));
+    grid->addWidget(m_combo, 0, 0, 1, 3);
+    grid->addWidget(button("cmdForceSwitch"), 0, 3);
     auto* mode = button("cmdAutoManual");
     mode->setFont(sizedFont(base, 14, true));
-    operatorGrid->addWidget(mode, 1, 0);
-    operatorGrid->addWidget(button("cmdFullScreen"), 1, 1);
-    operatorGrid->addWidget(button("cmdViewSource"), 1, 2);
-    operatorGrid->addWidget(button("cmdViewEvents"), 1, 3);
-    operatorGrid->addWidget(button("cmdEnd"), 2, 0, 1, 2);
-    operatorGrid->addWidget(button("cmdTerminate"), 2, 2, 1, 2);
+    grid->addWidget(mode, 1, 0);
+    grid->addWidget(button("cmdFullScreen"), 1, 1);
+    grid->addWidget(button("cmdViewSource"), 1, 2);
+    grid->addWidget(button("cmdViewEvents"), 1, 3);
+    grid->addWidget(button("cmdEnd"), 2, 0, 1, 2);
+    grid->addWidget(button("cmdTerminate"), 2, 2, 1, 2);
     for (int column = 0; column < 4; ++column)
-        operatorGrid->setColumnStretch(column, 1);
+        grid->setColumnStretch(column, 1);
+    return operatorBox;
+}
 
+void MainWindow::buildLayout() {
+    const QFont base = font();
     auto* copyright = label("lblCopyright");
     copyright->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -284,14 +310,14 @@ void MainWindow::buildLayout() {
     auto* root = new QGridLayout(central);
     root->setContentsMargins(10, 8, 10, 6);
     root->setSpacing(8);
-    root->addWidget(onAir, 0, 0, 1, 6);
-    root->addWidget(players, 1, 0, 1, 2);
-    root->addWidget(schedule, 1, 2, 1, 2);
-    root->addWidget(services, 1, 4, 1, 2);
-    root->addWidget(stream, 2, 0, 1, 3);
-    root->addWidget(metadata, 2, 3, 1, 3);
-    root->addWidget(detector, 3, 0, 1, 2);
-    root->addWidget(operatorBox, 3, 2, 1, 4);
+    root->addWidget(buildOnAir(base), 0, 0, 1, 6);
+    root->addWidget(buildPlayers(base), 1, 0, 1, 2);
+    root->addWidget(buildSchedule(base), 1, 2, 1, 2);
+    root->addWidget(buildServices(), 1, 4, 1, 2);
+    root->addWidget(buildStream(), 2, 0, 1, 3);
+    root->addWidget(buildMetadata(), 2, 3, 1, 3);
+    root->addWidget(buildDetector(base), 3, 0, 1, 2);
+    root->addWidget(buildOperator(base), 3, 2, 1, 4);
     root->addWidget(copyright, 4, 0, 1, 6);
     for (int column = 0; column < 6; ++column)
         root->setColumnStretch(column, 1);

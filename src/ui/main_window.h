@@ -9,6 +9,7 @@
 #include "station/host_hooks.h"
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QPushButton;
 
@@ -54,6 +55,14 @@ private:
 
     void buildWidgets();
     void buildLayout();
+    QGroupBox* buildOnAir(const QFont& base);
+    QGroupBox* buildPlayers(const QFont& base);
+    QGroupBox* buildSchedule(const QFont& base);
+    QGroupBox* buildServices();
+    QGroupBox* buildStream();
+    QGroupBox* buildMetadata();
+    QGroupBox* buildDetector(const QFont& base);
+    QGroupBox* buildOperator(const QFont& base);
     QLabel* label(const char* name) const;
     QPushButton* button(const char* name) const;
     void renderCombo();
