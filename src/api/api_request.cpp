@@ -16,18 +16,6 @@ constexpr std::string_view kGet = "GET ";
 constexpr std::string_view kHttp = " HTTP/1.";
 constexpr const char* kCrLf = "\r\n";
 
-// Empties the text when the scope ends, also when a failure leaves it.
-class ClearOnExit {
-public:
-    explicit ClearOnExit(std::string& text) : m_text(text) {}
-    ~ClearOnExit() { m_text.clear(); }
-    ClearOnExit(const ClearOnExit&) = delete;
-    ClearOnExit& operator=(const ClearOnExit&) = delete;
-
-private:
-    std::string& m_text;
-};
-
 std::string sourceLines(const std::string& number, const SourceEntry& entry) {
     return "Source: " + number + kCrLf + "URL: " + entry.address + kCrLf + "Name: " + entry.name +
            kCrLf + "Volume: 100" + kCrLf;
@@ -78,9 +66,7 @@ void answer(Station& station, const std::string& path, const FileReader& readFil
         const std::string sourceKey(1, path.back());
         state.response = "Source: " + sourceKey + kCrLf + "OK" + kCrLf;
         recordApiSwitchRequest(station, client, sourceKey);
-        state.TransferString = sourceKey;
-        const ClearOnExit clear(state.TransferString);
-        outcome.switching = cmdForceSwitch_Click(station);
+        outcome.switching = apiSwitch(station, sourceKey);
     }
     stage = api_stage::listSources;
     if (keyedPath(path, "/api/listsources.php?id=", key, true)) {

@@ -71,8 +71,8 @@ std::string answerToFailedSwitch(const DisplayModel& display);
 /// status.html and the Prometheus metrics ("ERROR" for any other path,
 /// always text/html); a text that does not match gets "ERROR". Sets
 /// `response` to the body. A switch request builds its answer, journals
-/// itself with `client` (the peer's address), then starts the operator's
-/// switch with `TransferString` holding the key; the caller sends the answer
+/// itself with `client` (the peer's address), then starts the API's switch
+/// with the request's key; the caller sends the answer
 /// when that switch has ended, or `answerToFailedSwitch` when its new source
 /// did not play. Never throws: a failing stage makes the
 /// answer "ERROR" and is described in `failure`. The source list is read

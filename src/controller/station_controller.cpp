@@ -4,6 +4,7 @@
 #include "check/station_check.h"
 #include "management/change_poll.h"
 #include "management/config_download.h"
+#include "management/source_status.h"
 #include "metadata/air_update.h"
 #include "metadata/weather.h"
 #include "monitoring/failure_detector.h"
@@ -20,6 +21,7 @@ namespace kestrel {
 
 StationController::StationController(Platform platform)
     : m_station(platform), m_nowPlaying(m_station), m_playerMonitor(m_station) {
+    m_station.afterSwitch = startSourceStatusReport;
     registerTimers();
     m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
 }

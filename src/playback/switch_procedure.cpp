@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "management/source_status.h"
 #include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/playback_start.h"
@@ -117,21 +116,32 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
         state.PendingSource = -1;
         state.PendingKey.clear();
     }
-    tolerate([&] { startSourceStatusReport(station); });
+    if (station.afterSwitch) tolerate([&] { station.afterSwitch(station); });
     recordSwitch(station, cause, wanted, newSlot, next.addressFound ? "ok" : "no_address");
 
     if (operatorEntry) display.cmdForceSwitch.enabled = true;
     co_return true;
 }
 
-Task<bool> cmdForceSwitch_Click(Station& station) {
-    std::string key = station.display.comboSourceList.text.substr(0, 1);
-    if (!station.state.TransferString.empty()) key = station.state.TransferString;
-    const bool fromApi = !station.state.TransferString.empty();
+namespace {
+
+// The operator's and the API's switch: the same entry, told apart by cause.
+Task<bool> forceSwitch(Station& station, std::string key, SwitchCause cause) {
     const auto turn = co_await station.switching.take();
-    co_return co_await runSwitchProcedure(station, SwitchEntry::Operator,
-                                          fromApi ? SwitchCause::Api : SwitchCause::Operator, key,
-                                          sourceNumberOfKey(key));
+    const auto number = sourceNumberOfKey(key);
+    co_return co_await runSwitchProcedure(station, SwitchEntry::Operator, cause, std::move(key),
+                                          number);
+}
+
+}  // namespace
+
+Task<bool> cmdForceSwitch_Click(Station& station) {
+    return forceSwitch(station, station.display.comboSourceList.text.substr(0, 1),
+                       SwitchCause::Operator);
+}
+
+Task<bool> apiSwitch(Station& station, std::string key) {
+    return forceSwitch(station, std::move(key), SwitchCause::Api);
 }
 
 Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause) {

@@ -40,10 +40,13 @@ enum class SwitchEntry {
 Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
                               std::string sourceKey, std::optional<std::int16_t> source);
 
-/// The operator's entry (and the API's): key from `TransferString` when not
-/// empty (an API switch), else the first character of the selector's text,
-/// both read at once. Waits for a switch that is running to end first.
+/// The operator's entry: the first character of the selector's text, read at
+/// once. Waits for a switch that is running to end first.
 Task<bool> cmdForceSwitch_Click(Station& station);
+
+/// The API's entry: the operator's, with the request's key. Waits for a
+/// switch that is running to end first.
+Task<bool> apiSwitch(Station& station, std::string key);
 
 /// The event executor's entry: plays `candidate`, which it chose for `cause`.
 /// Runs at once; the executor asks only while no switch runs.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,9 @@ struct Station {
     TimerTable timers;
     /// The latest source status report while it is being sent; a newer one replaces it.
     Task<> statusReport;
+    /// Runs when a switch has put a source on air (the controller starts the
+    /// source status report there); none: nothing runs.
+    std::function<void(Station&)> afterSwitch;
     StationCounters counters;
     /// What the player slots take in, sampled every second.
     StreamIntake intake;

@@ -22,7 +22,7 @@ using test::FakePlayers;
 using test::LoopbackServer;
 using test::TempDir;
 
-/// A station whose InetStatus is a real HTTP client, reporting to a loopback server.
+/// A station whose statusReportFetcher is a real HTTP client, reporting to a loopback server.
 struct Reporter {
     Reporter() {
         dir.write("sourcelist.ini",
@@ -43,6 +43,7 @@ struct Reporter {
                 return httplib::Server::HandlerResponse::Unhandled;
             }));
         server.start();
+        station.afterSwitch = startSourceStatusReport;
         auto& state = station.state;
         state.ManagementUpdate = 1;
         state.ManagementSendURL = server.url("/status.php");

@@ -30,6 +30,7 @@ struct Switcher : FakeStation {
         finish(cmdForceSwitch_Click(station));
     }
     void configureManagement() {
+        station.afterSwitch = startSourceStatusReport;
         state().ManagementUpdate = 1;
         state().ManagementSendURL = "http://mgmt.example/status.php";
         state().ManagementKey = "k3y";
@@ -133,13 +134,12 @@ TEST(SwitchProcedure, SelectorDesignTextGivesKeyS) {
     EXPECT_EQ(s.state().CurrentSource, 0);
 }
 
-TEST(SwitchProcedure, PendingTransferStringWinsOverTheSelector) {
+TEST(SwitchProcedure, ApiSwitchPlaysItsKeyNotTheSelectors) {
     Switcher s;
-    s.state().TransferString = "2";
-    s.press("1 Select Source number 1");
+    s.choose("1 Select Source number 1");
+    s.finish(apiSwitch(s.station, "2"));
     EXPECT_EQ(s.players.commands().front(), startOf(1, kTwo));
     EXPECT_EQ(s.state().CurrentSource, 2);
-    EXPECT_EQ(s.state().TransferString, "2");
 }
 
 TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
@@ -159,8 +159,8 @@ TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
     }
     Switcher s;
     s.state().CurrentSource = 4;
-    s.state().TransferString = "99999";
-    s.press("1");
+    s.choose("1");
+    s.finish(apiSwitch(s.station, "99999"));
     EXPECT_EQ(s.state().CurrentSource, 4);
     EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
 }
@@ -179,8 +179,8 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
          kTwo},
         {"operator via API",
          [](Switcher& s) {
-             s.state().TransferString = "12";
-             s.press("2 Select Source number 2");
+             s.choose("2 Select Source number 2");
+             s.finish(apiSwitch(s.station, "12"));
          },
          false, true, 12, kOne},
         {"event executor",
