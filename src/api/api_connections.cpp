@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "station/station_events.h"
+
 namespace kestrel {
 
 ApiConnections::ApiConnections(Station& station, FileReader readFile)
@@ -35,8 +37,55 @@ double ApiConnections::now() const {
     return m_station.platform.clock.steadySeconds();
 }
 
-std::optional<int> ApiConnections::accept(std::string client) {
-    if (m_openCount >= kMaxOpen) return std::nullopt;
+std::optional<ApiEviction> ApiConnections::boundReached(const std::string& client) const {
+    int fromClient = 0;
+    for (const auto& element : m_elements) {
+        if (element.phase != Phase::Closed && element.client == client) ++fromClient;
+    }
+    if (fromClient >= kMaxPerAddress) return ApiEviction::PerAddress;
+    if (m_openCount >= kMaxOpen) return ApiEviction::TableFull;
+    return std::nullopt;
+}
+
+int ApiConnections::longestIdle(const std::string* client) const {
+    int found = 0;
+    for (int i = 1; i < static_cast<int>(m_elements.size()); ++i) {
+        const auto& element = m_elements[i];
+        if (element.phase != Phase::Receiving || (client && element.client != *client)) continue;
+        if (found == 0 || element.lastData < m_elements[found].lastData) found = i;
+    }
+    return found;
+}
+
+void ApiConnections::evict(int i, ApiEviction reason) {
+    ++m_station.counters.apiEvictionsBy(reason);
+    ++m_unjournaled[static_cast<int>(reason)];
+    m_lastEvicted = m_elements[i].client;
+    closed(i);
+    journalEvictions();
+}
+
+void ApiConnections::journalEvictions() {
+    const double time = now();
+    if (m_unjournaled[0] + m_unjournaled[1] == 0 ||
+        time - m_evictionsJournaled < kEvictionJournalSeconds) {
+        return;
+    }
+    recordApiEvictions(m_station, m_unjournaled[0], m_unjournaled[1], m_lastEvicted);
+    m_unjournaled[0] = m_unjournaled[1] = 0;
+    m_evictionsJournaled = time;
+}
+
+std::optional<ApiConnections::Admission> ApiConnections::accept(std::string client) {
+    Admission admission;
+    if (const auto reason = boundReached(client)) {
+        // Its own address's idle connections go first; only a full table takes another's.
+        admission.evicted = longestIdle(&client);
+        if (admission.evicted == 0 && *reason == ApiEviction::TableFull)
+            admission.evicted = longestIdle(nullptr);
+        if (admission.evicted == 0) return std::nullopt;
+        evict(admission.evicted, *reason);
+    }
     int chosen = 1;
     while (chosen < static_cast<int>(m_elements.size()) &&
            m_elements[chosen].phase != Phase::Closed) {
@@ -51,12 +100,15 @@ std::optional<int> ApiConnections::accept(std::string client) {
     element.client = std::move(client);
     element.exchange = ++m_exchanges;
     element.deadline = now() + kDeadlineSeconds;
+    element.lastData = now();
     ++m_openCount;
-    return chosen;
+    admission.element = chosen;
+    return admission;
 }
 
 std::optional<std::string> ApiConnections::receive(int i, std::string_view data) {
     if (!isOpen(i) || m_elements[i].phase != Phase::Receiving) return std::nullopt;
+    m_elements[i].lastData = now();
     auto& pending = m_elements[i].pending;
     if (pending.empty() && matchesRequestPattern(data)) return answer(i, data);
     pending.append(data);
@@ -131,6 +183,7 @@ void ApiConnections::switchEnded(int i, std::uint64_t exchange, std::string byte
 }
 
 std::vector<ApiConnections::Overdue> ApiConnections::overdue() {
+    journalEvictions();
     std::vector<Overdue> ended;
     const double time = now();
     for (int i = 1; i < static_cast<int>(m_elements.size()); ++i) {

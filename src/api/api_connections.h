@@ -19,9 +19,18 @@ namespace kestrel {
 /// closed. Keeps what each connection has sent until it makes a request,
 /// answers it, and keeps the status line of every element. The host owns the
 /// sockets and reports their events here; all calls come from the one thread.
+///
+/// Admission: no address holds more than kMaxPerAddress connections and no
+/// more than kMaxOpen are open. A new connection beyond either bound closes
+/// the connection that has been idle longest without sending a whole request
+/// line, one of its own address first, so that idle connections never lock
+/// out a client that asks.
 class ApiConnections {
 public:
     static constexpr int kMaxOpen = 256;
+    static constexpr int kMaxPerAddress = 16;
+    /// Evictions are journaled in one line per this many seconds at most.
+    static constexpr double kEvictionJournalSeconds = 60.0;
     /// Data kept per connection while it does not yet make a request.
     static constexpr std::size_t kMaxPending = 8 * 1024;
     /// A connection that has made no request by then is ended.
@@ -36,11 +45,18 @@ public:
     /// The listener has started: line 0 reads "00 Listening".
     void listening();
 
-    /// Element for a new connection from `client` (its address, for the
-    /// journal): the first closed one, else a new one with its own status
-    /// line. nullopt when kMaxOpen connections are open already; the host
-    /// then closes the new connection at once.
-    std::optional<int> accept(std::string client = {});
+    struct Admission {
+        int element = 0;
+        /// An element closed to make room (0: none). The host drops its
+        /// socket without reporting it closed: the element may be the new one.
+        int evicted = 0;
+    };
+    /// Element for a new connection from `client` (its address): the first
+    /// closed one, else a new one with its own status line; beyond a bound
+    /// after an eviction (see the class). nullopt when no connection can make
+    /// room (all of them have sent a request); the host then closes the new
+    /// connection at once.
+    std::optional<Admission> accept(std::string client = {});
 
     /// Data arrived on element i. Returns the bytes to send when the element
     /// is answered now (a request, or "ERROR" for data that can no longer
@@ -98,10 +114,15 @@ private:
         std::string pending;
         std::string client;
         double deadline = 0;
+        double lastData = 0;  ///< when it was accepted or last sent data
         std::uint64_t exchange = 0;  ///< tells this connection from a later one on the element
     };
 
     std::optional<std::string> answer(int i, std::string_view text);
+    std::optional<ApiEviction> boundReached(const std::string& client) const;
+    int longestIdle(const std::string* client) const;
+    void evict(int i, ApiEviction reason);
+    void journalEvictions();
     void switchEnded(int i, std::uint64_t exchange, std::string bytes);
     void report(const std::string& failure);
     double now() const;
@@ -116,6 +137,10 @@ private:
     // Lets a switch that ends after this table has gone find nothing to answer.
     std::shared_ptr<ApiConnections*> m_self;
     std::uint64_t m_exchanges = 0;
+    // Evictions not yet journaled, by ApiEviction, and when the last line went out.
+    std::uint64_t m_unjournaled[2] = {};
+    std::string m_lastEvicted;
+    double m_evictionsJournaled = -kEvictionJournalSeconds;
     int m_openCount = 0;
     int m_switchesRun = 0;
 };

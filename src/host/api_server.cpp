@@ -90,13 +90,17 @@ void ApiServer::eventHandled() {
 
 void ApiServer::acceptPending() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        const auto element = m_connections.accept(clientAddress(*socket));
-        if (!element) {
+        const auto admitted = m_connections.accept(clientAddress(*socket));
+        if (!admitted) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        const int i = *element;
+        if (admitted->evicted) {
+            dropSocket(admitted->evicted);
+            lineChanged(admitted->evicted);
+        }
+        const int i = admitted->element;
         if (static_cast<int>(m_sockets.size()) <= i) m_sockets.resize(i + 1, nullptr);
         m_sockets[i] = socket;
         connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
@@ -131,12 +135,18 @@ void ApiServer::send(int i, QTcpSocket* socket, const std::string& bytes) {
 
 void ApiServer::finish(int i, QTcpSocket* socket) {
     if (i >= static_cast<int>(m_sockets.size()) || m_sockets[i] != socket) return;
+    dropSocket(i);
+    m_connections.closed(i);
+    lineChanged(i);
+}
+
+void ApiServer::dropSocket(int i) {
+    QTcpSocket* socket = i < static_cast<int>(m_sockets.size()) ? m_sockets[i] : nullptr;
+    if (!socket) return;
     m_sockets[i] = nullptr;
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
-    m_connections.closed(i);
-    lineChanged(i);
 }
 
 void ApiServer::endOverdue() {

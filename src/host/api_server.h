@@ -46,6 +46,7 @@ private:
     void readFrom(int i, QTcpSocket* socket);
     void send(int i, QTcpSocket* socket, const std::string& bytes);
     void finish(int i, QTcpSocket* socket);
+    void dropSocket(int i);
     void endOverdue();
     void lineChanged(int i);
     void eventHandled();

@@ -30,6 +30,20 @@ constexpr std::string_view causeName(SwitchCause cause) {
     return names[static_cast<int>(cause)];
 }
 
+/// Why an API connection was closed to admit a new one.
+enum class ApiEviction {
+    PerAddress,  ///< its address held the most connections one address may
+    TableFull,   ///< the connection table was full
+};
+
+inline constexpr std::array<ApiEviction, 2> kApiEvictions = {ApiEviction::PerAddress,
+                                                             ApiEviction::TableFull};
+
+/// The reason's name in the metrics' labels.
+constexpr std::string_view evictionName(ApiEviction reason) {
+    return reason == ApiEviction::PerAddress ? "per_address" : "table_full";
+}
+
 /// What happened since start-up, for status.json and the metrics.
 /// Times are seconds since 1970-01-01 UTC; 0 means never.
 struct StationCounters {
@@ -38,6 +52,7 @@ struct StationCounters {
     std::uint64_t stalls = 0;          ///< the stream on air stalled
     std::uint64_t switchFailures = 0;  ///< switches whose new source never played
     std::uint64_t failovers = 0;       ///< source failures declared
+    std::array<std::uint64_t, kApiEvictions.size()> apiEvictions{};  ///< by ApiEviction
     double startTime = 0;
     double metadataUpdated = 0;  ///< when the stream title last changed
 
@@ -47,6 +62,12 @@ struct StationCounters {
 
     std::uint64_t& switchesBy(SwitchCause cause) { return switches[static_cast<int>(cause)]; }
     std::uint64_t switchesBy(SwitchCause cause) const { return switches[static_cast<int>(cause)]; }
+    std::uint64_t& apiEvictionsBy(ApiEviction reason) {
+        return apiEvictions[static_cast<int>(reason)];
+    }
+    std::uint64_t apiEvictionsBy(ApiEviction reason) const {
+        return apiEvictions[static_cast<int>(reason)];
+    }
 };
 
 }  // namespace kestrel

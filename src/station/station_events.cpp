@@ -84,6 +84,14 @@ void recordApiSwitchRequest(Station& station, std::string_view client, std::stri
             {{"client", std::string(client)}, {"key", std::string(key)}});
 }
 
+void recordApiEvictions(Station& station, std::uint64_t perAddress, std::uint64_t tableFull,
+                        std::string_view lastClient) {
+    journal(station, Journal::Level::Warning, "api_connections_evicted",
+            {{"per_address", std::to_string(perAddress)},
+             {"table_full", std::to_string(tableFull)},
+             {"last_client", std::string(lastClient)}});
+}
+
 void recordStreamTitle(Station& station, const std::string& title) {
     if (title == station.display.lblRXmetadata.caption) return;
     station.counters.metadataUpdated = station.platform.clock.epochSeconds();

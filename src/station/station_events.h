@@ -46,6 +46,12 @@ void recordScheduleDownload(Station& station, bool usable, bool written);
 /// An API client asked to switch to the source named by `key`.
 void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key);
 
+/// API connections were closed to admit new ones: how many since the last
+/// such line because one address held too many and because the table was
+/// full, and the address of the latest one closed.
+void recordApiEvictions(Station& station, std::uint64_t perAddress, std::uint64_t tableFull,
+                        std::string_view lastClient);
+
 /// The player log announced a stream title; counted as an update when it
 /// differs from the title shown.
 void recordStreamTitle(Station& station, const std::string& title);

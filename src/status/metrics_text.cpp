@@ -141,6 +141,13 @@ std::string metricsText(const Station& station) {
     out.family("kestrelfield_failovers_total", "counter",
                "Source failures declared (the backup source went on air).");
     out.sample("kestrelfield_failovers_total", "", static_cast<double>(counters.failovers));
+    out.family("kestrelfield_api_connections_evicted_total", "counter",
+               "API connections closed to admit new ones, by reason.");
+    for (const ApiEviction reason : kApiEvictions) {
+        out.sample("kestrelfield_api_connections_evicted_total",
+                   Exposition::label("reason", evictionName(reason)),
+                   static_cast<double>(counters.apiEvictionsBy(reason)));
+    }
     out.family("kestrelfield_source_failure", "gauge",
                "1 while a source failure is declared, else 0.");
     out.sample("kestrelfield_source_failure", "", state.SilenceFlag == 1 ? 1 : 0);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "support/sim_host.h"
@@ -25,14 +26,16 @@ protected:
         host.display().lblSourceNumber.caption = "4";
     }
 
+    // Each from an address of its own, so that no bound is reached.
     int accept() {
-        const auto element = table.accept();
-        EXPECT_TRUE(element.has_value());
-        return element.value_or(-1);
+        const auto admitted = table.accept("client " + std::to_string(++m_clients));
+        EXPECT_TRUE(admitted && admitted->evicted == 0);
+        return admitted ? admitted->element : -1;
     }
 
     test::SimHost host;
     ApiConnections table{host.station()};
+    int m_clients = 0;
 };
 
 TEST_F(ApiConnectionsTest, LoadingEmptiesTheSharedTexts) {
@@ -71,14 +74,105 @@ TEST_F(ApiConnectionsTest, ClosedLineCarriesTheLastTwoDigitsOfTheIndex) {
     EXPECT_EQ(table.openCount(), 123 - 6);
 }
 
-TEST_F(ApiConnectionsTest, AtMost256AreOpen) {
-    for (int i = 1; i <= ApiConnections::kMaxOpen; ++i)
-        EXPECT_EQ(accept(), i);
-    EXPECT_FALSE(table.accept().has_value());
-    table.closed(40);
-    EXPECT_EQ(table.accept(), 40);
-    EXPECT_FALSE(table.accept().has_value());
-    EXPECT_EQ(table.lines().size(), 257u);
+// Hostile ways of holding connections: `holds` connect in this order, a
+// second apart, then `newcomer` connects. The element expected to be closed
+// for it (0: none; -1: the newcomer is refused), and why.
+TEST_F(ApiConnectionsTest, IdleConnectionsMakeRoomForANewOne) {
+    enum class Act { Idle, Partial, PartialLater, Request };
+    struct Hold {
+        std::string client;
+        int count;
+        Act act;
+    };
+    // `each` from each of `addresses` others, then `last`.
+    const auto others = [](int addresses, int each, std::vector<Hold> last = {},
+                           Act act = Act::Idle) {
+        std::vector<Hold> holds;
+        for (int a = 0; a < addresses; ++a)
+            holds.push_back({"198.51.100." + std::to_string(a), each, act});
+        holds.insert(holds.end(), last.begin(), last.end());
+        return holds;
+    };
+    using enum ApiEviction;
+    struct Case {
+        const char* name;
+        std::vector<Hold> holds;
+        std::string newcomer;
+        int evicted;
+        std::optional<ApiEviction> reason;
+    } cases[] = {
+        {"fifteen from one address leave room", {{"A", 15, Act::Idle}}, "A", 0, {}},
+        {"sixteenth idle: the longest idle of the address goes", {{"A", 16, Act::Idle}}, "A", 1,
+         PerAddress},
+        {"data sent keeps a connection fresh",
+         {{"A", 1, Act::PartialLater}, {"A", 15, Act::Partial}}, "A", 2, PerAddress},
+        {"a request made is never closed",
+         {{"A", 15, Act::Request}, {"A", 1, Act::Idle}}, "A", 16, PerAddress},
+        {"an address whose sixteen asked is refused", {{"A", 16, Act::Request}}, "A", -1, {}},
+        {"another address is not capped by the first", {{"A", 16, Act::Idle}}, "B", 0, {}},
+        {"full table: its own address goes first",
+         others(16, 15, {{"A", 16, Act::Idle}}), "A", 241, PerAddress},
+        {"full table: an address's own idle one before older ones",
+         others(17, 15, {{"A", 1, Act::Idle}}), "A", 256, TableFull},
+        {"full table, new address: the longest idle of all", others(16, 16), "C", 1, TableFull},
+        {"full table of requests refuses", others(16, 16, {}, Act::Request), "C", -1, {}},
+    };
+    for (const auto& c : cases) {
+        test::SimHost sim;
+        sim.state().APIkey = kKey;
+        ApiConnections connections(sim.station());
+        std::vector<int> later;
+        for (const auto& hold : c.holds) {
+            for (int n = 0; n < hold.count; ++n) {
+                sim.clock.advanceSeconds(1);
+                const int i = connections.accept(hold.client)->element;
+                if (hold.act == Act::Partial) connections.receive(i, "GET /");
+                if (hold.act == Act::Request) {
+                    ASSERT_TRUE(connections.receive(i, kGetCurrent));
+                }
+                if (hold.act == Act::PartialLater) later.push_back(i);
+            }
+        }
+        sim.clock.advanceSeconds(1);
+        for (const int i : later)
+            connections.receive(i, "GET /");
+        const int openBefore = connections.openCount();
+        const auto admitted = connections.accept(c.newcomer);
+        ASSERT_EQ(admitted.has_value(), c.evicted >= 0) << c.name;
+        if (!admitted) continue;
+        EXPECT_EQ(admitted->evicted, c.evicted) << c.name;
+        // The element closed is the only free one, so the newcomer gets it.
+        EXPECT_EQ(admitted->element, c.evicted ? c.evicted : openBefore + 1) << c.name;
+        for (const ApiEviction reason : kApiEvictions) {
+            EXPECT_EQ(sim.station().counters.apiEvictionsBy(reason), c.reason == reason ? 1 : 0)
+                << c.name << " " << evictionName(reason);
+        }
+        const auto answer = connections.receive(admitted->element, kGetCurrent);
+        ASSERT_TRUE(answer.has_value()) << c.name;
+        EXPECT_NE(answer->find("Source: "), std::string::npos) << c.name;
+    }
+}
+
+TEST_F(ApiConnectionsTest, EvictionsAreJournaledInOneLineAMinuteAtMost) {
+    const auto lines = [&] { return std::ranges::count(host.journal.str(), '\n'); };
+    for (int i = 0; i < 17; ++i)
+        table.accept("203.0.113.9");
+    EXPECT_EQ(lines(), 1);
+    EXPECT_NE(host.journal.str().find("event=api_connections_evicted per_address=1 table_full=0 "
+                                      "last_client=203.0.113.9"),
+              std::string::npos);
+    for (const double later : {0.0, 0.0, 0.0, 0.0, 0.0, 59.0}) {
+        host.clock.advanceSeconds(later);
+        table.accept("203.0.113.9");
+    }
+    EXPECT_EQ(lines(), 1);
+    host.clock.advanceSeconds(1);
+    table.overdue();
+    EXPECT_EQ(lines(), 2) << "the six since are told without a new eviction";
+    EXPECT_NE(host.journal.str().find("per_address=6 table_full=0"), std::string::npos);
+    host.clock.advanceSeconds(120);
+    table.overdue();
+    EXPECT_EQ(lines(), 2) << "nothing new to tell";
 }
 
 TEST_F(ApiConnectionsTest, AnsweredRequestShowsItsPathAndIgnoresLaterData) {
@@ -183,7 +277,7 @@ TEST_F(ApiConnectionsTest, FailureIsShownAndTheClientGetsError) {
     });
     std::vector<std::string> shown;
     failing.setOnFailure([&](const std::string& text) { shown.push_back(text); });
-    const int i = *failing.accept();
+    const int i = failing.accept()->element;
     const auto answer = failing.receive(i, "GET /api/listsources.php?id=k HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(*answer, answerWith("ERROR"));

@@ -88,6 +88,7 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
     }
     s.host.station().fetchMetrics = &fetches;
     s.host.station().counters.metadataUpdated = 1765094400.5;
+    s.host.station().counters.apiEvictionsBy(ApiEviction::TableFull) = 7;
 
     const std::string metrics = metricsText(s.host.station());
     std::string complaint;
@@ -99,6 +100,8 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
              "kestrelfield_switches_total{cause=\"schedule\"} 1\n",
              "kestrelfield_player_restarts_total 0\n",
              "kestrelfield_source_failure 0\n",
+             "kestrelfield_api_connections_evicted_total{reason=\"per_address\"} 0\n",
+             "kestrelfield_api_connections_evicted_total{reason=\"table_full\"} 7\n",
              "kestrelfield_metadata_updated_timestamp_seconds 1765094400.5\n",
              "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"Inet1\",le=\"0.05\"} 1\n",
              "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"Inet1\",le=\"0.5\"} 2\n",
