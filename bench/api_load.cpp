@@ -4,10 +4,16 @@
 // T seconds. The server is the real API listener in this process's main thread,
 // over a station with a ten-entry source list. With "status", the N clients
 // ask for status.json while one more client asks for the current source.
-// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status]
+// With "flood", one client asks for the current source, again until it is
+// answered, while others hold idle connections: 1,000 from its own address
+// (opened 500 a second, each reopened once the server closes it), 300 from
+// 20 other addresses, and two send 1 MB without a line end, over and over.
+// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status|flood]
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -49,15 +55,34 @@ struct ClientResult {
     Sample list;
 };
 
-// One exchange; the latency in ms, or a negative value when it failed.
-double exchange(quint16 port, const std::string& request, const std::string& expectedStart) {
-    const auto start = Clock::now();
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
+// A TCP socket bound to the loopback address 127.0.0.`host`, so that the
+// server sees it as that client; -1 when none can be made.
+int socketFrom(int host, bool nonBlocking = false) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + static_cast<in_addr_t>(host));
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+sockaddr_in serverAddress(quint16 port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// One exchange; the latency in ms, or a negative value when it failed.
+double exchange(quint16 port, const std::string& request, const std::string& expectedStart) {
+    const auto start = Clock::now();
+    const int fd = socketFrom(1);
+    if (fd < 0) return -1;
+    sockaddr_in address = serverAddress(port);
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -99,19 +124,135 @@ void runClient(quint16 port, Clock::time_point end, int offset, Mix mix, ClientR
     }
 }
 
+double percentile(std::vector<double>& values, double p) {
+    if (values.empty()) return 0;
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return values[index];
+}
+
+// Holds `count` idle connections from 127.0.0.`firstHost` onwards,
+// `perHost` from each address, opening one every `paceMs` at most and
+// reopening each one the server closes, until `end`.
+void holdIdle(quint16 port, int firstHost, int count, int perHost, double paceMs,
+              Clock::time_point end, std::atomic<long>& closedByServer) {
+    const sockaddr_in address = serverAddress(port);
+    std::vector<pollfd> held(static_cast<std::size_t>(count), pollfd{-1, POLLIN, 0});
+    auto nextOpen = Clock::now();
+    const auto pace = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(paceMs));
+    while (Clock::now() < end) {
+        for (std::size_t i = 0; i < held.size() && Clock::now() >= nextOpen; ++i) {
+            if (held[i].fd >= 0) continue;
+            held[i].fd = socketFrom(firstHost + static_cast<int>(i) / perHost, true);
+            if (held[i].fd >= 0)
+                ::connect(held[i].fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+            nextOpen += pace;
+        }
+        ::poll(held.data(), held.size(), 1);
+        for (auto& entry : held) {
+            if (entry.fd < 0 || entry.revents == 0) continue;
+            char buffer[256];
+            if (::recv(entry.fd, buffer, sizeof buffer, 0) > 0) continue;
+            ::close(entry.fd);
+            entry.fd = -1;
+            ++closedByServer;
+        }
+    }
+    for (const auto& entry : held) {
+        if (entry.fd >= 0) ::close(entry.fd);
+    }
+}
+
+// Sends 1 MB that never ends its line, on a new connection each time, until `end`.
+void sendEndlessLines(quint16 port, Clock::time_point end) {
+    const std::string data = "GET /" + std::string(1 << 20, 'a');
+    const sockaddr_in address = serverAddress(port);
+    while (Clock::now() < end) {
+        const int fd = socketFrom(1);
+        timeval timeout{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        ::close(fd);
+    }
+}
+
+// The valid client under the flood: asks for the current source every 100 ms,
+// again at once until answered; prints how long each took to be answered.
+int runFlood(QApplication& app, quint16 port, double seconds) {
+    constexpr double kRampSeconds = 3;
+    std::atomic<long> closedOwn = 0;
+    std::atomic<long> closedOthers = 0;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(kRampSeconds + seconds));
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] { holdIdle(port, 1, 1000, 1000, 2, end, closedOwn); });
+    threads.emplace_back([&] { holdIdle(port, 2, 300, 15, 2, end, closedOthers); });
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&] { sendEndlessLines(port, end); });
+
+    std::vector<double> answeredMs;
+    long attempts = 0;
+    long unanswered = 0;
+    double unansweredMs = 0;  // how long the last request waited in vain
+    std::atomic<bool> measured = false;
+    threads.emplace_back([&] {
+        const std::string request =
+            "GET /api/getcurrent.php?id=" + kKey + " HTTP/1.1\r\nHost: b\r\n\r\n";
+        std::this_thread::sleep_for(std::chrono::duration<double>(kRampSeconds));
+        while (Clock::now() < end) {
+            const auto asked = Clock::now();
+            bool answered = false;
+            while (!answered && Clock::now() < end) {
+                ++attempts;
+                answered = exchange(port, request, "HTTP/1.0 200 OK\r\n") >= 0;
+            }
+            if (!answered) {
+                ++unanswered;
+                unansweredMs =
+                    std::chrono::duration<double, std::milli>(Clock::now() - asked).count();
+                break;
+            }
+            answeredMs.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        measured = true;
+    });
+    QTimer finished;
+    QObject::connect(&finished, &QTimer::timeout, [&] {
+        if (measured && Clock::now() >= end) app.quit();
+    });
+    finished.start(20);
+    app.exec();
+    for (auto& thread : threads)
+        thread.join();
+
+    const double answered = static_cast<double>(answeredMs.size());
+    const double p50 = percentile(answeredMs, 0.50);
+    const double p99 = percentile(answeredMs, 0.99);
+    const double max =
+        answeredMs.empty() ? 0 : *std::max_element(answeredMs.begin(), answeredMs.end());
+    std::printf("API flood: %.0f s after %.0f s of ramp; idle connections closed by the server: "
+                "%ld from the client's address, %ld from others\n",
+                seconds, kRampSeconds, closedOwn.load(), closedOthers.load());
+    std::printf("getcurrent under flood: answered %.0f, %ld attempts; time to answer p50 %.2f ms  "
+                "p99 %.2f ms  max %.2f ms; unanswered at the end %ld (after %.2f ms)\n",
+                answered, attempts, p50, p99, max, unanswered, unansweredMs);
+    std::printf("BENCH API getcurrent under idle-connection flood\tmax %.2f ms%s\t"
+                "every one within 100 ms\n",
+                std::max(max, unansweredMs), unanswered > 0 ? ", one still unanswered" : "");
+    return 0;
+}
+
 // CPU seconds the calling thread has used.
 double threadCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_THREAD, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<double>& values, double p) {
-    if (values.empty()) return 0;
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
-    return values[index];
 }
 
 void print(const char* name, std::vector<Sample*> samples, double seconds,
@@ -179,6 +320,11 @@ int main(int argc, char** argv) {
     if (port == 0) {
         std::fprintf(stderr, "the API server could not listen\n");
         return 1;
+    }
+    if (mixName == "flood") {
+        const int result = runFlood(app, port, argc > 2 ? seconds : 15);
+        std::filesystem::remove_all(workdir);
+        return result;
     }
 
     // The status load has one more client: the one that asks for the current source.
