@@ -105,8 +105,15 @@ void ApiServer::acceptPending() {
         m_sockets[i] = socket;
         connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, i, socket] { finish(i, socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, i, socket] { finish(i, socket); });
+        // The time-out is the zero wait below, which leaves the connection open.
+        connect(socket, &QTcpSocket::errorOccurred, this,
+                [this, i, socket](QAbstractSocket::SocketError error) {
+                    if (error != QAbstractSocket::SocketTimeoutError) finish(i, socket);
+                });
         lineChanged(i);
+        // A request that came with the connection is taken now, before later
+        // connections of this batch could close this one as idle. Never blocks.
+        socket->waitForReadyRead(0);
     }
 }
 
