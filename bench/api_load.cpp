@@ -124,6 +124,14 @@ void runClient(quint16 port, Clock::time_point end, int offset, Mix mix, ClientR
     }
 }
 
+// CPU seconds the calling thread has used.
+double threadCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double percentile(std::vector<double>& values, double p) {
     if (values.empty()) return 0;
     const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
@@ -149,7 +157,7 @@ void holdIdle(quint16 port, int firstHost, int count, int perHost, double paceMs
                 ::connect(held[i].fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             nextOpen += pace;
         }
-        ::poll(held.data(), held.size(), 1);
+        ::poll(held.data(), held.size(), 5);
         for (auto& entry : held) {
             if (entry.fd < 0 || entry.revents == 0) continue;
             char buffer[256];
@@ -226,7 +234,9 @@ int runFlood(QApplication& app, quint16 port, double seconds) {
         if (measured && Clock::now() >= end) app.quit();
     });
     finished.start(20);
+    const double serverCpuBefore = threadCpuSeconds();
     app.exec();
+    const double serverBusy = (threadCpuSeconds() - serverCpuBefore) / (kRampSeconds + seconds);
     for (auto& thread : threads)
         thread.join();
 
@@ -236,8 +246,8 @@ int runFlood(QApplication& app, quint16 port, double seconds) {
     const double max =
         answeredMs.empty() ? 0 : *std::max_element(answeredMs.begin(), answeredMs.end());
     std::printf("API flood: %.0f s after %.0f s of ramp; idle connections closed by the server: "
-                "%ld from the client's address, %ld from others\n",
-                seconds, kRampSeconds, closedOwn.load(), closedOthers.load());
+                "%ld from the client's address, %ld from others; server thread %.0f%% busy\n",
+                seconds, kRampSeconds, closedOwn.load(), closedOthers.load(), 100 * serverBusy);
     std::printf("getcurrent under flood: answered %.0f, %ld attempts; time to answer p50 %.2f ms  "
                 "p99 %.2f ms  max %.2f ms; unanswered at the end %ld (after %.2f ms)\n",
                 answered, attempts, p50, p99, max, unanswered, unansweredMs);
@@ -245,14 +255,6 @@ int runFlood(QApplication& app, quint16 port, double seconds) {
                 "every one within 100 ms\n",
                 std::max(max, unansweredMs), unanswered > 0 ? ", one still unanswered" : "");
     return 0;
-}
-
-// CPU seconds the calling thread has used.
-double threadCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void print(const char* name, std::vector<Sample*> samples, double seconds,
