@@ -4,9 +4,9 @@
 
 #include "management/management_query.h"
 #include "management/source_status.h"
-#include "platform/file_io.h"
 #include "scheduler/event_calculation.h"
 #include "station/station_events.h"
+#include "station/station_files.h"
 #include "station/time_format.h"
 #include "station/tolerant_step.h"
 #include "station/waits.h"
@@ -50,7 +50,7 @@ Task<> tmrManagementDownload(Station& station) {
 
     bool written = false;
     if (schedule) {
-        tolerate([&] { written = replaceFileAtomically(station.file(kScheduleFile), *schedule); });
+        tolerate([&] { written = writeStationFile(station, kScheduleFile, *schedule); });
     }
     caption = (written ? "Config updated " : "Config update failed ") +
               downloadCaptionTime(station.now());

@@ -1,7 +1,7 @@
 #include "metadata/now_playing.h"
 
-#include "platform/file_io.h"
 #include "station/station_events.h"
+#include "station/station_files.h"
 #include "station/tolerant_step.h"
 
 namespace kestrel {
@@ -63,12 +63,12 @@ void NowPlaying::tmrGetMetadata() {
     auto& state = m_station.state;
     auto& display = m_station.display;
     const std::string line = nowPlayingLine(display.lblRXmetadata.caption, state.DefaultStrapline);
-    tolerate([&] { replaceFileAtomically(m_station.file("metadata.txt"), line + "\r\n"); });
+    tolerate([&] { writeStationFile(m_station, "metadata.txt", line + "\r\n"); });
     display.lblMetadataOutput.caption = line;
 
     const std::string extra = extraLine(line, state, display.lblWeatherText.caption);
     display.lblMetadataExtra.caption = extra;
-    tolerate([&] { replaceFileAtomically(m_station.file("metaextra.txt"), extra + "\r\n"); });
+    tolerate([&] { writeStationFile(m_station, "metaextra.txt", extra + "\r\n"); });
 }
 
 }  // namespace kestrel

@@ -1,5 +1,9 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -16,27 +20,54 @@ bool readWholeFile(const std::filesystem::path& file, std::string& bytes) {
     return true;
 }
 
-bool replaceFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();  // a full disk may only show when the last bytes are flushed
-        if (out.fail()) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
+namespace {
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+// Writes every byte; false with errno set when the disk refuses some.
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
             return false;
         }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, file, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+// Makes a rename in `directory` survive a power cut. The new file is in
+// place already, so a directory that cannot be synced fails nothing.
+void syncDirectory(const std::filesystem::path& directory) {
+    const int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+std::error_code replaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
+    std::filesystem::path temporary = file;
+    temporary += ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return lastError();
+    std::error_code error;
+    // A full disk may show only at fsync or close, once the data leaves the cache.
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) error = lastError();
+    if (::close(fd) != 0 && !error) error = lastError();
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = lastError();
+    if (error) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    syncDirectory(file.parent_path());
+    return {};
 }
 
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <string_view>
 
 namespace kestrel {
@@ -44,6 +46,12 @@ constexpr std::string_view evictionName(ApiEviction reason) {
     return reason == ApiEviction::PerAddress ? "per_address" : "table_full";
 }
 
+/// The writes of one station file.
+struct FileWrites {
+    std::uint64_t failures = 0;
+    std::string error;  ///< why the latest write failed; empty when it succeeded
+};
+
 /// What happened since start-up, for status.json and the metrics.
 /// Times are seconds since 1970-01-01 UTC; 0 means never.
 struct StationCounters {
@@ -53,6 +61,8 @@ struct StationCounters {
     std::uint64_t switchFailures = 0;  ///< switches whose new source never played
     std::uint64_t failovers = 0;       ///< source failures declared
     std::array<std::uint64_t, kApiEvictions.size()> apiEvictions{};  ///< by ApiEviction
+    /// By file name, for every file the station has written whole.
+    std::map<std::string, FileWrites> fileWrites;
     double startTime = 0;
     double metadataUpdated = 0;  ///< when the stream title last changed
 

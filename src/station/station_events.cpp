@@ -92,6 +92,15 @@ void recordApiEvictions(Station& station, std::uint64_t perAddress, std::uint64_
              {"last_client", std::string(lastClient)}});
 }
 
+void recordWriteFailed(Station& station, std::string_view file, std::string_view error) {
+    journal(station, Journal::Level::Warning, "write_failed",
+            {{"file", std::string(file)}, {"error", std::string(error)}});
+}
+
+void recordWriteRecovered(Station& station, std::string_view file) {
+    journal(station, Journal::Level::Info, "write_recovered", {{"file", std::string(file)}});
+}
+
 void recordStreamTitle(Station& station, const std::string& title) {
     if (title == station.display.lblRXmetadata.caption) return;
     station.counters.metadataUpdated = station.platform.clock.epochSeconds();

@@ -52,6 +52,12 @@ void recordApiSwitchRequest(Station& station, std::string_view client, std::stri
 void recordApiEvictions(Station& station, std::uint64_t perAddress, std::uint64_t tableFull,
                         std::string_view lastClient);
 
+/// A station file could not be written (its old content stays) for `error`.
+void recordWriteFailed(Station& station, std::string_view file, std::string_view error);
+
+/// A station file that could not be written has been written again.
+void recordWriteRecovered(Station& station, std::string_view file);
+
 /// The player log announced a stream title; counted as an update when it
 /// differs from the title shown.
 void recordStreamTitle(Station& station, const std::string& title);

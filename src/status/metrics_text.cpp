@@ -148,6 +148,12 @@ std::string metricsText(const Station& station) {
                    Exposition::label("reason", evictionName(reason)),
                    static_cast<double>(counters.apiEvictionsBy(reason)));
     }
+    out.family("kestrelfield_write_failures_total", "counter",
+               "Failed writes of a station file written whole, by file; the old content stays.");
+    for (const auto& [file, writes] : counters.fileWrites) {
+        out.sample("kestrelfield_write_failures_total", Exposition::label("file", file),
+                   static_cast<double>(writes.failures));
+    }
     out.family("kestrelfield_source_failure", "gauge",
                "1 while a source failure is declared, else 0.");
     out.sample("kestrelfield_source_failure", "", state.SilenceFlag == 1 ? 1 : 0);

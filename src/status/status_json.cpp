@@ -52,6 +52,16 @@ Json counts(const StationCounters& counters) {
             {"failovers", counters.failovers}};
 }
 
+// The files whose latest write failed, with why.
+Json unwritableFiles(const StationCounters& counters) {
+    Json files = Json::array();
+    for (const auto& [file, writes] : counters.fileWrites) {
+        if (!writes.error.empty())
+            files.push_back({{"file", shown(file)}, {"error", writes.error}, {"failures", writes.failures}});
+    }
+    return files;
+}
+
 // The on-air slot's intake in bits per second; null when unknown.
 Json receivedBitsPerSecond(const Station& station) {
     const auto rate = station.intake.bitsPerSecond(station.onAirSlot());
@@ -135,6 +145,7 @@ std::string statusJson(const Station& station) {
           {"airTitle", shown(d.lblAIRtitle.caption)},
           {"airUpdated", shown(d.lblAIRupdated.caption)}}},
         {"counts", counts(station.counters)},
+        {"unwritableFiles", unwritableFiles(station.counters)},
         {"operator",
          {{"selection", shown(d.comboSourceList.text)},
           {"choices", choices},

@@ -44,7 +44,9 @@ select { flex: 1 1 16em; min-width: 0; font: inherit; padding: 2px; }
 button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border-radius: 2px; }
 .mode { font-weight: bold; min-width: 9em; text-align: center; }
 #answer { white-space: pre-wrap; font-family: monospace; min-height: 1.4em; }
-#lost { display: none; background: #ff0000; color: #fff; padding: 4px 8px; margin-bottom: 8px; }
+#lost, #unwritable { display: none; background: #ff0000; color: #fff; padding: 4px 8px;
+  margin-bottom: 8px; }
+#unwritable { white-space: pre-line; }
 #lblCopyright { text-align: right; }
 @media (max-width: 760px) {
   .w2, .w3, .w4 { grid-column: span 6; }
@@ -57,6 +59,7 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
 </head>
 <body>
 <div id="lost">No answer from the station: the page shows its last known state.</div>
+<div id="unwritable"></div>
 <div class="grid">
 <fieldset class="w6"><legend>On Air</legend><div id="onair">
   <span id="lblSourceDisp" class="v"></span><span id="lblStudio" class="v"></span>
@@ -146,6 +149,10 @@ function show(status) {
   $("failovers").textContent = counts.failovers;
   $("started").textContent = new Date(status.startTime * 1000).toLocaleString() +
     ", version " + status.version;
+  const unwritable = status.unwritableFiles
+    .map((f) => "Cannot write " + f.file + ": " + f.error + " (the old content stays)");
+  $("unwritable").textContent = unwritable.join("\n");
+  $("unwritable").style.display = unwritable.length ? "block" : "none";
   const choices = JSON.stringify(status.operator.choices);
   if (choices !== choicesShown) {
     const select = $("comboSourceList");
