@@ -65,7 +65,8 @@ TEST(Install, InstalledProgramStartsHeadlessAndKeepsRunning) {
     const fs::path program = prefix.path() / "bin" / "kestrelfield";
     ASSERT_TRUE(fs::exists(program));
     EXPECT_TRUE(fs::exists(prefix.path() / "lib/systemd/system/kestrelfield.service"));
-    const fs::path example = prefix.path() / "share/doc/kestrelfield/examples/station";
+    EXPECT_TRUE(fs::exists(prefix.path() / "lib/sysusers.d/kestrelfield.conf"));
+    const fs::path example = prefix.path() / "share/kestrelfield/example-station";
     EXPECT_TRUE(fs::exists(example / "kestrelfield.ini"));
     const Finished check = runToEnd(program.string() + " --check " + example.string());
     EXPECT_EQ(check.status, 0) << check.output;
