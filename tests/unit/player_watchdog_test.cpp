@@ -8,6 +8,7 @@
 #include "playback/error_log.h"
 #include "playback/switch_procedure.h"
 #include "support/sim_host.h"
+#include "support/text_count.h"
 
 namespace kestrel {
 namespace {
@@ -129,12 +130,7 @@ TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {
     EXPECT_NE(log.find(" SOURCE:9\r\n"), std::string::npos);
 }
 
-int countOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
-        ++count;
-    return count;
-}
+using test::countOf;
 
 // Source 1 plays; an event at 08:00:30 wants source 2, whose server refuses:
 // its own try and the watchdog's at 08:00:45 fail, none in between. Then the
