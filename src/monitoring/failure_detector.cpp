@@ -1,6 +1,5 @@
 #include "monitoring/failure_detector.h"
 
-#include "platform/station_command.h"
 #include "station/station_events.h"
 #include "station/time_format.h"
 #include "station/waits.h"
@@ -20,10 +19,16 @@ Task<bool> serverAnswers(UrlFetcher& fetcher, std::string url) {
     }
 }
 
-void stopBothPlayers(Station& station) {
-    station.run(StopPlayer{1});
-    station.run(StopPlayer{2});
-}
+// What was on air when a check began: its answer is about that source only.
+struct OnAir {
+    std::int16_t source;
+    std::string address;
+
+    static OnAir of(const Station& station) {
+        return {station.state.CurrentSource, station.display.lblCurrentSource.caption};
+    }
+    bool operator==(const OnAir&) const = default;
+};
 
 void onFailedCheck(Station& station) {
     auto& state = station.state;
@@ -38,8 +43,9 @@ void onFailedCheck(Station& station) {
             state.LinkStoredSource = display.lblCurrentSource.caption;
             state.SilenceFlag = 1;
             state.LinkSource = state.CurrentSource;
+            // The executor now puts source 0 on air by the normal switch; the
+            // failed stream plays on until then, as it often still flows.
             recordFailureDeclared(station);
-            stopBothPlayers(station);
         }
     }
 }
@@ -51,13 +57,16 @@ void onSuccessfulCheck(Station& station) {
     display.lblFailText.caption = "SERVER OK";
     if (state.LinkFailCount == 0) return;
     recordFailureRecovered(station);
-    // With both players stopped, the watchdog and the event executor restart the watched source.
-    display.lblCurrentSource.caption = state.LinkStoredSource;
+    const bool declared = state.SilenceFlag == 1;
     state.SilenceFlag = 0;
     state.LinkFailCount = 0;
+    // Without a declared failure the source on air never left: nothing to do.
+    // Else the executor switches back to the failed source, which takes over
+    // from source 0 once it plays.
+    if (!declared) return;
     state.WasPlaying = state.LinkSource;
-    state.CurrentSource = state.LinkSource;
-    stopBothPlayers(station);
+    // A fallback that never got on air is no longer wanted.
+    if (state.PendingCause == SwitchCause::Failover) state.PendingSource = -1;
 }
 
 }  // namespace
@@ -87,9 +96,12 @@ Task<> tmrSourceCheck(Station& station) {
     const std::string testAddress = testAddressOf(watched);
     display.lblFailURL.caption = testAddress;
 
+    const OnAir tested = OnAir::of(station);
     const bool answered = co_await serverAnswers(station.platform.InetTestURL, testAddress);
-    // Players are stopped and state changed only between switches, as before.
+    // State changes only between switches; an answer about a source that has
+    // left the air since is no news about the one on air now.
     auto turn = co_await station.switching.take();
+    if (!(OnAir::of(station) == tested)) co_return;
     if (answered) {
         onSuccessfulCheck(station);
     } else {

@@ -34,13 +34,30 @@ NextSource sourceOfKey(const Station& station, const std::string& key) {
 }
 
 // How the new slot's player turns out. With nothing on air there is nothing
-// to keep, and the overlap alone decides, as it always has.
+// to keep, and the overlap alone decides, as it always has. With a source on
+// air a player that has not begun playback by the time-out failed: handing
+// it the air could trade sound for silence.
 Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep) {
     if (!somethingToKeep) {
         co_await station.Pause(kOverlapSeconds);
         co_return NewPlayer::Playing;
     }
-    co_return co_await awaitPlayback(station, slot, kOverlapSeconds, station.state.SwitchTimeout);
+    const NewPlayer started =
+        co_await awaitPlayback(station, slot, kOverlapSeconds, station.state.SwitchTimeout);
+    co_return started == NewPlayer::TimedOut ? NewPlayer::Ended : started;
+}
+
+// Whether a switch for `cause` is a new wish that replaces the pending one;
+// a restart of the same source leaves it.
+bool isNewWish(SwitchCause cause) {
+    return cause != SwitchCause::Watchdog && cause != SwitchCause::Stall;
+}
+
+// Whether a switch for `cause` that puts another source on air starts the
+// failure detector afresh: every one but the detector's own fallback and
+// return, and the restarts of the same source.
+bool startsDetectorAfresh(SwitchCause cause) {
+    return isNewWish(cause) && cause != SwitchCause::Failover && cause != SwitchCause::Recovery;
 }
 
 void showOnAir(Station& station, const SourceEntry& source, std::int16_t number) {
@@ -80,8 +97,7 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
     const int newSlot = nextSlot(state.CurrentMplayer);
     const int otherSlot = newSlot == 1 ? 2 : 1;
     const std::int16_t wanted = source.value_or(state.CurrentSource);
-    const bool newWish = cause != SwitchCause::Watchdog && cause != SwitchCause::Recovery &&
-                         cause != SwitchCause::Stall;
+    const bool newWish = isNewWish(cause);
     if (newWish) {
         state.PendingSource = wanted;
         state.PendingKey = sourceKey;
@@ -111,6 +127,10 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
         std::filesystem::remove(station.file(playerLogFile(otherSlot)), ignored);
     });
     state.CurrentMplayer = static_cast<std::int16_t>(newSlot);
+    if (wanted != state.CurrentSource && startsDetectorAfresh(cause)) {
+        state.LinkFailCount = 0;
+        state.SilenceFlag = 0;
+    }
     showOnAir(station, next, wanted);
     if (newWish) {
         state.PendingSource = -1;

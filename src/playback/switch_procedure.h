@@ -27,16 +27,19 @@ enum class SwitchEntry {
 /// as they are, and the wanted source is `PendingSource`. With nothing on air
 /// it waits the overlap only, as there is nothing to keep.
 ///
-/// A new player that ends before it plays is a failed switch: it is stopped,
+/// A new player that ends before it plays, or, with a source on air, has not
+/// begun playback by `SwitchTimeout`, is a failed switch: it is stopped,
 /// a "SWITCH FAILED" line goes to "error.log", the old slot plays on, and the
 /// source stays pending for the watchdog to try again. Returns whether the
 /// new source is on air. A failing step is skipped. The caller holds the
 /// station's switching turn; the switch ends once the state is updated, and
 /// the status report then goes out on its own. The switch, or its failure,
 /// is counted and journaled under `cause`. A restart of a source handed back
-/// by the watchdog or the failure detector, or of a stalled one (cause
-/// Watchdog, Recovery or Stall), leaves a pending source pending; any other
-/// switch replaces it.
+/// by the watchdog, or of a stalled one (cause Watchdog or Stall), leaves a
+/// pending source pending; any other switch replaces it. A switch that puts
+/// another source on air for any cause but the failure detector's fallback
+/// and return (Failover, Recovery) resets `LinkFailCount` and `SilenceFlag`:
+/// the detector watches the new source afresh.
 Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause cause,
                               std::string sourceKey, std::optional<std::int16_t> source);
 

@@ -63,7 +63,8 @@ Task<> tmrCheckAndDoEvents(Station& station) {
         cause = handBackCause(station);
     }
     if (state.SilenceFlag == 1) {
-        state.WasPlaying = state.CurrentSource;
+        // The failed source, for the recovery; source 0 itself is no source to return to.
+        if (state.CurrentSource != 0) state.WasPlaying = state.CurrentSource;
         candidate = 0;
         cause = SwitchCause::Failover;
     }

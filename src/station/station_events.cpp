@@ -63,7 +63,7 @@ void recordFailureDeclared(Station& station) {
 }
 
 void recordFailureRecovered(Station& station) {
-    station.counters.recoveryPending = true;
+    station.counters.recoveryPending = station.state.SilenceFlag == 1;
     journal(station, Journal::Level::Info, "failure_recovered",
             {{"source", number(station.state.LinkSource)},
              {"declared", station.state.SilenceFlag == 1 ? "true" : "false"},
@@ -106,6 +106,11 @@ void recordStreamTitle(Station& station, const std::string& title) {
     station.counters.metadataUpdated = station.platform.clock.epochSeconds();
     journal(station, Journal::Level::Info, "title",
             {{"source", number(station.state.CurrentSource)}, {"title", title}});
+}
+
+void recordHandlerFailure(Station& station, std::string_view where, std::string_view what) {
+    journal(station, Journal::Level::Warning, "handler_failed",
+            {{"handler", std::string(where)}, {"what", std::string(what)}});
 }
 
 void recordConfigurationProblem(Station& station, std::string_view problem) {

@@ -17,8 +17,6 @@ using test::SimHost;
 constexpr const char* kStream4 = "http://four.example:8000/live/high";
 constexpr const char* kTest4 = "http://four.example:8000/testonline/";
 constexpr const char* kStream0 = "http://zero.example:8000/backup";
-const std::vector<std::string> kStopBoth = {"taskkill /f /im mplayer1.exe",
-                                            "taskkill /f /im mplayer2.exe"};
 
 /// A station on air with source 4, its test server answering from a script.
 struct Detector {
@@ -129,22 +127,23 @@ TEST(FailureDetector, TwoFailuresDeclareAndASuccessRecovers) {
     EXPECT_EQ(state.SilenceFlag, 1);
     EXPECT_EQ(state.LinkStoredSource, kStream4);
     EXPECT_EQ(state.LinkSource, 4);
-    EXPECT_EQ(d.host.players.commands(), kStopBoth);
+    EXPECT_TRUE(d.host.players.commands().empty());  // the executor switches to source 0
 
     d.playFallback();
     d.succeed();
     EXPECT_EQ(d.host.InetTestURL.requests.back().url, kTest4);  // still the failed server
     EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
     EXPECT_EQ(display.lblFail.background, kGreen);
-    EXPECT_EQ(display.lblCurrentSource.caption, kStream4);
     EXPECT_EQ(state.SilenceFlag, 0);
     EXPECT_EQ(state.LinkFailCount, 0);
-    EXPECT_EQ(state.CurrentSource, 4);
+    // Source 0 plays on until the executor's switch back has source 4 playing.
+    EXPECT_EQ(display.lblCurrentSource.caption, kStream0);
+    EXPECT_EQ(state.CurrentSource, 0);
     EXPECT_EQ(state.WasPlaying, 4);
-    EXPECT_EQ(d.host.players.commands(), kStopBoth);
+    EXPECT_TRUE(d.host.players.commands().empty());
 }
 
-TEST(FailureDetector, FurtherFailuresStopThePlayersOnlyOnce) {
+TEST(FailureDetector, FurtherFailuresChangeNothingMore) {
     Detector d;
     d.fail();
     d.fail();
@@ -159,14 +158,44 @@ TEST(FailureDetector, FurtherFailuresStopThePlayersOnlyOnce) {
     }
 }
 
-TEST(FailureDetector, OneFailureThenSuccessRestartsTheSourceOnAir) {
+TEST(FailureDetector, OneFailureThenSuccessOnlyResetsTheCount) {
     Detector d;
     d.fail();
     d.succeed();
-    EXPECT_EQ(d.host.players.commands(), kStopBoth);
-    EXPECT_EQ(d.host.state().WasPlaying, 4);
+    EXPECT_TRUE(d.host.players.commands().empty());
+    EXPECT_EQ(d.host.state().WasPlaying, -1);
     EXPECT_EQ(d.host.state().CurrentSource, 4);
-    EXPECT_EQ(d.host.state().SilenceFlag, 0);
+    EXPECT_EQ(d.host.state().LinkFailCount, 0);
+    EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OK");
+    EXPECT_FALSE(d.host.station().counters.recoveryPending);
+}
+
+TEST(FailureDetector, AnAnswerAboutASourceThatLeftTheAirIsDropped) {
+    const struct {
+        const char* name;
+        std::int16_t sourceMeanwhile;
+        const char* addressMeanwhile;
+    } cases[] = {
+        {"another source", 2, "http://two.example/stream"},
+        {"the same number at another address", 4, "http://four.example:8000/live/low"},
+        {"nothing on air", -1, kStream4},
+    };
+    for (const auto& c : cases) {
+        for (const bool up : {false, true}) {
+            Detector d;
+            d.fail();
+            d.host.InetTestURL.delaySeconds = 5;
+            d.answers.push_back(up ? FakeFetcher::ok("up") : FakeFetcher::failed());
+            auto check = tmrSourceCheck(d.host.station());
+            d.host.state().CurrentSource = c.sourceMeanwhile;
+            d.host.display().lblCurrentSource.caption = c.addressMeanwhile;
+            d.host.finish(check);
+            EXPECT_EQ(d.host.state().LinkFailCount, 1) << c.name << up;
+            EXPECT_EQ(d.host.state().SilenceFlag, 0) << c.name << up;
+            EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK")
+                << c.name << up;
+        }
+    }
 }
 
 TEST(FailureDetector, SuccessOnEveryTickChangesNothingElse) {
