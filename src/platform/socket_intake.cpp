@@ -103,9 +103,12 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
     std::vector<std::uint64_t> inodes;
     std::error_code error;
     const auto fds = procRoot / std::to_string(pid) / "fd";
-    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+    // A process may end mid-walk: every step reports through the error code,
+    // as a range-for's increment would throw.
+    for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end;
+         it.increment(error)) {
         std::error_code linkError;
-        const std::string target = std::filesystem::read_symlink(entry.path(), linkError).string();
+        const std::string target = std::filesystem::read_symlink(it->path(), linkError).string();
         constexpr std::string_view kSocket = "socket:[";
         if (linkError || !target.starts_with(kSocket) || !target.ends_with(']')) continue;
         std::uint64_t inode = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "station/exception_barrier.h"
+#include "station/station_events.h"
 #include "station/waits.h"
 
 namespace kestrel {
@@ -10,6 +12,9 @@ namespace kestrel {
 Station::Station(Platform platformIn)
     : platform(platformIn), switching(platformIn.loop), journal(&std::cerr) {
     counters.startTime = platform.clock.epochSeconds();
+    timers.setOnFailure([this](const std::string& timer, const std::string& what) {
+        recordHandlerFailure(*this, timer, what);
+    });
 }
 
 Station::~Station() {
@@ -47,7 +52,10 @@ void Station::spawn(Task<bool> task) {
 
 void Station::spawn(Task<> task) {
     std::erase_if(m_spawned, [](const Task<>& spawned) { return spawned.done(); });
-    if (!task.done()) m_spawned.push_back(std::move(task));
+    Task<> guarded = behindBarrier(std::move(task), [this](const std::string& what) {
+        recordHandlerFailure(*this, "task", what);
+    });
+    if (!guarded.done()) m_spawned.push_back(std::move(guarded));
 }
 
 }  // namespace kestrel

@@ -62,6 +62,10 @@ void recordWriteRecovered(Station& station, std::string_view file);
 /// differs from the title shown.
 void recordStreamTitle(Station& station, const std::string& title);
 
+/// An exception escaped a timer handler (`where` is its name) or a task;
+/// the station goes on.
+void recordHandlerFailure(Station& station, std::string_view where, std::string_view what);
+
 /// Start-up found something wrong with the configuration: one finding as
 /// `kestrelfield --check` words it, or a listener that cannot start.
 void recordConfigurationProblem(Station& station, std::string_view problem);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "station/exception_barrier.h"
+
 namespace kestrel {
 
 void TimerTable::add(Timer timer) {
@@ -48,11 +50,19 @@ void TimerTable::fire(Timer& timer) {
         ++timer.skipped;
         return;
     }
-    if (timer.waitingRun) {
-        timer.running = timer.waitingRun();
-    } else if (timer.handler) {
-        timer.handler();
-    }
+    const std::string name = timer.name;
+    const std::function<void(const std::string&)> report = [this, name](const std::string& what) {
+        if (m_onFailure) m_onFailure(name, what);
+    };
+    runBehindBarrier(
+        [&] {
+            if (timer.waitingRun) {
+                timer.running = behindBarrier(timer.waitingRun(), report);
+            } else if (timer.handler) {
+                timer.handler();
+            }
+        },
+        report);
 }
 
 void TimerTable::fire(const std::string& name) {

@@ -47,6 +47,12 @@ public:
 
     const std::vector<Timer>& timers() const { return m_timers; }
 
+    /// Called with the timer's name and the exception's text when one escapes
+    /// a handler; the exception goes no further (see exception_barrier.h).
+    void setOnFailure(std::function<void(const std::string&, const std::string&)> report) {
+        m_onFailure = std::move(report);
+    }
+
     /// Called after a timer's enabled state changed (the Qt host starts or
     /// stops its QTimer there).
     void setOnEnabledChanged(std::function<void(const Timer&)> observer) {
@@ -61,6 +67,7 @@ private:
 
     std::vector<Timer> m_timers;
     std::function<void(const Timer&)> m_onEnabledChanged;
+    std::function<void(const std::string&, const std::string&)> m_onFailure;
 };
 
 }  // namespace kestrel
