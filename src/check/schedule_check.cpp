@@ -44,8 +44,8 @@ void checkSchedule(const std::filesystem::path& dir, const ConfigFacts& config,
         dir, {kFile, "nothing switches on schedule", config.managementOn}, findings);
     if (!bytes) return;
 
-    // The events of each day and clock minute: only the earliest, first in the file, fires.
-    std::map<std::pair<int, int>, std::vector<Timed>> minutes;
+    // The events of each day and second: only the first in the file fires.
+    std::map<std::pair<int, int>, std::vector<Timed>> seconds;
     std::set<char> sourcesReported;  // at the first event of each source
     std::size_t number = 0;
     for (const std::string& line : splitLines(*bytes)) {
@@ -83,22 +83,13 @@ void checkSchedule(const std::filesystem::path& dir, const ConfigFacts& config,
                          "source " + std::string(1, event.source) + " has no usable address in " +
                              kSourceListFile + ": its events restart the source on air");
         }
-        if (fires) minutes[{event.weekday, event.time / 100}].push_back({number, event.time});
+        if (fires) seconds[{event.weekday, event.time}].push_back({number, event.time});
     }
 
-    for (const auto& [minute, events] : minutes) {
-        const Timed* first = &events.front();
-        for (const Timed& event : events) {
-            if (event.time < first->time) first = &event;
-        }
-        for (const Timed& event : events) {
-            if (&event == first) continue;
-            const std::string other = std::to_string(first->line);
-            findings.add(kFile, event.line,
-                         event.time == first->time
-                             ? "same day and time as line " + other + ": ignored"
-                             : "same day and minute as line " + other + ": never fires");
-        }
+    for (const auto& [second, events] : seconds) {
+        const std::string first = std::to_string(events.front().line);
+        for (std::size_t i = 1; i < events.size(); ++i)
+            findings.add(kFile, events[i].line, "same day and time as line " + first + ": ignored");
     }
 }
 

@@ -38,11 +38,12 @@ void StationController::registerTimers() {
     timers.addWaiting(timer::tmrManagementDownload, 60000,
                       [&s] { return tmrManagementDownload(s); });
     timers.addWaiting(timer::tmrCheckForChanges, 60000, [&s] { return tmrCheckForChanges(s); });
-    timers.add(timer::tmrCheckMplayerOK, 15000, [&s] { tmrCheckMplayerOK(s); });
-    timers.add(timer::tmrCheckPlayers, 1000, [this, &timers] {
-        // A dead player's source starts again now, not on the executor's next tick.
-        if (m_playerMonitor.tmrCheckPlayers() && timers.isEnabled(timer::tmrCheckAndDoEvents))
-            timers.fire(timer::tmrCheckAndDoEvents);
+    // A dead player's source starts again now, not on the executor's next tick.
+    timers.add(timer::tmrCheckMplayerOK, 15000, [&s] {
+        if (tmrCheckMplayerOK(s)) startHandedBackSource(s);
+    });
+    timers.add(timer::tmrCheckPlayers, 1000, [this, &s] {
+        if (m_playerMonitor.tmrCheckPlayers()) startHandedBackSource(s);
     });
     timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
@@ -187,6 +188,7 @@ void StationController::cmdAutoManual() {
     } else {
         button.caption = "AUTOMATIC";
         button.background = kGreen;
+        owedEventsFromNow(m_station);  // MANUAL stopped the schedule's switches
         m_station.timers.start(timer::tmrCheckAndDoEvents);
     }
 }

@@ -6,6 +6,13 @@
 
 namespace kestrel {
 
+std::string trimmedAnswer(std::string_view answer) {
+    constexpr std::string_view kBlanksAndLineEnds = " \t\r\n";
+    const auto first = answer.find_first_not_of(kBlanksAndLineEnds);
+    if (first == std::string_view::npos) return {};
+    return std::string(answer.substr(first, answer.find_last_not_of(kBlanksAndLineEnds) + 1 - first));
+}
+
 bool ordersSwitch(const std::string& answer) {
     return !answer.empty() && answer.front() >= '0' && answer.front() <= '9';
 }
@@ -17,7 +24,7 @@ Task<> tmrCheckForChanges(Station& station) {
             station.platform.InetChanges,
             managementQuery(station.state.CheckForChangeURL, station.state), BodyForm::Text);
         // An error page such as "404 page not found" is no order to switch.
-        if (result.isSuccessStatus()) answer = result.body;
+        if (result.isSuccessStatus()) answer = trimmedAnswer(result.body);
     } catch (...) {
     }
     if (!ordersSwitch(answer)) co_return;

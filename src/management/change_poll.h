@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "station/station.h"
 
@@ -8,9 +9,12 @@ namespace kestrel {
 
 /// Every minute when CheckForChanges is 1: asks the management server through
 /// InetChanges whether to switch at once, and does when the answer begins
-/// with a digit. Waits for the answer and for its switch (queued behind one
-/// that is running).
+/// with a digit, once trimmed of blanks and line ends. Waits for the answer
+/// and for its switch (queued behind one that is running).
 Task<> tmrCheckForChanges(Station& station);
+
+/// `answer` without the blanks and line ends around it.
+std::string trimmedAnswer(std::string_view answer);
 
 /// True when a change-poll answer orders a switch: it begins with "0".."9".
 bool ordersSwitch(const std::string& answer);

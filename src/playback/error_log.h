@@ -19,4 +19,8 @@ std::string errorLogLine(std::string_view what, const LocalDateTime& time, int s
 /// loses the entry, nothing else.
 void appendToErrorLog(Station& station, std::string_view what, int source);
 
+/// The same, unless a line for `source` was written in the last 15 s: a
+/// source tried every few seconds keeps the log's rhythm.
+void appendToErrorLogSpaced(Station& station, std::string_view what, std::int16_t source);
+
 }  // namespace kestrel

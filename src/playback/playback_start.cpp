@@ -27,6 +27,12 @@ bool somethingOnAir(Station& station) {
     return false;
 }
 
+bool onAirPlayerRuns(Station& station) {
+    const int slot = station.onAirSlot();
+    return slot != 0 &&
+           station.platform.processes.check(playerExecutable(slot)) == ProcessCheck::Running;
+}
+
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
                               double timeoutSeconds) {
     // Whole milliseconds, as the event loop counts them: seconds since the

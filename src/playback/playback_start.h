@@ -11,6 +11,10 @@ namespace kestrel {
 /// as running, so that a switch then keeps the old slot until the new one plays.
 bool somethingOnAir(Station& station);
 
+/// Whether the player of the on-air slot runs; a check that cannot be made
+/// counts as not running.
+bool onAirPlayerRuns(Station& station);
+
 /// How a freshly started player turned out.
 enum class NewPlayer {
     Playing,   ///< its log shows "Starting playback..." and the overlap has passed

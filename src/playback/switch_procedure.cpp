@@ -1,5 +1,6 @@
 #include "playback/switch_procedure.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -8,6 +9,7 @@
 #include "playback/playback_start.h"
 #include "playback/source_list.h"
 #include "station/station_events.h"
+#include "station/time_format.h"
 #include "station/tolerant_step.h"
 
 namespace kestrel {
@@ -33,24 +35,38 @@ NextSource sourceOfKey(const Station& station, const std::string& key) {
     return source;
 }
 
-// How the new slot's player turns out. With nothing on air there is nothing
-// to keep, and the overlap alone decides, as it always has. With a source on
-// air a player that has not begun playback by the time-out failed: handing
-// it the air could trade sound for silence.
+// How the new slot's player turns out. With a source on air a player that
+// has not begun playback by the time-out failed: handing it the air could
+// trade sound for silence. With nothing on air there is nothing to keep: a
+// player that runs then takes over at the time-out, as it always has.
 Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep) {
-    if (!somethingToKeep) {
-        co_await station.Pause(kOverlapSeconds);
-        co_return NewPlayer::Playing;
-    }
-    const NewPlayer started =
-        co_await awaitPlayback(station, slot, kOverlapSeconds, station.state.SwitchTimeout);
-    co_return started == NewPlayer::TimedOut ? NewPlayer::Ended : started;
+    const double timeout = std::max<double>(kOverlapSeconds, station.state.SwitchTimeout);
+    const NewPlayer started = co_await awaitPlayback(station, slot, kOverlapSeconds, timeout);
+    if (started != NewPlayer::TimedOut) co_return started;
+    co_return somethingToKeep ? NewPlayer::Ended : NewPlayer::Playing;
+}
+
+// `source` is wanted (with its key, for `cause`) until it plays.
+void wantPending(StationState& state, std::int16_t source, const std::string& key,
+                 SwitchCause cause) {
+    if (state.PendingSource != source) state.PendingDead = false;
+    state.PendingSource = source;
+    state.PendingKey = key;
+    state.PendingCause = cause;
+}
+
+// Nothing plays and `dead` cannot: source 0 goes on air meanwhile, unless it
+// is the dead one, has no address, or MANUAL mode leaves the choice to a person.
+void standInForDeadSource(Station& station, std::int16_t dead) {
+    if (dead == 0 || !station.automatic() || !sourceOfKey(station, "0").addressFound) return;
+    station.spawn(eventSwitch(station, 0, SwitchCause::SourceDead));
 }
 
 // Whether a switch for `cause` is a new wish that replaces the pending one;
 // a restart of the same source leaves it.
 bool isNewWish(SwitchCause cause) {
-    return cause != SwitchCause::Watchdog && cause != SwitchCause::Stall;
+    return cause != SwitchCause::Watchdog && cause != SwitchCause::Stall &&
+           cause != SwitchCause::SourceDead;
 }
 
 // Whether a switch for `cause` that puts another source on air starts the
@@ -58,6 +74,23 @@ bool isNewWish(SwitchCause cause) {
 // return, and the restarts of the same source.
 bool startsDetectorAfresh(SwitchCause cause) {
     return isNewWish(cause) && cause != SwitchCause::Failover && cause != SwitchCause::Recovery;
+}
+
+// An order of the operator, an API client or the management server, asked
+// for at `askedAt`, replaces every event that came due before it.
+void noteSwitchOrder(Station& station, std::int64_t askedAt) {
+    auto& after = station.state.EventsOwedAfter;
+    after = std::max(after, askedAt);
+}
+
+// At most one API switch waits behind a running one: a newer request replaces
+// it, and the replaced one ends at once, unswitched. False for a replaced one.
+Task<bool> mayApiSwitchWait(Station& station) {
+    constexpr double kLookEverySeconds = 0.05;
+    const auto ticket = ++station.latestApiSwitch;
+    while (station.switching.taken() && ticket == station.latestApiSwitch)
+        co_await station.Pause(kLookEverySeconds);
+    co_return ticket == station.latestApiSwitch;
 }
 
 void showOnAir(Station& station, const SourceEntry& source, std::int16_t number) {
@@ -98,11 +131,7 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
     const int otherSlot = newSlot == 1 ? 2 : 1;
     const std::int16_t wanted = source.value_or(state.CurrentSource);
     const bool newWish = isNewWish(cause);
-    if (newWish) {
-        state.PendingSource = wanted;
-        state.PendingKey = sourceKey;
-        state.PendingCause = cause;
-    }
+    if (newWish) wantPending(state, wanted, sourceKey, cause);
     const NextSource next = sourceOfKey(station, sourceKey);
 
     bool somethingToKeep = true;
@@ -115,8 +144,14 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
     }
     if (started == NewPlayer::Ended) {
         tolerate([&] { station.run(StopPlayer{newSlot}); });
-        tolerate([&] { appendToErrorLog(station, kSwitchFailedEntry, wanted); });
         recordSwitchFailure(station, cause, wanted, newSlot, next.address);
+        tolerate([&] { appendToErrorLogSpaced(station, kSwitchFailedEntry, wanted); });
+        // The stand-in itself never becomes the wish.
+        if (!somethingToKeep && cause != SwitchCause::SourceDead)
+            wantPending(state, wanted, sourceKey, cause);
+        state.PendingDead = state.PendingDead || !somethingToKeep;
+        state.PendingTriedAt = station.platform.clock.steadySeconds();
+        if (!somethingToKeep) standInForDeadSource(station, wanted);
         if (operatorEntry) display.cmdForceSwitch.enabled = true;
         co_return false;
     }
@@ -132,9 +167,10 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
         state.SilenceFlag = 0;
     }
     showOnAir(station, next, wanted);
-    if (newWish) {
+    if (newWish || wanted == state.PendingSource) {
         state.PendingSource = -1;
         state.PendingKey.clear();
+        state.PendingDead = false;
     }
     if (station.afterSwitch) tolerate([&] { station.afterSwitch(station); });
     recordSwitch(station, cause, wanted, newSlot, next.addressFound ? "ok" : "no_address");
@@ -147,6 +183,8 @@ namespace {
 
 // The operator's and the API's switch: the same entry, told apart by cause.
 Task<bool> forceSwitch(Station& station, std::string key, SwitchCause cause) {
+    noteSwitchOrder(station, localSeconds(station.now()));
+    if (cause == SwitchCause::Api && !co_await mayApiSwitchWait(station)) co_return false;
     const auto turn = co_await station.switching.take();
     const auto number = sourceNumberOfKey(key);
     co_return co_await runSwitchProcedure(station, SwitchEntry::Operator, cause, std::move(key),
@@ -172,8 +210,19 @@ Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cau
 }
 
 Task<bool> remoteSwitch(Station& station, std::string answer) {
+    const std::int64_t askedAt = localSeconds(station.now());
     const auto turn = co_await station.switching.take();
     const auto number = sourceNumberOfKey(answer);
+    if (!number || !sourceOfKey(station, answer).addressFound) {
+        recordRemoteOrderIgnored(station, answer, "no_such_source");
+        co_return false;
+    }
+    // Starting the source on air again would play it twice, offset by the buffering.
+    if (*number == station.state.CurrentSource && onAirPlayerRuns(station)) {
+        recordRemoteOrderIgnored(station, answer, "already_on_air");
+        co_return true;
+    }
+    noteSwitchOrder(station, askedAt);
     co_return co_await runSwitchProcedure(station, SwitchEntry::ManagementPoll,
                                           SwitchCause::Management, std::move(answer), number);
 }

@@ -48,7 +48,9 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
 Task<bool> cmdForceSwitch_Click(Station& station);
 
 /// The API's entry: the operator's, with the request's key. Waits for a
-/// switch that is running to end first.
+/// switch that is running to end first; of API switches only the latest
+/// waits: an older one waiting then ends at once and returns false, so its
+/// client hears "ERROR".
 Task<bool> apiSwitch(Station& station, std::string key);
 
 /// The event executor's entry: plays `candidate`, which it chose for `cause`.
@@ -56,7 +58,9 @@ Task<bool> apiSwitch(Station& station, std::string key);
 Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause);
 
 /// The management change poll's entry: the whole answer is the key. Waits
-/// for a switch that is running to end first.
+/// for a switch that is running to end first. A key that names no source of
+/// the list, or the source on air while its player runs, switches nothing
+/// and writes a journal line; true when the source is on air.
 Task<bool> remoteSwitch(Station& station, std::string answer);
 
 /// Tries the pending source again with its key, under the cause of the

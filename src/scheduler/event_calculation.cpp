@@ -1,5 +1,6 @@
 #include "scheduler/event_calculation.h"
 
+#include <algorithm>
 #include <climits>
 #include <fstream>
 
@@ -117,13 +118,15 @@ bool searchSchedule(const Station& station, EventSearch& search) {
     return true;
 }
 
-// During NextEvent's frozen minute: the first event after that minute, so
-// that one due in the first seconds of the next minute is known before the
-// freeze ends. Later events of the frozen minute itself stay passed over.
-std::string followingEvent(const Station& station, const std::string& nextEvent, int today) {
-    if (nextEvent.empty() || nextEvent.front() != static_cast<char>('0' + today)) return {};
-    constexpr int kLastSecondOfMinute = 59;
-    EventSearch search(today, leadingNumber(textPart(nextEvent, 3, 4)) * 100 + kLastSecondOfMinute);
+// During NextEvent's frozen minute: the first event after it that has not
+// passed yet (one of the same minute, or early in the next), so that it is
+// known on its second although the freeze holds NextEvent.
+std::string followingEvent(const Station& station, const std::string& nextEvent,
+                           const LocalDateTime& now) {
+    if (nextEvent.empty() || nextEvent.front() != static_cast<char>('0' + now.weekday)) return {};
+    const int nowHhmmss = now.hour * 10000 + now.minute * 100 + now.second;
+    EventSearch search(now.weekday,
+                       std::max(leadingNumber(textPart(nextEvent, 3, 6)), nowHhmmss - 1));
     if (!searchSchedule(station, search) || !search.hasNext()) return {};
     return search.next().eventText();
 }
@@ -138,7 +141,7 @@ void tmrLoadEventsAndCalculate(Station& station) {
         // The minute of NextEvent is frozen so that the executor can fire it all minute long.
         const std::string hhmm = zeroPadded(now.hour, 2) + zeroPadded(now.minute, 2);
         if (textPart(state.NextEvent, 3, 4) == hhmm) {
-            state.FollowingEvent = followingEvent(station, state.NextEvent, now.weekday);
+            state.FollowingEvent = followingEvent(station, state.NextEvent, now);
             return;
         }
         // The event that followed the freeze stays due through its own minute,

@@ -22,21 +22,38 @@ std::optional<std::int16_t> scheduledSource(const std::string& lastEvent) {
     return static_cast<std::int16_t>(last - '0');
 }
 
-bool eventIsDue(const std::string& event, const LocalDateTime& now) {
-    if (event.empty() || event.front() != static_cast<char>('0' + now.weekday)) {
-        return false;
-    }
-    const int eventHhmm = leadingNumber(textPart(event, 3, 4));
-    const int eventSecond = leadingNumber(textPart(event, 7, 2));
-    return eventHhmm == now.hour * 100 + now.minute && now.second >= eventSecond;
+constexpr std::int64_t kSecondsPerWeek = 7 * 86400;
+
+// The moment (local seconds) an event text last came due at or before
+// `now`; nullopt for a text that names no day and time.
+std::optional<std::int64_t> lastDueMoment(const std::string& event, const LocalDateTime& now) {
+    if (event.size() < kEventLineLength) return std::nullopt;
+    const int weekday = event.front() - '0';
+    const int hhmmss = leadingNumber(textPart(event, 3, 6));
+    const int hour = hhmmss / 10000, minute = hhmmss / 100 % 100, second = hhmmss % 100;
+    if (weekday < 1 || weekday > 7 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    const std::int64_t eventInWeek = (weekday - 1) * 86400 + hour * 3600 + minute * 60 + second;
+    const std::int64_t nowInWeek = (now.weekday - 1) * 86400 + now.secondsSinceMidnight();
+    const std::int64_t age = ((nowInWeek - eventInWeek) % kSecondsPerWeek + kSecondsPerWeek) %
+                             kSecondsPerWeek;
+    return localSeconds(now) - age;
 }
 
-// The event whose source must play now, if any: NextEvent, or the event
-// after its frozen minute when that one falls due before the freeze ends.
-const std::string* dueEvent(const StationState& state, const LocalDateTime& now) {
-    if (eventIsDue(state.NextEvent, now)) return &state.NextEvent;
-    if (eventIsDue(state.FollowingEvent, now)) return &state.FollowingEvent;
-    return nullptr;
+struct OwedEvent {
+    const std::string* text;
+    std::int64_t moment;
+};
+
+// The latest event that came due after EventsOwedAfter: NextEvent, the one
+// that follows it, or LastEvent, which holds an event of a minute gone by.
+std::optional<OwedEvent> owedEvent(const StationState& state, const LocalDateTime& now) {
+    std::optional<OwedEvent> owed;
+    for (const std::string* event : {&state.LastEvent, &state.NextEvent, &state.FollowingEvent}) {
+        const auto moment = lastDueMoment(*event, now);
+        if (moment && *moment > state.EventsOwedAfter && (!owed || *moment > owed->moment))
+            owed = OwedEvent{event, *moment};
+    }
+    return owed;
 }
 
 void showCurrentSource(Station& station) {
@@ -53,6 +70,9 @@ Task<> tmrCheckAndDoEvents(Station& station) {
         showCurrentSource(station);
         co_return;
     }
+    const LocalDateTime now = station.now();
+    // The first look owes the events of its own second only.
+    if (state.EventsOwedAfter == 0) state.EventsOwedAfter = localSeconds(now) - 1;
     std::int16_t candidate = state.CurrentSource;
     SwitchCause cause = SwitchCause::Schedule;
     const auto scheduled = scheduledSource(state.LastEvent);
@@ -68,17 +88,25 @@ Task<> tmrCheckAndDoEvents(Station& station) {
         candidate = 0;
         cause = SwitchCause::Failover;
     }
-    if (const std::string* due = dueEvent(state, station.now())) {
-        candidate = digitValue(textPart(*due, 10, 1));
+    // Each event fires once, also when it came due while a switch held the turn.
+    if (const auto owed = owedEvent(state, now)) {
+        candidate = digitValue(textPart(*owed->text, 10, 1));
         cause = SwitchCause::Schedule;
+        state.EventsOwedAfter = owed->moment;
+        state.WasPlaying = -1;  // the event says what plays now
     }
     // While a source is on air, a pending one is tried again on the watchdog's
-    // 15 s rhythm, not on every tick.
-    const bool leftToRetries = candidate == state.PendingSource && state.CurrentSource != -1;
+    // 15 s rhythm, not on every tick; a dead one on its own few seconds' rhythm.
+    const bool leftToRetries = candidate == state.PendingSource &&
+                               (state.CurrentSource != -1 || state.PendingDead);
     if (candidate != state.CurrentSource && !leftToRetries) {
         co_await eventSwitch(station, candidate, cause);
     }
     showCurrentSource(station);
+}
+
+void owedEventsFromNow(Station& station) {
+    station.state.EventsOwedAfter = localSeconds(station.now());
 }
 
 void tmrClockandEventCheck(Station& station) {

@@ -5,6 +5,7 @@
 
 #include "station/exception_barrier.h"
 #include "station/station_events.h"
+#include "station/timer_names.h"
 #include "station/waits.h"
 
 namespace kestrel {
@@ -32,6 +33,10 @@ Task<> Station::Pause(double interval) {
         if (steadySecondsPassed(start, now, interval)) co_return;
         co_await sleepOn(platform.loop, interval - (now - start));
     }
+}
+
+bool Station::automatic() const {
+    return timers.isEnabled(timer::tmrCheckAndDoEvents);
 }
 
 void Station::run(const StationCommand& command, WindowStyle style) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -44,6 +45,9 @@ struct Station {
     /// Local date and time now.
     LocalDateTime now() const { return platform.clock.now(); }
 
+    /// AUTOMATIC mode: the event executor runs; MANUAL stops it.
+    bool automatic() const;
+
     /// The player slot whose stream is on air: 0 while no source is.
     int onAirSlot() const { return state.CurrentSource == -1 ? 0 : state.CurrentMplayer; }
 
@@ -58,6 +62,8 @@ struct Station {
     HostHooks* host = &m_noHost;
     /// Only one switch runs at a time; the others wait here in turn.
     Turns switching;
+    /// Counts API switch requests; only the latest may wait for the turn.
+    std::uint64_t latestApiSwitch = 0;
     TimerTable timers;
     /// The latest source status report while it is being sent; a newer one replaces it.
     Task<> statusReport;

@@ -18,17 +18,20 @@ enum class SwitchCause {
     Failover,    ///< the backup source while a source failure is declared
     Recovery,    ///< the failed source again after its server answered
     Stall,       ///< the source on air again, its stream having stalled
+    SourceDead,  ///< source 0 standing in while the wanted source cannot play
 };
 
-inline constexpr std::array<SwitchCause, 8> kSwitchCauses = {
-    SwitchCause::Operator, SwitchCause::Api,      SwitchCause::Schedule, SwitchCause::Management,
-    SwitchCause::Watchdog, SwitchCause::Failover, SwitchCause::Recovery, SwitchCause::Stall,
+inline constexpr std::array<SwitchCause, 9> kSwitchCauses = {
+    SwitchCause::Operator, SwitchCause::Api,      SwitchCause::Schedule,
+    SwitchCause::Management, SwitchCause::Watchdog, SwitchCause::Failover,
+    SwitchCause::Recovery, SwitchCause::Stall,    SwitchCause::SourceDead,
 };
 
 /// The cause's name in the journal, status.json and the metrics' labels.
 constexpr std::string_view causeName(SwitchCause cause) {
     constexpr std::string_view names[] = {"operator", "api",      "schedule", "management",
-                                          "watchdog", "failover", "recovery", "stall"};
+                                          "watchdog", "failover", "recovery", "stall",
+                                          "source_dead"};
     return names[static_cast<int>(cause)];
 }
 

@@ -79,6 +79,11 @@ void recordScheduleDownload(Station& station, bool usable, bool written) {
     }
 }
 
+void recordRemoteOrderIgnored(Station& station, std::string_view key, std::string_view reason) {
+    journal(station, Journal::Level::Info, "management_order_ignored",
+            {{"key", std::string(key)}, {"reason", std::string(reason)}});
+}
+
 void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key) {
     journal(station, Journal::Level::Info, "api_switch_request",
             {{"client", std::string(client)}, {"key", std::string(key)}});

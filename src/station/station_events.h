@@ -43,6 +43,10 @@ void recordFailureRecovered(Station& station);
 /// written (or not).
 void recordScheduleDownload(Station& station, bool usable, bool written);
 
+/// The management server ordered a switch that was not made (`reason`:
+/// no_such_source, already_on_air).
+void recordRemoteOrderIgnored(Station& station, std::string_view key, std::string_view reason);
+
 /// An API client asked to switch to the source named by `key`.
 void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "station/station_counters.h"
@@ -21,17 +22,26 @@ struct StationState {
     std::int16_t PendingSource = -1;
     std::string PendingKey;                            ///< the source key those tries look up
     SwitchCause PendingCause = SwitchCause::Schedule;  ///< why it was wanted
+    /// The pending source's player ended before playback while nothing else
+    /// played: it is tried every few seconds, not every 15 s.
+    bool PendingDead = false;
+    double PendingTriedAt = 0;  ///< steady seconds of its last failed try
     std::string PlayURL;                               ///< stream address last handed to a player
     /// The source last restarted after an outage or a stall, and when (steady
     /// seconds): it is not restarted again within 15 s.
     std::int16_t LastRestartSource = -1;
     double LastRestartAt = 0;
+    /// When each source's latest "error.log" line was written (steady seconds).
+    std::map<std::int16_t, double> LastErrorLineAt;
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
     /// Found while NextEvent's minute holds it frozen: the event that follows,
     /// so that one due early in the next minute still fires on time. Kept
     /// until its own minute is over; else empty.
     std::string FollowingEvent;
+    /// Events that came due after this moment (localSeconds) and have not
+    /// fired are owed by the executor; 0 until its first tick.
+    std::int64_t EventsOwedAfter = 0;
     std::int16_t LinkFailCount = 0;
     std::string LinkStoredSource;
     std::int16_t LinkSource = 0;

@@ -42,4 +42,15 @@ std::string formatDate(const LocalDateTime& t) {
     return std::string(text, sizeof text);
 }
 
+std::int64_t localSeconds(const LocalDateTime& t) {
+    // Days from the civil date (proleptic Gregorian), after Howard Hinnant.
+    const int year = t.month <= 2 ? t.year - 1 : t.year;
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yearOfEra = year - era * 400;
+    const int dayOfYear = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
+    return days * 86400 + t.secondsSinceMidnight();
+}
+
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -10,6 +11,9 @@ namespace kestrel {
 std::string formatTime(const LocalDateTime& t);
 /// "YYYY-MM-DD".
 std::string formatDate(const LocalDateTime& t);
+/// Seconds of local time since 1970-01-01 00:00 local, counting every day as
+/// 86400 s: one count for the date and the time of day together.
+std::int64_t localSeconds(const LocalDateTime& t);
 /// Zero-padded decimal of at least `width` digits.
 std::string zeroPadded(int value, int width);
 

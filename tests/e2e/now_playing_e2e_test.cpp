@@ -413,5 +413,46 @@ TEST_F(NowPlayingEndToEnd, AStalledStreamIsRestartedWithinSeconds) {
     EXPECT_EQ(errorLog.find('\n'), errorLog.size() - 1) << errorLog;
 }
 
+// The health test of the source on air fails (SIGHUP to the stream tool)
+// while its stream plays on: source 0 takes over and, once the test answers
+// again, hands back; each time the old player ends only after the new one
+// has begun playback.
+TEST_F(NowPlayingEndToEnd, FailoverAndRecoveryLeaveNoGap) {
+    TestStream backup;
+    stationDir.write("kestrelfield.ini",
+                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nCheckSource=1\r\n");
+    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n0n:Backup\r\n0u:" +
+                                           backup.url() + "\r\n");
+    ASSERT_TRUE(startStation());
+    ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
+    ASSERT_TRUE(
+        waitFor(5s, [&] { return askApi("/api/getcurrent.php?id=k").starts_with("Source: 9"); }));
+
+    // Hands over from the players running now to `newLog`'s; false when they
+    // ended before the new one played, or nothing happened within 50 s.
+    const auto handsOverWithoutAGap = [&](const char* newLog, const char* expected) {
+        const auto old = test::playersIn(stationDir.path());
+        bool endedFirst = false;
+        bool ended = false;
+        const auto deadline = std::chrono::steady_clock::now() + 50s;
+        while (!ended && std::chrono::steady_clock::now() < deadline) {
+            ended = std::none_of(old.begin(), old.end(), test::stillRunning);
+            endedFirst = endedFirst || (ended && !plays(newLog));
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_TRUE(ended) << expected;
+        EXPECT_FALSE(endedFirst) << expected << ": the old player ended before the new one played";
+        EXPECT_TRUE(waitFor(5s, [&] {
+            return askApi("/api/getcurrent.php?id=k").starts_with(expected);
+        })) << expected;
+    };
+    ASSERT_EQ(kill(stream.process.pid(), SIGHUP), 0);
+    handsOverWithoutAGap("mplayer2.log", "Source: 0");
+    ASSERT_EQ(kill(stream.process.pid(), SIGHUP), 0);
+    handsOverWithoutAGap("mplayer1.log", "Source: 9");
+    EXPECT_FALSE(stationDir.exists("error.log")) << stationDir.read("error.log");
+    EXPECT_EQ(backup.process.stop(SIGTERM), 0);
+}
+
 }  // namespace
 }  // namespace kestrel

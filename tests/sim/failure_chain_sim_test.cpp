@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "playback/switch_procedure.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -117,6 +118,39 @@ TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
     EXPECT_EQ(counters.failovers, 1u);
     EXPECT_EQ(counters.playerRestarts, 0u);
     EXPECT_EQ(counters.switchesBy(SwitchCause::Recovery), 1u);
+}
+
+// A check counts for the source it tested only, and one failed check
+// followed by a success touches no player.
+TEST(FailureChain, ChecksCountOnlyForTheSourceTheyTested) {
+    const struct {
+        const char* what;
+        bool switchBetween;  ///< the management server orders source 2 after the first check
+        bool secondUp;
+        std::int16_t failCount, silenceFlag, onAir;
+    } cases[] = {
+        {"a transient failure", false, true, 0, 0, 4},
+        {"a failure on 4, then one on 2", true, false, 1, 0, 2},
+        {"two failures on 4", false, false, 2, 1, 0},
+    };
+    for (const auto& c : cases) {
+        Chain chain;
+        chain.runUntilCheck(1);
+        if (c.switchBetween) chain.host.finish(remoteSwitch(chain.host.station(), "2"));
+        if (c.secondUp) chain.serversUp.insert(kTest4);
+        const auto before = chain.host.players.commands().size();
+        chain.runUntilCheck(2);
+        chain.host.runFor(4);
+        const auto& state = chain.host.state();
+        EXPECT_EQ(state.LinkFailCount, c.failCount) << c.what;
+        EXPECT_EQ(state.SilenceFlag, c.silenceFlag) << c.what;
+        EXPECT_EQ(state.CurrentSource, c.onAir) << c.what;
+        if (c.secondUp) {
+            EXPECT_EQ(chain.host.players.commands().size(), before) << c.what << ": no player touched";
+        }
+        EXPECT_EQ(chain.host.read("error.log"), "<missing>") << c.what;
+        EXPECT_EQ(chain.host.station().counters.playerRestarts, 0u) << c.what;
+    }
 }
 
 TEST(FailureChain, WithoutABackupAddressTheFailedStreamKeepsPlaying) {

@@ -35,9 +35,6 @@ constexpr double kStallSilence = 5;
 // cannot be checked, or never prints its line, plays after that long.
 constexpr std::int64_t kLongestSwitchMs = 10'000 + 1'000;
 
-constexpr const char* kStopSlot1 = "taskkill /f /im mplayer1.exe";
-constexpr const char* kStopSlot2 = "taskkill /f /im mplayer2.exe";
-
 std::string sourceUrl(int n) {
     return "http://s" + std::to_string(n) + ".test:8000/live";
 }
@@ -102,6 +99,7 @@ private:
         int stallLinesBefore;
         bool recovers;  // an underrun: the stream sends again a second after the line
         double allowed;
+        int slot;  // of the stalled player
     };
     std::optional<Stall> m_stall;
     void checkStall();
@@ -109,7 +107,11 @@ private:
     std::string m_flakyUrl;
     std::int64_t m_flakyUntilMs = 0;
     std::int16_t m_lastSilence = 0;
-    bool m_operatorSwitchSinceDeclared = false;
+    bool m_switchAwaySinceDeclared = false;
+    // The latest operator, API or management order: it replaces the events
+    // that came due before it (a poll's answer is acted on up to two minutes later).
+    std::int64_t m_lastOrderMs = -1'000'000;
+    std::int64_t m_latestDueMs = 0;  // of the events expected so far
 
     int uniform(int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(m_random);
@@ -182,7 +184,8 @@ void Simulation::violation(const std::string& what) {
         formatDate(t) + " " + formatTime(t) + ": " + what + "\n  state: CurrentSource " +
         std::to_string(state.CurrentSource) + ", NextEvent " + state.NextEvent +
         ", FollowingEvent \"" + state.FollowingEvent + "\", LastEvent " + state.LastEvent +
-        ", SilenceFlag " + std::to_string(state.SilenceFlag) + (m_manual ? ", manual" : "") +
+        ", SilenceFlag " + std::to_string(state.SilenceFlag) + ", PlayURL " + state.PlayURL +
+        ", PendingSource " + std::to_string(state.PendingSource) + (m_manual ? ", manual" : "") +
         "\n  recent events:" + recentTrace());
 }
 
@@ -337,7 +340,8 @@ void Simulation::injectEvent() {
             m_host.display().comboSourceList.text =
                 std::to_string(n) + " Select Source number " + std::to_string(n);
             m_host.controller->cmdForceSwitch_Click();
-            m_operatorSwitchSinceDeclared = true;
+            m_switchAwaySinceDeclared = true;
+            m_lastOrderMs = m_host.clock.ms();
             break;
         }
         case 6: {  // an API client switches, or asks
@@ -349,7 +353,8 @@ void Simulation::injectEvent() {
             auto outcome =
                 handleRequest(m_host.station(), "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
             if (outcome.switching) {
-                m_operatorSwitchSinceDeclared = true;
+                m_switchAwaySinceDeclared = true;
+                m_lastOrderMs = m_host.clock.ms();
                 m_apiSwitches.push_back({m_host.clock.ms(), std::move(*outcome.switching)});
             }
             break;
@@ -358,6 +363,7 @@ void Simulation::injectEvent() {
             const std::string answers[] = {
                 "3", std::to_string(uniform(0, 9)), "x", "", " 3", "3\r\n", "99999"};
             m_pollAnswer = answers[uniform(0, 6)];
+            m_lastOrderMs = m_host.clock.ms();
             break;
         }
         case 8:  // the management server changes its behaviour
@@ -434,7 +440,8 @@ void Simulation::injectEvent() {
             const auto silentFrom = m_host.clock.ms() + static_cast<std::int64_t>(
                                                             FakePlayers::kCacheLastsSeconds * 1000);
             m_stall = Stall{silentFrom, m_stallCount, recovers,
-                            kStallSilence + (restartedLately(silentFrom) ? kRestartSpacing : 0)};
+                            kStallSilence + (restartedLately(silentFrom) ? kRestartSpacing : 0),
+                            slot};
             break;
         }
         case 16:  // the on-air source's players die a few seconds after each start
@@ -467,11 +474,15 @@ void Simulation::checkStall() {
         return;
     }
     if (m_host.station().switching.taken()) m_stall->allowed += 1;  // a switch's time-out first
-    const bool newPlayer =
-        !m_recentStarts.empty() && m_recentStarts.back().first >= m_stall->silentFromMs;
-    const double silence = static_cast<double>((newPlayer ? m_recentStarts.back().first : now) -
-                                               m_stall->silentFromMs) /
-                           1000.0;
+    // A player started before the silence (a retry, say) may have taken over from it.
+    const bool takenOver = !m_host.players.isRunning(m_stall->slot);
+    const bool newPlayer = takenOver || (!m_recentStarts.empty() &&
+                                         m_recentStarts.back().first >= m_stall->silentFromMs);
+    const double silence =
+        takenOver ? 0
+                  : static_cast<double>((newPlayer ? m_recentStarts.back().first : now) -
+                                        m_stall->silentFromMs) /
+                        1000.0;
     if (silence > m_stall->allowed) {
         violation("a stall left " + std::to_string(silence) + " s of silence");
     } else if (newPlayer && stallLines > 1) {
@@ -512,13 +523,13 @@ void Simulation::checkInvariants() {
     if (state.SilenceFlag != m_lastSilence) {
         if (state.SilenceFlag == 1) {
             ++m_result.declaredFailures;
-            m_operatorSwitchSinceDeclared = false;
+            m_switchAwaySinceDeclared = false;
         } else {
             const int watched = serverOf(state.LinkStoredSource);
             const bool recovered = watched >= 0 && m_serverUp[watched];
             if (recovered) ++m_result.recoveries;
-            if (!recovered && !m_operatorSwitchSinceDeclared) {
-                violation("a declared failure ended without recovery or operator switch");
+            if (!recovered && !m_switchAwaySinceDeclared) {
+                violation("a declared failure ended without recovery or a switch to another source");
             }
         }
         m_lastSilence = state.SilenceFlag;
@@ -526,7 +537,9 @@ void Simulation::checkInvariants() {
 
     // Outages: at most one RESTART line for a playable source, at least one
     // when the watchdog had time to see it.
-    const bool playable = serverOf(state.PlayURL) >= 0 && m_serverUp[serverOf(state.PlayURL)];
+    // The source the station wants: the pending one, else the one on air (or last on air).
+    const int wanted = state.PendingSource != -1 ? state.PendingSource : serverOf(state.PlayURL);
+    const bool playable = wanted >= 0 && wanted < kSources && m_serverUp[wanted];
     if (running == 0 && m_everPlayed) {
         if (m_outageSinceMs < 0) {
             m_outageSinceMs = m_host.clock.ms();
@@ -535,7 +548,13 @@ void Simulation::checkInvariants() {
             m_outageAllowed =
                 kOutageReach + (restartedLately(m_outageSinceMs) ? kRestartSpacing : 0);
         }
-        if (m_manual || !playable || m_host.players.checksFail) m_outageExempt = true;
+        // Failover, recovery and MANUAL mode get no exemption: only a source
+        // that cannot play while source 0 cannot stand in (MANUAL mode, its
+        // server down, it is the dead one, or no list to find it in), or
+        // process checks that cannot be made.
+        const bool standIn = !m_manual && m_serverUp[0] && m_garbageSourcesUntilMs == 0 &&
+                             wanted != 0;
+        if ((!playable && !standIn) || m_host.players.checksFail) m_outageExempt = true;
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
         if (m_host.station().switching.taken()) m_outageAllowed += 1;
         if (!m_outageExempt && length > m_outageAllowed) {
@@ -585,25 +604,22 @@ void Simulation::expectEventsDue(std::int64_t fromMs, std::int64_t toMs,
     const auto today = m_host.clock.now();
     const std::int64_t midnightMs =
         toMs - (static_cast<std::int64_t>(today.secondsSinceMidnight()) * 1000 + toMs % 1000);
-    // Of two events in one minute only the first fires.
-    std::map<std::string, std::pair<int, const std::string*>> firstOfMinute;
+    // Every event fires on its second; of two with the same second only the first in the file.
+    std::map<int, const std::string*> firstOfSecond;
     for (const auto& line : m_scheduleLines) {
         if (line.size() != 10 || line[0] == ';' || line[1] != ' ') continue;
         if (line[0] != static_cast<char>('0' + today.weekday)) continue;
-        const int time = std::atoi(line.substr(2, 6).c_str());
-        const std::string minute = line.substr(2, 4);
-        auto [it, fresh] = firstOfMinute.try_emplace(minute, time, &line);
-        if (!fresh && time < it->second.first) it->second = {time, &line};
+        firstOfSecond.try_emplace(std::atoi(line.substr(2, 6).c_str()), &line);
     }
-    for (const auto& [minute, first] : firstOfMinute) {
-        const int time = first.first;
+    for (const auto& [time, line] : firstOfSecond) {
         const int hour = time / 10000, minuteOfHour = time / 100 % 100, second = time % 100;
         if (hour > 23 || minuteOfHour > 59 || second > 59) continue;
         const std::int64_t dueMs = midnightMs + (hour * 3600 + minuteOfHour * 60 + second) * 1000;
-        const int source = first.second->back() - '0';
+        const int source = line->back() - '0';
         if (dueMs <= fromMs || dueMs > toMs || source < 0 || source > 9) continue;
         if (source == sourceBefore) continue;  // already on air: nothing to switch
-        m_dueEvents.push_back({dueMs, source, *first.second});
+        m_dueEvents.push_back({dueMs, source, *line});
+        m_latestDueMs = std::max(m_latestDueMs, dueMs);
     }
 }
 
@@ -647,8 +663,12 @@ void Simulation::checkEventsFired() {
         // Someone else put the source on air meanwhile: the event's wish holds.
         // A source that is starting, or whose server is down while another
         // one plays, is the pending one.
+        // A later event or order that came due meanwhile replaces it.
+        const bool replaced =
+            m_latestDueMs > event.dueMs || m_lastOrderMs >= event.dueMs - 125'000;
         const auto& state = m_host.state();
-        if (state.CurrentSource != event.source && state.PendingSource != event.source) {
+        if (!replaced && state.CurrentSource != event.source &&
+            state.PendingSource != event.source) {
             violation("event " + event.text + " did not start its source in time");
         }
         return true;
@@ -688,20 +708,16 @@ FaultSimulationResult Simulation::run() {
         }
         expectEventsDue(stepStart, now, sourceBefore);
         const auto& issued = m_host.players.issued();
-        bool bothStopped = false;
         for (; m_commandsSeen < issued.size(); ++m_commandsSeen) {
             trace("command: " + issued[m_commandsSeen].command);
             playerStarted(issued[m_commandsSeen]);
-            bothStopped = bothStopped ||
-                          (m_commandsSeen > 0 && issued[m_commandsSeen].command == kStopSlot2 &&
-                           issued[m_commandsSeen - 1].command == kStopSlot1);
         }
-        // Within a step only the station ends players; a switch never trades
-        // sound for silence, only the detector and the watchdog stop both
-        // slots. Without process checks a switch cannot see its new player
-        // end, and takes over at its time-out.
-        if (playersBefore > 0 && runningPlayers() == 0 && !bothStopped &&
-            !m_host.players.checksFail && m_flakyUrl.empty()) {
+        // Within a step only the station ends players, and no switch trades
+        // sound for silence: not the failover, not the recovery. Without
+        // process checks a switch cannot see its new player end, and takes
+        // over at its time-out.
+        if (playersBefore > 0 && runningPlayers() == 0 && !m_host.players.checksFail &&
+            m_flakyUrl.empty()) {
             violation("a switch took the source on air off without a new one playing");
         }
         checkEventsFired();
@@ -710,14 +726,15 @@ FaultSimulationResult Simulation::run() {
             m_host.players.clearIssued();
             m_commandsSeen = 0;
         }
+        if (m_host.state().CurrentSource != lastSource) {
+            ++m_result.switches;
+            lastSource = m_host.state().CurrentSource;
+            if (lastSource > 0) m_switchAwaySinceDeclared = true;
+        }
         // Observe the second's outcome before the next fault changes it.
         restartLines();
         checkInvariants();
         checkStall();
-        if (m_host.state().CurrentSource != lastSource) {
-            ++m_result.switches;
-            lastSource = m_host.state().CurrentSource;
-        }
         if (m_manual && now >= m_manualUntilMs) {
             m_host.controller->cmdAutoManual();
             m_manual = false;

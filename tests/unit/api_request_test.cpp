@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "playback/source_list.h"
+#include "playback/switch_procedure.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -177,6 +179,31 @@ TEST_F(ApiRequest, SwitchRequestIsJournaledWithTheClientBeforeTheSwitch) {
     EXPECT_NE(journal.find(" event=switch cause=api source=3 slot=1 ", request), std::string::npos)
         << journal;
     EXPECT_EQ(host.station().counters.switchesBy(SwitchCause::Api), 1u);
+}
+
+// While a slow switch runs, each newer switch request replaces the one that
+// waits, which ends at once without switching: its client hears ERROR.
+TEST_F(ApiRequest, OnlyTheLatestSwitchRequestWaitsBehindARunningSwitch) {
+    host.players.behaviourForUrl["http://seven.example/live"] = {6, -1};
+    host.display().comboSourceList.text = "7";
+    host.station().spawn(cmdForceSwitch_Click(host.station()));
+    std::vector<RequestOutcome> waiting;
+    for (const char* key : {"1", "2", "3"}) {
+        waiting.push_back(
+            handleRequest(host.station(), requestFor("/api/setcurrent.php?id=" + kKey + key)));
+        host.runFor(0.1);
+    }
+    EXPECT_TRUE(waiting[0].switching->done() && waiting[1].switching->done());
+    EXPECT_FALSE(waiting[2].switching->done());
+    while (!waiting[2].switching->done())
+        host.runFor(0.1);
+    EXPECT_EQ(host.state().CurrentSource, 3);
+    const auto commands = host.players.commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.starts_with("cmd /c"); }),
+              2)
+        << "source 7, then source 3 only";
+    EXPECT_EQ(answerToFailedSwitch(host.display()), answerWith("Source: 3\r\nERROR\r\n"));
 }
 
 TEST_F(ApiRequest, SwitchToAnUnknownSourceStillAnswersOk) {

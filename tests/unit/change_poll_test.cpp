@@ -64,7 +64,6 @@ TEST(ChangePoll, AnythingButALeadingDigitFromAGoodAnswerOrdersNothing) {
     } cases[] = {
         {"empty", FakeFetcher::ok("")},
         {"letter", FakeFetcher::ok("x")},
-        {"blank first", FakeFetcher::ok(" 3")},
         {"unreachable", FakeFetcher::failed()},
         {"error page", FakeFetcher::ok("404 page not found", 404)},
         {"server error", FakeFetcher::ok("3", 500)},
@@ -75,6 +74,32 @@ TEST(ChangePoll, AnythingButALeadingDigitFromAGoodAnswerOrdersNothing) {
         EXPECT_TRUE(p.host.players.commands().empty()) << c.name;
         EXPECT_EQ(p.host.display().lblNextEvent.caption, "No Event Next") << c.name;
         EXPECT_EQ(p.host.state().CurrentSource, 1) << c.name;
+    }
+}
+
+// The answer is trimmed; a key of no listed source, or of the source that
+// plays already, switches nothing and is journalled.
+TEST(ChangePoll, AnswersAreTrimmedAndOnlyAListedOtherSourceSwitches) {
+    const struct {
+        const char* answer;
+        int onAir;
+        const char* journalled;
+    } cases[] = {
+        {"3\r\n", 3, nullptr},
+        {" 3 \t", 3, nullptr},
+        {"5", 1, "event=management_order_ignored key=5 reason=no_such_source"},
+        {"99999", 1, "event=management_order_ignored key=99999 reason=no_such_source"},
+        {"1\r\n", 1, "event=management_order_ignored key=1 reason=already_on_air"},
+    };
+    for (const auto& c : cases) {
+        Poll p(FakeFetcher::ok(c.answer));
+        p.host.players.run(StartPlayer{1, kStream1}, WindowStyle::MinimisedWithFocus);
+        p.tick();
+        EXPECT_EQ(p.host.state().CurrentSource, c.onAir) << c.answer;
+        EXPECT_EQ(p.host.players.commands().empty(), c.journalled != nullptr) << c.answer;
+        if (c.journalled) {
+            EXPECT_NE(p.host.journal.str().find(c.journalled), std::string::npos) << c.answer;
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "playback/switch_procedure.h"
 #include "support/fake_station.h"
 
 namespace kestrel {
@@ -21,6 +22,11 @@ struct Executor : FakeStation {
 
     void at(int day, int hour, int minute, int second) {
         clock.set(2026, 12, day, hour, minute, second);
+    }
+    /// The executor has looked at the schedule since then.
+    void watchingSince(int day, int hour, int minute, int second) {
+        at(day, hour, minute, second);
+        owedEventsFromNow(station);
     }
     /// Runs one tick and tells whether it started a player.
     bool tick() {
@@ -46,22 +52,49 @@ TEST(EventExecutor, FirstTickPlaysTodaysLastPassedEventElseSourceNine) {
     }
 }
 
-TEST(EventExecutor, EventIsDueFromItsSecondToTheEndOfItsMinuteOnItsDay) {
+// Monday 08:30:00, watched since 08:29:00: owed from its second, once,
+// however late the executor can act (a slow switch held the turn).
+TEST(EventExecutor, AnEventFiresOnceFromItsSecondAlsoAfterItsMinute) {
     struct Case {
         int day, hour, minute, second;
         bool due;
     } cases[] = {
-        {7, 8, 29, 59, false}, {7, 8, 30, 0, true},   {7, 8, 30, 59, true}, {7, 8, 31, 0, false},
-        {8, 8, 30, 0, false},  {14, 8, 30, 10, true}, {7, 9, 30, 0, false}, {7, 8, 0, 30, false},
+        {7, 8, 29, 59, false}, {7, 8, 30, 0, true},  {7, 8, 30, 59, true},
+        {7, 8, 31, 0, true},   {7, 9, 30, 0, true},  {14, 8, 30, 10, true},
+        {7, 8, 0, 30, false},
     };
     for (const auto& c : cases) {
         Executor e;
         e.state().CurrentSource = 5;
         e.state().NextEvent = "2 083000 3";
+        e.watchingSince(7, 8, 29, 0);
         e.at(c.day, c.hour, c.minute, c.second);
         EXPECT_EQ(e.tick(), c.due) << c.day << " " << c.hour << ":" << c.minute << ":" << c.second;
         EXPECT_EQ(e.state().CurrentSource, c.due ? 3 : 5);
+        e.state().CurrentSource = 5;  // the operator, say, before the event's second
+        EXPECT_FALSE(e.tick()) << "fires once";
     }
+}
+
+TEST(EventExecutor, TheLatestOwedEventWinsAndAnOrderAfterItsSecondReplacesIt) {
+    Executor e;
+    e.state().CurrentSource = 5;
+    e.state().LastEvent = "2 083000 3";
+    e.state().NextEvent = "2 083020 4";
+    e.watchingSince(7, 8, 29, 0);
+    e.at(7, 8, 30, 30);
+    ASSERT_TRUE(e.tick());
+    EXPECT_EQ(e.state().CurrentSource, 4);
+
+    Executor later;
+    later.state().CurrentSource = 5;
+    later.state().NextEvent = "2 083000 3";
+    later.watchingSince(7, 8, 29, 0);
+    later.at(7, 8, 30, 10);
+    later.state().TransferString = "9";  // an API switch asked for now
+    later.finish(cmdForceSwitch_Click(later.station));
+    EXPECT_FALSE(later.tick());
+    EXPECT_EQ(later.state().CurrentSource, 9);
 }
 
 TEST(EventExecutor, EventOfTheSourceAlreadyPlayingSwitchesNothing) {
@@ -85,7 +118,8 @@ TEST(EventExecutor, SilenceFlagPlaysSourceZeroAndRemembersTheFailedSource) {
     EXPECT_EQ(e.state().PlayURL, "http://backup.example:8000/zero");
     // Every further tick asks for source 0 again; only the first switched.
     EXPECT_FALSE(e.tick());
-    EXPECT_EQ(e.state().WasPlaying, 0);
+    EXPECT_FALSE(e.tick());
+    EXPECT_EQ(e.state().WasPlaying, -1) << "source 0 is no source to return to";
 }
 
 TEST(EventExecutor, DueEventWinsOverTheFallback) {
@@ -93,10 +127,12 @@ TEST(EventExecutor, DueEventWinsOverTheFallback) {
     e.state().CurrentSource = 4;
     e.state().SilenceFlag = 1;
     e.state().NextEvent = "2 083000 3";
+    e.watchingSince(7, 8, 29, 0);
     e.at(7, 8, 30, 5);
     ASSERT_TRUE(e.tick());
     EXPECT_EQ(e.state().CurrentSource, 3);
-    EXPECT_EQ(e.state().WasPlaying, 4);
+    EXPECT_EQ(e.state().WasPlaying, -1) << "the event says what plays";
+    EXPECT_EQ(e.state().SilenceFlag, 0) << "the detector watches source 3 afresh";
 }
 
 TEST(EventExecutor, RestoreRequestRestartsTheSourceInTheOtherSlot) {
@@ -104,7 +140,7 @@ TEST(EventExecutor, RestoreRequestRestartsTheSourceInTheOtherSlot) {
     e.state().CurrentMplayer = 1;
     e.state().CurrentSource = -1;
     e.state().WasPlaying = 4;
-    e.state().LastEvent = "2 080000 3";
+    e.state().LastEvent = "2 075900 3";
     ASSERT_TRUE(e.tick());
     EXPECT_EQ(e.state().CurrentSource, 4);
     EXPECT_EQ(e.state().WasPlaying, -1);
@@ -171,6 +207,7 @@ TEST(EventExecutor, MalformedEventTextsNeverFireOrCrash) {
     Executor e;
     e.state().CurrentSource = 5;
     e.state().NextEvent = "2 083000 a";
+    e.watchingSince(7, 8, 29, 0);
     e.at(7, 8, 30, 0);
     ASSERT_TRUE(e.tick());
     EXPECT_EQ(e.state().CurrentSource, 0);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/station_command.h"
@@ -116,18 +117,55 @@ TEST(PlayerWatchdog, ErrorLogLinesHaveTheFixedShape) {
               "SWITCH FAILED 12-06-2026 07:34:10 SOURCE:12\r\n");
 }
 
-TEST(PlayerWatchdog, AnUnplayableSourceIsRetriedAndLoggedEveryFifteenSeconds) {
-    test::SimHost host;
-    host.write("sourcelist.ini", "9n:Nowhere\r\n9u:http://dead.example/x\r\n");
-    host.players.unplayableUrls.insert("http://dead.example/x");
-    host.start();
-    host.runFor(61);
-    std::string log = host.read("error.log");
-    int lines = 0;
-    for (std::size_t at = 0; (at = log.find("RESTART ", at)) != std::string::npos; ++at)
-        ++lines;
-    EXPECT_EQ(lines, 4);
-    EXPECT_NE(log.find(" SOURCE:9\r\n"), std::string::npos);
+int countOf(const std::string& text, const std::string& part);
+
+// Source 9 cannot play from the start: source 0 stands in when it can, and
+// source 9 is tried every 5 s beside it, every 2 s alone, with one line per
+// 15 s; it is tried again within 5 s of its server's return.
+TEST(PlayerWatchdog, ADeadSourceIsTriedOftenWhileSourceZeroStandsIn) {
+    const struct {
+        const char* what;
+        std::string backup;
+        bool manual;
+        std::int16_t onAir;
+        int fewestTries, mostTries;
+    } cases[] = {
+        {"source 0 stands in", "0u:http://zero.example/z\r\n", false, 0, 8, 14},
+        {"no source 0", "", false, -1, 15, 31},
+        {"MANUAL mode", "0u:http://zero.example/z\r\n", true, -1, 15, 31},
+    };
+    for (const auto& c : cases) {
+        test::SimHost host;
+        host.write("sourcelist.ini", "9n:Nowhere\r\n9u:http://dead.example/x\r\n" + c.backup);
+        host.players.unplayableUrls.insert("http://dead.example/x");
+        host.start();
+        if (c.manual) {
+            host.controller->cmdAutoManual();
+            host.display().comboSourceList.text = "9";
+            host.controller->cmdForceSwitch_Click();
+        }
+        host.runFor(60.5);
+        EXPECT_EQ(host.state().CurrentSource, c.onAir) << c.what;
+        EXPECT_EQ(host.state().PendingSource, 9) << c.what;
+        const auto commands = host.players.commands();
+        const auto tries = std::count_if(commands.begin(), commands.end(), [](const auto& command) {
+            return command.find("http://dead.example/x") != std::string::npos;
+        });
+        EXPECT_GE(tries, c.fewestTries) << c.what;
+        EXPECT_LE(tries, c.mostTries) << c.what;
+        const std::string log = host.read("error.log");
+        EXPECT_EQ(countOf(log, "SWITCH FAILED "), 4) << c.what << "\n" << log;
+        EXPECT_EQ(countOf(log, "RESTART "), 0) << c.what << "\n" << log;
+        EXPECT_EQ(countOf(host.journal.str(), "event=switch cause=source_dead source=0 "),
+                  c.onAir == 0 ? 1 : 0)
+            << c.what;
+
+        host.players.unplayableUrls.clear();
+        host.runFor(8);  // the next try within 5 s, then its two-second overlap
+        EXPECT_EQ(host.state().CurrentSource, 9) << c.what;
+        EXPECT_EQ(host.state().PendingSource, -1) << c.what;
+        EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), 1) << c.what;
+    }
 }
 
 using test::countOf;
@@ -182,7 +220,14 @@ namespace {
 // when a new player first started after the fault, and the source on air.
 TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Seconds) {
     using Behaviour = test::FakePlayers::Behaviour;
-    enum class Fault { Dies, DiesAgainAndAgain, Stalls, UnderrunRecovers, StallsWhileASwitchRuns };
+    enum class Fault {
+        Dies,
+        DiesInManualMode,
+        DiesAgainAndAgain,
+        Stalls,
+        UnderrunRecovers,
+        StallsWhileASwitchRuns
+    };
     const struct {
         Fault fault;
         int restartLines, stallLines;
@@ -190,7 +235,10 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         int onAir, playersAtEnd;
     } cases[] = {
         {Fault::Dies, 1, 0, 1000, 1, 1},
-        {Fault::DiesAgainAndAgain, 4, 0, 1000, 1, 0},  // at 08:01:01, :16, :31, :46
+        {Fault::DiesInManualMode, 1, 0, 1000, 1, 1},
+        // Its restart ends within the overlap: a dead source, tried every 2 s,
+        // with SWITCH FAILED lines at 08:01:17, :32, :47 after the RESTART line.
+        {Fault::DiesAgainAndAgain, 1, 0, 1000, -1, 0},
         {Fault::Stalls, 0, 1, 5000, 1, 1},  // Cache empty at +3 s, then 2 s without intake
         {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
         {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},
@@ -211,6 +259,10 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
                 host.players.behaviourForUrl["http://one.example/a"] = Behaviour{0, 2};
                 [[fallthrough]];
             case Fault::Dies:
+                host.players.die(slot);
+                break;
+            case Fault::DiesInManualMode:
+                host.controller->cmdAutoManual();
                 host.players.die(slot);
                 break;
             case Fault::Stalls:

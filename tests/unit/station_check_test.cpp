@@ -142,8 +142,7 @@ TEST(StationCheck, EachBrokenFileGivesExactlyItsFindings) {
         {kConfig,
          kSources,
          "2 083030 1\r\n2 083000 0\r\n2 083000 1\r\n2 090000 x\r\n2 100000 5\r\n3 100000 5\r\n",
-         {"sourceevents.ini:1: same day and minute as line 2: never fires",
-          "sourceevents.ini:3: same day and time as line 2: ignored",
+         {"sourceevents.ini:3: same day and time as line 2: ignored",
           "sourceevents.ini:4: source \"x\" is not a digit: the event switches to source 0",
           "sourceevents.ini:5: source 5 has no usable address in sourcelist.ini: its events "
           "restart the source on air"}},

@@ -144,14 +144,15 @@ TEST(SwitchProcedure, ApiSwitchPlaysItsKeyNotTheSelectors) {
 
 TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
     const std::pair<std::string, int> cases[] = {
-        {"3", 3}, {"007", 7},       {"12", 12},   {"4abc", 4},  {"-3", 0},
-        {"", 0},  {"32767", 32767}, {"32768", 1}, {"99999", 1}, {"123456789012", 1},
+        {"3", 3},         {"007", 7},   {"12", 12},   {"4abc", 4},           {"-3", 0},
+        {"32767", 32767}, {"32768", 1}, {"99999", 1}, {"123456789012", 1},
     };
     for (const auto& [key, expected] : cases) {
         Switcher s;
         s.press("1");
         s.players.clearIssued();
-        s.finish(remoteSwitch(s.station, key));
+        s.state().TransferString = key;  // an API switch
+        s.press("1");
         EXPECT_EQ(s.state().CurrentSource, expected) << key;
         // The switch itself went through.
         EXPECT_EQ(s.players.commands().size(), 2u) << key;
@@ -187,8 +188,8 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
         {"event executor",
          [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Schedule)); }, true,
          false, true, 12, kTwo},
-        {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "12")); }, true,
-         false, true, 12, kOne},
+        {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "2")); }, true,
+         false, true, 2, kTwo},
         {"failover", [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Failover)); },
          true, false, false, 12, kTwo},
         {"recovery", [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Recovery)); },
@@ -210,6 +211,7 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
             return FakeFetcher::ok("");
         };
         c.run(s);
+        ASSERT_FALSE(s.players.commands().empty()) << c.entry;
         EXPECT_EQ(s.players.commands().front(), startOf(2, c.url)) << c.entry;
         EXPECT_EQ(s.state().CurrentMplayer, 2) << c.entry;
         EXPECT_EQ(s.state().CurrentSource, c.currentSource) << c.entry;
