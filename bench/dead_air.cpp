@@ -16,8 +16,6 @@
 //            four when faults are not recovered
 // Binds port 1011 (run as root or with the capability); another station on
 // this machine that starts up ends every player of the slot names.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -49,40 +47,6 @@ struct Kind {
 const Kind kKinds[] = {{Fault::killed, "player killed", "goal <= 2.5 s"},
                        {Fault::stalled, "stream stalled", "goal <= 5 s + start"},
                        {Fault::closed, "server closes the connection", "-"}};
-
-// The whole lines a player's log gained since the last look; a log that was
-// deleted, recreated or emptied is read from its start.
-class LogTail {
-public:
-    explicit LogTail(fs::path file) : m_file(std::move(file)) { next(); }
-
-    std::string next() {
-        struct stat info {};
-        if (::stat(m_file.c_str(), &info) != 0) {
-            m_inode = 0;
-            m_offset = 0;
-            return {};
-        }
-        if (info.st_ino != m_inode || info.st_size < m_offset) {
-            m_inode = info.st_ino;
-            m_offset = 0;
-        }
-        if (info.st_size == m_offset) return {};
-        std::string text = readFile(m_file).substr(static_cast<std::size_t>(m_offset));
-        text.resize(text.rfind('\n') + 1);  // npos + 1: no whole line yet
-        m_offset += static_cast<off_t>(text.size());
-        return text;
-    }
-
-private:
-    fs::path m_file;
-    ino_t m_inode = 0;
-    off_t m_offset = 0;
-};
-
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
 
 int errorLines(const fs::path& station) {
     const std::string text = readFile(station / "error.log");

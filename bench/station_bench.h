@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,7 +72,8 @@ struct Stream {
     Stream(const fs::path& dir, const std::string& name, std::vector<std::string> options,
            const std::string& mp3) {
         using namespace std::chrono_literals;
-        const fs::path out = dir / (name + ".port");
+        output = dir / (name + ".port");
+        const fs::path& out = output;
         std::vector<std::string> argv = {kStreamTool.string(), "--port", "0", "--name", name};
         argv.insert(argv.end(), options.begin(), options.end());
         if (!mp3.empty()) argv.insert(argv.end(), {"--mp3", mp3});
@@ -89,7 +91,42 @@ struct Stream {
 
     pid_t pid = -1;
     std::string port;
+    fs::path output;  ///< the port, then a line per health test
 };
+
+// The whole lines a player's log gained since the last look; a log that was
+// deleted, recreated or emptied is read from its start.
+class LogTail {
+public:
+    explicit LogTail(fs::path file) : m_file(std::move(file)) { next(); }
+
+    std::string next() {
+        struct stat info {};
+        if (::stat(m_file.c_str(), &info) != 0) {
+            m_inode = 0;
+            m_offset = 0;
+            return {};
+        }
+        if (info.st_ino != m_inode || info.st_size < m_offset) {
+            m_inode = info.st_ino;
+            m_offset = 0;
+        }
+        if (info.st_size == m_offset) return {};
+        std::string text = readFile(m_file).substr(static_cast<std::size_t>(m_offset));
+        text.resize(text.rfind('\n') + 1);  // npos + 1: no whole line yet
+        m_offset += static_cast<off_t>(text.size());
+        return text;
+    }
+
+private:
+    fs::path m_file;
+    ino_t m_inode = 0;
+    off_t m_offset = 0;
+};
+
+inline bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
 
 // One API request to the station; the body, empty when none came in `limit`.
 inline std::string ask(const std::string& path, int limitSeconds) {

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,6 +34,8 @@ std::atomic<int> g_activeClients{0};
 // values at its start.
 std::atomic<unsigned> g_stallGeneration{0};
 std::atomic<unsigned> g_closeGeneration{0};
+// Toggled by SIGHUP: "/testonline/" answers an empty body, as a failed health test.
+std::atomic<bool> g_testFails{false};
 static_assert(std::atomic<unsigned>::is_always_lock_free, "raised in signal handlers");
 
 void onStopSignal(int) {
@@ -45,6 +48,10 @@ void onStallSignal(int) {
 
 void onCloseSignal(int) {
     ++g_closeGeneration;
+}
+
+void onTestToggleSignal(int) {
+    g_testFails = !g_testFails;
 }
 
 bool stopping() {
@@ -80,7 +87,9 @@ const char* kUsage =
     "the bit rate from the first byte, and --first-byte-after holds back the whole\n"
     "answer (headers too) that long, like a far or overloaded server.\n"
     "SIGUSR1 stalls the connections streaming at that moment (open, sending nothing),\n"
-    "SIGUSR2 closes them; later connections stream normally.\n";
+    "SIGUSR2 closes them; later connections stream normally.\n"
+    "SIGHUP toggles \"/testonline/\" between its text and an empty body (a failed test);\n"
+    "each test request prints \"test MS up|down\" (MS: CLOCK_MONOTONIC milliseconds).\n";
 
 std::vector<std::string> splitTitles(const std::string& text) {
     std::vector<std::string> titles;
@@ -254,6 +263,16 @@ bool readRequest(int fd, Request& request) {
     return !request.method.empty();
 }
 
+// One line per health test on stdout, for benchmarks that time what follows it.
+void noteTest(bool up) {
+    static std::mutex lock;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
+    const std::lock_guard<std::mutex> hold(lock);
+    std::cout << "test " << ms << (up ? " up" : " down") << std::endl;
+}
+
 class Stream {
 public:
     Stream(const Options& options, std::string audio, Clock::time_point started)
@@ -268,9 +287,11 @@ public:
             return;
         }
         if (request.path.rfind("/testonline/", 0) == 0) {
-            sendAll(fd,
-                    "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n\r\n"
-                    "ONLINE\n");
+            const bool fails = g_testFails;
+            noteTest(!fails);
+            sendAll(fd, fails ? "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"
+                              : "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: "
+                                "7\r\n\r\nONLINE\n");
             return;
         }
         if (!holdBack(m_options.firstByteAfter)) return;
@@ -425,6 +446,8 @@ int main(int argc, char** argv) {
     sigaction(SIGUSR1, &action, nullptr);
     action.sa_handler = onCloseSignal;
     sigaction(SIGUSR2, &action, nullptr);
+    action.sa_handler = onTestToggleSignal;
+    sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     int port = 0;
