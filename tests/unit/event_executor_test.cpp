@@ -91,8 +91,7 @@ TEST(EventExecutor, TheLatestOwedEventWinsAndAnOrderAfterItsSecondReplacesIt) {
     later.state().NextEvent = "2 083000 3";
     later.watchingSince(7, 8, 29, 0);
     later.at(7, 8, 30, 10);
-    later.state().TransferString = "9";  // an API switch asked for now
-    later.finish(cmdForceSwitch_Click(later.station));
+    later.finish(apiSwitch(later.station, "9"));  // asked for after the event's second
     EXPECT_FALSE(later.tick());
     EXPECT_EQ(later.state().CurrentSource, 9);
 }

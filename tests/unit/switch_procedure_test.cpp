@@ -151,8 +151,7 @@ TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
         Switcher s;
         s.press("1");
         s.players.clearIssued();
-        s.state().TransferString = key;  // an API switch
-        s.press("1");
+        s.finish(apiSwitch(s.station, key));
         EXPECT_EQ(s.state().CurrentSource, expected) << key;
         // The switch itself went through.
         EXPECT_EQ(s.players.commands().size(), 2u) << key;
