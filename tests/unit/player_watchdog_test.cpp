@@ -117,7 +117,7 @@ TEST(PlayerWatchdog, ErrorLogLinesHaveTheFixedShape) {
               "SWITCH FAILED 12-06-2026 07:34:10 SOURCE:12\r\n");
 }
 
-int countOf(const std::string& text, const std::string& part);
+using test::countOf;
 
 // Source 9 cannot play from the start: source 0 stands in when it can, and
 // source 9 is tried every 5 s beside it, every 2 s alone, with one line per
@@ -168,7 +168,6 @@ TEST(PlayerWatchdog, ADeadSourceIsTriedOftenWhileSourceZeroStandsIn) {
     }
 }
 
-using test::countOf;
 
 // Source 1 plays; an event at 08:00:30 wants source 2, whose server refuses:
 // its own try and the watchdog's at 08:00:45 fail, none in between. Then the
