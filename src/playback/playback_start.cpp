@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "metadata/player_log_reader.h"
 #include "platform/station_command.h"
@@ -58,7 +60,11 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
             playing = reader.fields().playbackStarted.has_value();
         }
         if (playing && elapsed >= overlapMs) co_return NewPlayer::Playing;
-        if (elapsed >= timeoutMs) co_return NewPlayer::TimedOut;
+        if (elapsed >= timeoutMs) {
+            std::error_code unknown;
+            const bool logEmpty = std::filesystem::file_size(log, unknown) == 0 || unknown;
+            co_return logEmpty ? NewPlayer::Unseen : NewPlayer::TimedOut;
+        }
         const auto nextDeadline = playing ? overlapMs : timeoutMs;
         const auto waitMs = std::min<long long>(kLookEveryMs, nextDeadline - elapsed);
         co_await station.Pause(static_cast<double>(waitMs) / 1000.0);

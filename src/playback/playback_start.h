@@ -19,6 +19,7 @@ bool onAirPlayerRuns(Station& station);
 enum class NewPlayer {
     Playing,   ///< its log shows "Starting playback..." and the overlap has passed
     TimedOut,  ///< it has not shown that line by the time-out (or cannot be checked)
+    Unseen,    ///< the same, with its log still empty (a full disk): no telling whether it plays
     Ended,     ///< it ended before it began playback, or within the overlap
 };
 

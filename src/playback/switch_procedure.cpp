@@ -38,10 +38,12 @@ NextSource sourceOfKey(const Station& station, const std::string& key) {
 // How the new slot's player turns out. With a source on air a player that
 // has not begun playback by the time-out failed: handing it the air could
 // trade sound for silence. With nothing on air there is nothing to keep: a
-// player that runs then takes over at the time-out, as it always has.
+// player that runs then takes over at the time-out, as it always has; so
+// does one whose log stays empty (a full disk), as nothing tells it failed.
 Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep) {
     const double timeout = std::max<double>(kOverlapSeconds, station.state.SwitchTimeout);
     const NewPlayer started = co_await awaitPlayback(station, slot, kOverlapSeconds, timeout);
+    if (started == NewPlayer::Unseen) co_return NewPlayer::Playing;
     if (started != NewPlayer::TimedOut) co_return started;
     co_return somethingToKeep ? NewPlayer::Ended : NewPlayer::Playing;
 }

@@ -235,6 +235,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         std::int16_t switchTimeout;
         bool played;
         std::int64_t endMs;  ///< when the old slot is stopped, or the failed new one
+        bool logWritten = true;
     } cases[] = {
         {"prints at once", {0, -1}, 10, true, 2000},
         {"prints at 1.9 s", {1.9, -1}, 10, true, 2000},
@@ -245,6 +246,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         {"ends at 0.5 s", {-1, 0.5}, 10, false, 500},
         {"prints at 0.5 s, ends at 1.5 s", {0.5, 1.5}, 10, false, 1500},
         {"ends after the time-out", {-1, 12}, 10, false, 10000},
+        {"an empty log at the time-out (a full disk)", {-1, -1}, 10, true, 10000, false},
     };
     for (const auto& c : cases) {
         Switcher s;
@@ -252,6 +254,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         s.configureManagement();
         s.state().SwitchTimeout = c.switchTimeout;
         s.players.behaviourForUrl[kTwo] = c.player;
+        if (c.logWritten) s.players.logForUrl[kTwo] = "Playing http://two.example/b.\n";
         s.players.clearIssued();
         const std::int64_t t0 = s.clock.ms();
         s.choose("2");
