@@ -28,7 +28,7 @@ std::optional<std::uint64_t> ProcProcessTable::bytesRead(const std::string& exec
         const auto held = socketInodes(pid, m_procRoot);
         sockets.insert(sockets.end(), held.begin(), held.end());
     }
-    const auto received = tcpBytesReceived(sockets);
+    const auto received = tcpBytesReceived(sockets, &m_sockets[executableName]);
     if (!received) return std::nullopt;
     return sum + *received;
 }

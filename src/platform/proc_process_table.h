@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <string>
 
 #include "platform/process_table.h"
+#include "platform/socket_intake.h"
 
 namespace kestrel {
 
@@ -21,6 +24,7 @@ public:
 
 private:
     std::filesystem::path m_procRoot;
+    std::map<std::string, KnownSockets> m_sockets;  ///< by executable name
 };
 
 }  // namespace kestrel

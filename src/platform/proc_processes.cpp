@@ -31,8 +31,8 @@ std::string_view withoutExe(std::string_view name) {
     return name;
 }
 
-// One read is enough for what is looked at here (stat, the Uid line of
-// status, argv[0]); a second read would make the kernel build the file again.
+// One read is enough for what is looked at here (comm, stat, the Uid line
+// of status, argv[0]); a second read would make the kernel build the file again.
 bool readHead(const std::string& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -108,18 +108,22 @@ std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executabl
     const uid_t me = ::getuid();
     std::vector<pid_t> found;
     bool sawAnyProcess = false;
-    std::string stat, status;
+    std::string name, stat, status;
     while (const dirent* entry = ::readdir(proc)) {
         const auto pid = pidOf(entry->d_name);
         if (!pid) continue;
         sawAnyProcess = true;
         // A process may end while it is being looked at; its files then vanish and it is skipped.
         const std::string dir = procRoot.string() + "/" + entry->d_name;
+        // The name first, from comm (cheap to read) or argv[0]: the kernel
+        // builds stat only for the few processes that have it.
+        if (!readHead(dir + "/comm", name)) continue;
+        if (name.ends_with('\n')) name.pop_back();
+        if (!hasName(dir, name, executableName)) continue;
         std::string_view comm;
         char state = 0;
         if (!readHead(dir + "/stat", stat) || !parseStat(stat, comm, state)) continue;
         if (state == 'Z' || state == 'X' || state == 'x') continue;
-        if (!hasName(dir, comm, executableName)) continue;
         if (!readHead(dir + "/status", status) || realUid(status) != me) continue;
         found.push_back(*pid);
     }

@@ -59,24 +59,28 @@ std::optional<std::uint64_t> bytesReceivedOf(const inet_diag_msg& message, std::
     return std::nullopt;
 }
 
-// Adds the bytes received by the TCP sockets of `family` among `inodes`;
-// only connected sockets can be a stream's.
-bool addFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes,
-               std::uint64_t& sum) {
+// Sends one socket diagnostics request of `family`: a dump of the connected
+// TCP sockets, or the one socket `id` names.
+bool ask(int netlink, int family, const inet_diag_sockid* id) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
     } query{};
     query.header.nlmsg_len = sizeof query;
     query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    query.header.nlmsg_flags = NLM_F_REQUEST | (id ? 0 : NLM_F_DUMP);
     query.request.sdiag_family = static_cast<std::uint8_t>(family);
     query.request.sdiag_protocol = IPPROTO_TCP;
     query.request.idiag_states = (1U << kTcpEstablished) | (1U << kTcpCloseWait);
     query.request.idiag_ext = 1U << (INET_DIAG_INFO - 1);
-    if (::send(netlink, &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query))
-        return false;
+    if (id) query.request.id = *id;
+    return ::send(netlink, &query, sizeof query, 0) == static_cast<ssize_t>(sizeof query);
+}
 
+// Reads the answers to the last request, handing each socket's message to
+// `each`; false on a failure or an error answer.
+template <typename Each>
+bool readAnswers(int netlink, bool dump, Each each) {
     alignas(nlmsghdr) std::array<char, 32 * 1024> buffer;
     for (;;) {
         const ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
@@ -89,12 +93,49 @@ bool addFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes
             if (header->nlmsg_type == NLMSG_ERROR) return false;
             if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
             if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
-            const auto& message = *static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-            if (std::find(inodes.begin(), inodes.end(), message.idiag_inode) == inodes.end())
-                continue;
-            sum += bytesReceivedOf(message, header->nlmsg_len - NLMSG_LENGTH(0)).value_or(0);
+            each(*static_cast<const inet_diag_msg*>(NLMSG_DATA(header)),
+                 header->nlmsg_len - NLMSG_LENGTH(0));
+            if (!dump) return true;
         }
     }
+}
+
+bool contains(const std::vector<std::uint64_t>& inodes, std::uint64_t inode) {
+    return std::find(inodes.begin(), inodes.end(), inode) != inodes.end();
+}
+
+// Adds the bytes received by the TCP sockets of `family` among `inodes`, and
+// notes where each was found; only connected sockets can be a stream's.
+bool dumpFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes,
+                KnownSockets* known, std::uint64_t& sum) {
+    if (!ask(netlink, family, nullptr)) return false;
+    return readAnswers(netlink, true, [&](const inet_diag_msg& message, std::size_t length) {
+        if (!contains(inodes, message.idiag_inode)) return;
+        sum += bytesReceivedOf(message, length).value_or(0);
+        if (known) known->found[message.idiag_inode] = {family, message.id};
+    });
+}
+
+// The sum from one lookup per socket already found; nullopt when one of them
+// is gone or no longer connected, which takes a dump again.
+std::optional<std::uint64_t> lookUpKnown(int netlink, const std::vector<std::uint64_t>& inodes,
+                                         const KnownSockets& known) {
+    std::uint64_t sum = 0;
+    for (const std::uint64_t inode : inodes) {
+        if (known.notTcp.contains(inode)) continue;
+        const auto where = known.found.find(inode);
+        if (where == known.found.end()) return std::nullopt;
+        bool same = false;
+        if (!ask(netlink, where->second.family, &where->second.id) ||
+            !readAnswers(netlink, false, [&](const inet_diag_msg& message, std::size_t length) {
+                same = message.idiag_inode == inode;
+                sum += bytesReceivedOf(message, length).value_or(0);
+            }) ||
+            !same) {
+            return std::nullopt;
+        }
+    }
+    return sum;
 }
 
 }  // namespace
@@ -119,13 +160,24 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
     return inodes;
 }
 
-std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes) {
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
+                                             KnownSockets* known) {
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
     const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (netlink.get() < 0 || !addFamily(netlink.get(), AF_INET, inodes, sum) ||
-        !addFamily(netlink.get(), AF_INET6, inodes, sum)) {
+    if (netlink.get() < 0) return std::nullopt;
+    if (known) {
+        if (const auto fromKnown = lookUpKnown(netlink.get(), inodes, *known)) return fromKnown;
+        *known = {};
+    }
+    if (!dumpFamily(netlink.get(), AF_INET, inodes, known, sum) ||
+        !dumpFamily(netlink.get(), AF_INET6, inodes, known, sum)) {
         return std::nullopt;
+    }
+    if (known) {
+        for (const std::uint64_t inode : inodes) {
+            if (!known->found.contains(inode)) known->notTcp.insert(inode);
+        }
     }
     return sum;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <linux/inet_diag.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace kestrel {
@@ -13,11 +16,25 @@ namespace kestrel {
 /// "socket:[N]"); empty when it holds none or its descriptors cannot be read.
 std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& procRoot = "/proc");
 
+/// Where earlier counts found the sockets: a dump of every TCP socket of the
+/// host costs the kernel a walk of its whole table, a lookup of one known
+/// socket next to nothing.
+struct KnownSockets {
+    struct Place {
+        int family = 0;
+        inet_diag_sockid id{};
+    };
+    std::map<std::uint64_t, Place> found;  ///< connected TCP sockets, by inode
+    std::set<std::uint64_t> notTcp;        ///< inodes no dump found
+};
+
 /// The bytes received so far by those of `inodes` that are TCP sockets (IPv4
 /// or IPv6), from the kernel's socket diagnostics (tcp_info's
 /// tcpi_bytes_received). Players read their streams with recv(), which the
-/// `rchar` count of /proc/PID/io does not see. nullopt when the kernel cannot
-/// be asked.
-std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes);
+/// `rchar` count of /proc/PID/io does not see. With `known`, sockets found
+/// before are looked up one by one, and a dump runs only when one is new or
+/// gone. nullopt when the kernel cannot be asked.
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
+                                             KnownSockets* known = nullptr);
 
 }  // namespace kestrel

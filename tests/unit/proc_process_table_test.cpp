@@ -30,6 +30,7 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes) {
 void addProcess(const test::TempDir& proc, const FakeProcess& p) {
     const auto dir = proc.path() / p.pid;
     std::filesystem::create_directory(dir);
+    writeFile(dir / "comm", p.comm + "\n");
     writeFile(dir / "stat", p.pid + " (" + p.comm + ") " + p.state + " 1 1 1 0 -1\n");
     const auto uid = std::to_string(p.uid);
     writeFile(dir / "status", "Name:\t" + p.comm + "\nState:\t" + p.state + "\nUid:\t" + uid +
