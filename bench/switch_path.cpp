@@ -38,7 +38,7 @@ void measure(const char* label, bool report, int switches) {
         station.state().ManagementSendURL = "http://management.example/status.php";
         station.state().ManagementKey = "key";
         station.state().ManagementSwitcher = "studio";
-        station.InetStatus.respond = [](const std::string&) { return test::FakeFetcher::ok("OK"); };
+        station.statusReportFetcher.respond = [](const std::string&) { return test::FakeFetcher::ok("OK"); };
     }
     std::vector<double> wall;
     std::vector<double> cpu;
@@ -51,7 +51,7 @@ void measure(const char* label, bool report, int switches) {
             cpu.push_back(cpuMillisecondsOf(once));
         }
         station.players.clearIssued();
-        station.Inet1.requests.clear();
+        station.managementFetcher.requests.clear();
     }
     std::printf("%-40s median %7.3f ms wall  %7.3f ms CPU  max %7.3f ms wall\n", label,
                 median(wall), median(cpu), *std::max_element(wall.begin(), wall.end()));

@@ -108,15 +108,15 @@ int main(int argc, char** argv) {
     kestrel::QtEventLoop loop;
     kestrel::CurlMulti transfers(loop);
     kestrel::FetchMetrics fetchMetrics;
-    MeasuredFetcher inetAIR(transfers, clock, fetchMetrics, "InetAIR");
-    MeasuredFetcher inetWeather(transfers, clock, fetchMetrics, "InetWeather");
-    MeasuredFetcher inetTestURL(transfers, clock, fetchMetrics, "InetTestURL");
-    MeasuredFetcher inet1(transfers, clock, fetchMetrics, "Inet1");
-    MeasuredFetcher inetChanges(transfers, clock, fetchMetrics, "InetChanges");
-    MeasuredFetcher inetStatus(transfers, clock, fetchMetrics, "InetStatus");
+    MeasuredFetcher air(transfers, clock, fetchMetrics, "air");
+    MeasuredFetcher weather(transfers, clock, fetchMetrics, "weather");
+    MeasuredFetcher sourceCheck(transfers, clock, fetchMetrics, "source_check");
+    MeasuredFetcher management(transfers, clock, fetchMetrics, "management");
+    MeasuredFetcher changePoll(transfers, clock, fetchMetrics, "change_poll");
+    MeasuredFetcher statusReport(transfers, clock, fetchMetrics, "status_report");
     kestrel::StationController controller(kestrel::Platform{
-        clock, runner, processes, loop, inetAIR.timed, inetWeather.timed, inetTestURL.timed,
-        inet1.timed, inetChanges.timed, inetStatus.timed, workdir});
+        clock, runner, processes, loop, air.timed, weather.timed, sourceCheck.timed,
+        management.timed, changePoll.timed, statusReport.timed, workdir});
     controller.station().fetchMetrics = &fetchMetrics;
     controller.station().journal.setPriorityPrefix(kestrel::stderrGoesToJournal());
     kestrel::SystemdNotifier systemd;

@@ -21,7 +21,7 @@ Task<> tmrCheckForChanges(Station& station) {
     std::string answer;
     try {
         const FetchResult result = co_await fetchFresh(
-            station.platform.InetChanges,
+            station.platform.changePollFetcher,
             managementQuery(station.state.CheckForChangeURL, station.state), BodyForm::Text);
         // An error page such as "404 page not found" is no order to switch.
         if (result.isSuccessStatus()) answer = trimmedAnswer(result.body);

@@ -8,7 +8,7 @@
 namespace kestrel {
 
 /// Every minute when CheckForChanges is 1: asks the management server through
-/// InetChanges whether to switch at once, and does when the answer begins
+/// changePollFetcher whether to switch at once, and does when the answer begins
 /// with a digit, once trimmed of blanks and line ends. Waits for the answer
 /// and for its switch (queued behind one that is running).
 Task<> tmrCheckForChanges(Station& station);

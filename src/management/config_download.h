@@ -9,7 +9,7 @@ namespace kestrel {
 
 /// Every minute when ManagementUpdate > 0: the countdown and, every
 /// ManagementUpdate minutes, the schedule download and the status report.
-/// A download sends the same request twice through Inet1, one after the
+/// A download sends the same request twice through managementFetcher, one after the
 /// other, and waits for both. Only a 2xx answer with at least one byte
 /// replaces "sourceevents.ini", and it does so atomically; otherwise the file
 /// is left as it was. The status report then goes out on its own.

@@ -22,7 +22,7 @@ Task<> SendSourceStatus(Station& station) {
                   "&url=" + sources.addresses[item] + "&active=" + (item == active ? "Y" : "N");
         });
         try {
-            co_await fetchFresh(station.platform.InetStatus, url, BodyForm::Bytes);
+            co_await fetchFresh(station.platform.statusReportFetcher, url, BodyForm::Bytes);
         } catch (...) {
         }
     }

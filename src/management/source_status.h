@@ -5,7 +5,7 @@
 namespace kestrel {
 
 /// Reports all ten sources and the active one to the management server: one
-/// request per item 0..9 through InetStatus, one after the other. Does
+/// request per item 0..9 through statusReportFetcher, one after the other. Does
 /// nothing when ManagementUpdate <= 0.
 Task<> SendSourceStatus(Station& station);
 

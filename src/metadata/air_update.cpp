@@ -57,7 +57,7 @@ Task<> tmrAirUpdate(Station& station) {
                             "&title=" + encodeQueryValue(sent.title) +
                             "&artist=" + encodeQueryValue(sent.artist);
     try {
-        co_await fetchFresh(station.platform.InetAIR, url, BodyForm::Text);
+        co_await fetchFresh(station.platform.airFetcher, url, BodyForm::Text);
     } catch (...) {
     }
 

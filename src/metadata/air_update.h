@@ -19,7 +19,7 @@ ArtistAndTitle splitStreamTitle(const std::string& streamTitle);
 std::string encodeQueryValue(const std::string& value);
 
 /// Every 5 s when TuneIn AIR is on: reports an artist and title that both
-/// differ from the last ones through InetAIR; the tick waits for the answer
+/// differ from the last ones through airFetcher; the tick waits for the answer
 /// (up to the fetcher's time-out) before it shows and remembers the pair.
 Task<> tmrAirUpdate(Station& station);
 

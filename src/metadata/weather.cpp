@@ -64,7 +64,7 @@ Task<> tmrWeather(Station& station) {
     if (state.WeatherCounter == 0) {
         try {
             const FetchResult result = co_await fetchFresh(
-                station.platform.InetWeather,
+                station.platform.weatherFetcher,
                 kWeatherService + state.MetaLocation + "&APPID=" + state.MetaOpenWeatherMapKey,
                 BodyForm::Text);
             if (result.ok) {

@@ -17,7 +17,7 @@ inline constexpr std::int16_t kWeatherPeriod = 1800;
 std::optional<std::string> weatherSentence(const std::string& answer);
 
 /// Every second when the weather is on: the countdown, and every 1801 ticks a
-/// request on InetWeather whose answer becomes the weather sentence. The
+/// request on weatherFetcher whose answer becomes the weather sentence. The
 /// tick waits for the answer (up to the fetcher's time-out) before counting;
 /// a failed request keeps the previous sentence.
 Task<> tmrWeather(Station& station);

@@ -97,7 +97,7 @@ Task<> tmrSourceCheck(Station& station) {
     display.lblFailURL.caption = testAddress;
 
     const OnAir tested = OnAir::of(station);
-    const bool answered = co_await serverAnswers(station.platform.InetTestURL, testAddress);
+    const bool answered = co_await serverAnswers(station.platform.sourceCheckFetcher, testAddress);
     // State changes only between switches; an answer about a source that has
     // left the air since is no news about the one on air now.
     auto turn = co_await station.switching.take();

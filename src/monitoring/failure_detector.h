@@ -17,10 +17,11 @@ std::string testAddressOf(const std::string& streamAddress);
 /// source 0 on air), the first success afterwards hands the failed source
 /// back through WasPlaying. A success after a failed check that declared
 /// nothing only resets the count. The detector never stops a player: both
-/// ways are make-before-break switches. Waits for the fetch on InetTestURL
-/// (up to that fetcher's time-out), then for a switch that is running to
-/// end, before it acts on the answer; an answer is dropped when the source
-/// on air (number or address) has changed since the check began.
+/// ways are make-before-break switches. Waits for the fetch on
+/// sourceCheckFetcher (up to that fetcher's time-out), then for a switch
+/// that is running to end, before it acts on the answer; an answer is
+/// dropped when the source on air (number or address) has changed since
+/// the check began.
 Task<> tmrSourceCheck(Station& station);
 
 }  // namespace kestrel

@@ -12,18 +12,20 @@ namespace kestrel {
 
 /// Everything the station core uses of the outside world. Not owned.
 /// Each fetching handler has its own fetcher, so that one slow server never
-/// holds up or cancels another handler's request.
+/// holds up or cancels another handler's request. The station's own
+/// documents call them InetAIR, InetWeather, InetTestURL, Inet1, InetChanges
+/// and InetStatus, in the order below.
 struct Platform {
     Clock& clock;
     CommandRunner& runner;
     ProcessTable& processes;
     EventLoop& loop;
-    UrlFetcher& InetAIR;      ///< TuneIn AIR reports
-    UrlFetcher& InetWeather;  ///< the weather service
-    UrlFetcher& InetTestURL;  ///< the failure detector's server check
-    UrlFetcher& Inet1;        ///< the management schedule download
-    UrlFetcher& InetChanges;  ///< the management change poll
-    UrlFetcher& InetStatus;   ///< the source status report
+    UrlFetcher& airFetcher;           ///< TuneIn AIR reports
+    UrlFetcher& weatherFetcher;       ///< the weather service
+    UrlFetcher& sourceCheckFetcher;   ///< the failure detector's server check
+    UrlFetcher& managementFetcher;    ///< the management schedule download
+    UrlFetcher& changePollFetcher;    ///< the management change poll
+    UrlFetcher& statusReportFetcher;  ///< the source status report
     /// The station directory; every file name the station uses is relative to it.
     std::filesystem::path workdir;
 };

@@ -25,7 +25,7 @@ struct FetchStats {
     void record(double seconds, const FetchResult& result);
 };
 
-/// Stats by fetcher instance name ("InetAIR", "Inet1", "InetStatus", ...).
+/// Stats by fetcher purpose ("air", "management", "status_report", ...).
 struct FetchMetrics {
     std::map<std::string, FetchStats> byFetcher;
 };

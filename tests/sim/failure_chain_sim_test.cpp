@@ -34,7 +34,7 @@ struct Chain {
         if (backupHasAddress) sources += std::string("0n:Backup\r\n0u:") + kStream0 + "\r\n";
         host.write("sourcelist.ini", sources);
         host.write("sourceevents.ini", "2 070000 4\r\n");
-        host.InetTestURL.respond = [this](const std::string& url) {
+        host.sourceCheckFetcher.respond = [this](const std::string& url) {
             return serversUp.count(url) ? FakeFetcher::ok("OK") : FakeFetcher::failed();
         };
         host.start();
@@ -83,7 +83,7 @@ TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
     EXPECT_EQ(display.lblCurrentSource.caption, kStream0);
 
     c.runUntilCheck(3);
-    EXPECT_EQ(c.host.InetTestURL.requests.back().url, kTest4);
+    EXPECT_EQ(c.host.sourceCheckFetcher.requests.back().url, kTest4);
     EXPECT_EQ(state.LinkFailCount, 3);
     EXPECT_TRUE(c.host.players.isRunning(2));
 
@@ -159,7 +159,7 @@ TEST(FailureChain, WithoutABackupAddressTheFailedStreamKeepsPlaying) {
     EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(2, kStream4), stop(1)}));
     EXPECT_EQ(c.host.state().CurrentSource, 0);
     c.runUntilCheck(3);
-    EXPECT_EQ(c.host.InetTestURL.requests.back().url, kTest4);
+    EXPECT_EQ(c.host.sourceCheckFetcher.requests.back().url, kTest4);
 }
 
 TEST(FailureChain, AnOperatorSwitchEndsTheDeclaredFailure) {
@@ -176,7 +176,7 @@ TEST(FailureChain, AnOperatorSwitchEndsTheDeclaredFailure) {
     EXPECT_EQ(c.host.state().LinkFailCount, 0);
 
     c.runUntilCheck(3);
-    EXPECT_EQ(c.host.InetTestURL.requests.back().url, "http://two.example:8000/testonline/");
+    EXPECT_EQ(c.host.sourceCheckFetcher.requests.back().url, "http://two.example:8000/testonline/");
     EXPECT_EQ(c.host.display().lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
 }
 

@@ -22,8 +22,8 @@ struct FakeWorld {
     FakeWorld& operator=(const FakeWorld&) = delete;
 
     Platform platform() {
-        return Platform{clock,       players, players,     loop,       InetAIR,   InetWeather,
-                        InetTestURL, Inet1,   InetChanges, InetStatus, dir.path()};
+        return Platform{clock,       players, players,     loop,       airFetcher,   weatherFetcher,
+                        sourceCheckFetcher, managementFetcher,   changePollFetcher, statusReportFetcher, dir.path()};
     }
 
     /// Writes a station file.
@@ -35,12 +35,12 @@ struct FakeWorld {
     FakeClock clock;
     FakeEventLoop loop{clock};
     FakePlayers players{dir.path()};
-    FakeFetcher InetAIR{&loop};
-    FakeFetcher InetWeather{&loop};
-    FakeFetcher InetTestURL{&loop};
-    FakeFetcher Inet1{&loop};
-    FakeFetcher InetChanges{&loop};
-    FakeFetcher InetStatus{&loop};
+    FakeFetcher airFetcher{&loop};
+    FakeFetcher weatherFetcher{&loop};
+    FakeFetcher sourceCheckFetcher{&loop};
+    FakeFetcher managementFetcher{&loop};
+    FakeFetcher changePollFetcher{&loop};
+    FakeFetcher statusReportFetcher{&loop};
     std::ostringstream journal;
 };
 

@@ -172,7 +172,7 @@ private:
 
     int runningPlayers() const { return m_host.players.isRunning(1) + m_host.players.isRunning(2); }
     std::array<FakeFetcher*, 3> managementFetchers() {
-        return {&m_host.Inet1, &m_host.InetChanges, &m_host.InetStatus};
+        return {&m_host.managementFetcher, &m_host.changePollFetcher, &m_host.statusReportFetcher};
     }
 };
 
@@ -282,7 +282,7 @@ void Simulation::setUpStation() {
     m_host.players.behaviourForUrl[sourceUrl(8)] = {4.2, -1};
     m_host.players.behaviourForUrl[sourceUrl(6)] = {-1, -1};
 
-    m_host.InetTestURL.respond = [this](const std::string& url) {
+    m_host.sourceCheckFetcher.respond = [this](const std::string& url) {
         const int server = serverOf(url);
         return server >= 0 && m_serverUp[server] ? FakeFetcher::ok("online")
                                                  : FakeFetcher::failed("refused");
@@ -302,11 +302,11 @@ void Simulation::setUpStation() {
     };
     for (FakeFetcher* fetcher : managementFetchers())
         fetcher->respond = management;
-    m_host.InetWeather.respond = [](const std::string&) {
+    m_host.weatherFetcher.respond = [](const std::string&) {
         return FakeFetcher::ok(
             R"({"main":{"temp":280.32,"pressure":1012,"humidity":81},"name":"Leeds"})");
     };
-    m_host.InetAIR.respond = [](const std::string&) { return FakeFetcher::ok("OK"); };
+    m_host.airFetcher.respond = [](const std::string&) { return FakeFetcher::ok("OK"); };
 }
 
 void Simulation::injectEvent() {
@@ -426,7 +426,7 @@ void Simulation::injectEvent() {
             break;
         case 14:  // a service turns slow, black-holed (answers only at the time-out) or quick
             for (FakeFetcher* fetcher :
-                 {&m_host.InetWeather, &m_host.InetAIR, &m_host.InetTestURL}) {
+                 {&m_host.weatherFetcher, &m_host.airFetcher, &m_host.sourceCheckFetcher}) {
                 fetcher->delaySeconds = chance(0.5) ? 0.0 : kDelays[uniform(0, 3)];
             }
             trace("weather, AIR and server checks slow or quick");

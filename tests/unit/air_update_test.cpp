@@ -51,17 +51,17 @@ struct Air {
         s.AIRid = "s12345";
         s.AIRdefaultTitle = "Kestrel FM";
         s.AIRdefaultArtist = "Station";
-        host.InetAIR.respond = [](const std::string&) { return FakeFetcher::ok("ok"); };
+        host.airFetcher.respond = [](const std::string&) { return FakeFetcher::ok("ok"); };
     }
     /// The request the tick sent, or "" when it sent none.
     std::string tick(const std::string& streamTitle) {
         host.display().lblRXmetadata.caption = streamTitle;
-        const auto before = host.InetAIR.requests.size();
+        const auto before = host.airFetcher.requests.size();
         host.finish(tmrAirUpdate(host.station()));
-        if (host.InetAIR.requests.size() == before) return "";
-        EXPECT_EQ(host.InetAIR.requests.size(), before + 1);
-        EXPECT_EQ(host.InetAIR.requests.back().form, BodyForm::Text);
-        return host.InetAIR.requests.back().url;
+        if (host.airFetcher.requests.size() == before) return "";
+        EXPECT_EQ(host.airFetcher.requests.size(), before + 1);
+        EXPECT_EQ(host.airFetcher.requests.back().form, BodyForm::Text);
+        return host.airFetcher.requests.back().url;
     }
 
     SimHost host;
@@ -107,10 +107,10 @@ TEST(AirUpdate, LabelsShowThePairSentAndTheTime) {
 
 TEST(AirUpdate, AFailedRequestIsNotRepeated) {
     Air a;
-    a.host.InetAIR.respond = [](const std::string&) { return FakeFetcher::failed(); };
-    a.host.InetAIR.busyAnswer = true;
+    a.host.airFetcher.respond = [](const std::string&) { return FakeFetcher::failed(); };
+    a.host.airFetcher.busyAnswer = true;
     EXPECT_NE(a.tick("Artist - Song"), "");
-    EXPECT_EQ(a.host.InetAIR.cancels, 1);
+    EXPECT_EQ(a.host.airFetcher.cancels, 1);
     EXPECT_EQ(a.host.display().lblAIRartist.caption, "Artist");
     EXPECT_EQ(a.tick("Artist - Song"), "");
 }

@@ -27,7 +27,7 @@ struct Poll {
         s.CurrentMplayer = 1;
         host.display().lblCurrentSource.caption = kStream1;
         host.display().lblStudio.caption = "One";
-        host.InetChanges.respond = [answer](const std::string&) { return answer; };
+        host.changePollFetcher.respond = [answer](const std::string&) { return answer; };
     }
 
     void tick() {
@@ -40,12 +40,12 @@ struct Poll {
 
 TEST(ChangePoll, AsksWithTheQueryFormAsText) {
     Poll p(FakeFetcher::failed());
-    p.host.InetChanges.busyAnswer = true;
+    p.host.changePollFetcher.busyAnswer = true;
     p.tick();
-    ASSERT_EQ(p.host.InetChanges.requests.size(), 1u);
-    EXPECT_EQ(p.host.InetChanges.requests[0].url, kPollUrl);
-    EXPECT_EQ(p.host.InetChanges.requests[0].form, BodyForm::Text);
-    EXPECT_EQ(p.host.InetChanges.cancels, 1);
+    ASSERT_EQ(p.host.changePollFetcher.requests.size(), 1u);
+    EXPECT_EQ(p.host.changePollFetcher.requests[0].url, kPollUrl);
+    EXPECT_EQ(p.host.changePollFetcher.requests[0].form, BodyForm::Text);
+    EXPECT_EQ(p.host.changePollFetcher.cancels, 1);
 }
 
 TEST(ChangePoll, ADigitSwitchesThroughTheSharedProcedure) {

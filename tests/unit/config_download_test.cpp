@@ -27,8 +27,8 @@ struct Management {
         s.ManagementKey = "K1";
         s.ManagementSwitcher = "studio";
         host.write("sourceevents.ini", kOldSchedule);
-        host.InetStatus.respond = [](const std::string&) { return FakeFetcher::ok(""); };
-        host.Inet1.respond = [this](const std::string& url) {
+        host.statusReportFetcher.respond = [](const std::string&) { return FakeFetcher::ok(""); };
+        host.managementFetcher.respond = [this](const std::string& url) {
             if (url != kDownloadUrl) return FakeFetcher::failed();
             if (answers.empty()) return FakeFetcher::failed();
             auto next = answers.front();
@@ -39,11 +39,11 @@ struct Management {
 
     int downloads() const {
         int count = 0;
-        for (const auto& url : host.Inet1.urls())
+        for (const auto& url : host.managementFetcher.urls())
             count += url == kDownloadUrl;
         return count;
     }
-    int statusReports() const { return static_cast<int>(host.InetStatus.requests.size()); }
+    int statusReports() const { return static_cast<int>(host.statusReportFetcher.requests.size()); }
     const std::string& caption() { return host.display().lblConfigurationStatus.caption; }
 
     SimHost host;
@@ -59,18 +59,18 @@ TEST(ConfigDownload, CountsDownThenDownloadsTwiceAndReports) {
     EXPECT_EQ(m.caption(), "Countdown till config update: 2");
     m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Countdown till config update: 1");
-    EXPECT_TRUE(m.host.Inet1.requests.empty());
+    EXPECT_TRUE(m.host.managementFetcher.requests.empty());
 
     m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.caption(), "Config updated 08:00:00 2026-07-12");
     EXPECT_EQ(m.host.read("sourceevents.ini"), "2 100000 5\r\n");
-    ASSERT_EQ(m.host.Inet1.requests.size(), 2u);
+    ASSERT_EQ(m.host.managementFetcher.requests.size(), 2u);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(m.host.Inet1.requests[i].url, kDownloadUrl);
-        EXPECT_EQ(m.host.Inet1.requests[i].form, BodyForm::Bytes);
+        EXPECT_EQ(m.host.managementFetcher.requests[i].url, kDownloadUrl);
+        EXPECT_EQ(m.host.managementFetcher.requests[i].form, BodyForm::Bytes);
     }
     ASSERT_EQ(m.statusReports(), 10);
-    EXPECT_EQ(m.host.InetStatus.requests[0].url.rfind("http://mgmt.example/status.php?", 0), 0u);
+    EXPECT_EQ(m.host.statusReportFetcher.requests[0].url.rfind("http://mgmt.example/status.php?", 0), 0u);
     EXPECT_EQ(m.host.state().ManagementCounter, 0);
 
     m.host.finish(tmrManagementDownload(m.host.station()));
@@ -138,10 +138,10 @@ TEST(ConfigDownload, AScheduleThatCannotBeWrittenIsReportedAsFailed) {
 TEST(ConfigDownload, ABusyFetcherIsCancelledBeforeEachRequest) {
     Management m;
     m.host.state().ManagementUpdate = 0;  // no status reports: only the two downloads
-    m.host.Inet1.busyAnswer = true;
+    m.host.managementFetcher.busyAnswer = true;
     m.host.finish(tmrManagementDownload(m.host.station()));
     EXPECT_EQ(m.downloads(), 2);
-    EXPECT_EQ(m.host.Inet1.cancels, 2);
+    EXPECT_EQ(m.host.managementFetcher.cancels, 2);
 }
 
 }  // namespace

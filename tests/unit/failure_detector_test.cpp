@@ -23,7 +23,7 @@ struct Detector {
     Detector() {
         host.display().lblCurrentSource.caption = kStream4;
         host.state().CurrentSource = 4;
-        host.InetTestURL.respond = [this](const std::string&) {
+        host.sourceCheckFetcher.respond = [this](const std::string&) {
             if (answers.empty()) return FakeFetcher::failed();
             auto next = answers.front();
             answers.pop_front();
@@ -89,7 +89,7 @@ TEST(FailureDetector, OnlyANonEmptyBodyIsASuccess) {
 
 TEST(FailureDetector, AThrowingFetcherCountsAsAFailedCheck) {
     Detector d;
-    d.host.InetTestURL.respond = [](const std::string&) -> FetchResult {
+    d.host.sourceCheckFetcher.respond = [](const std::string&) -> FetchResult {
         throw std::runtime_error("boom");
     };
     d.host.finish(tmrSourceCheck(d.host.station()));
@@ -99,12 +99,12 @@ TEST(FailureDetector, AThrowingFetcherCountsAsAFailedCheck) {
 
 TEST(FailureDetector, FetchesTheTestAddressAsTextCancellingABusyRequest) {
     Detector d;
-    d.host.InetTestURL.busyAnswer = true;
+    d.host.sourceCheckFetcher.busyAnswer = true;
     d.succeed();
-    ASSERT_EQ(d.host.InetTestURL.requests.size(), 1u);
-    EXPECT_EQ(d.host.InetTestURL.requests[0].url, kTest4);
-    EXPECT_EQ(d.host.InetTestURL.requests[0].form, BodyForm::Text);
-    EXPECT_EQ(d.host.InetTestURL.cancels, 1);
+    ASSERT_EQ(d.host.sourceCheckFetcher.requests.size(), 1u);
+    EXPECT_EQ(d.host.sourceCheckFetcher.requests[0].url, kTest4);
+    EXPECT_EQ(d.host.sourceCheckFetcher.requests[0].form, BodyForm::Text);
+    EXPECT_EQ(d.host.sourceCheckFetcher.cancels, 1);
     EXPECT_EQ(d.host.display().lblFailURL.caption, kTest4);
     EXPECT_EQ(d.host.display().lblFailCheckTime.caption, "08:00:15");
 }
@@ -131,7 +131,7 @@ TEST(FailureDetector, TwoFailuresDeclareAndASuccessRecovers) {
 
     d.playFallback();
     d.succeed();
-    EXPECT_EQ(d.host.InetTestURL.requests.back().url, kTest4);  // still the failed server
+    EXPECT_EQ(d.host.sourceCheckFetcher.requests.back().url, kTest4);  // still the failed server
     EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
     EXPECT_EQ(display.lblFail.background, kGreen);
     EXPECT_EQ(state.SilenceFlag, 0);
@@ -154,7 +154,7 @@ TEST(FailureDetector, FurtherFailuresChangeNothingMore) {
         EXPECT_EQ(d.host.state().LinkFailCount, 3);
         EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OR LINK FAILURE at 08:00:30");
         EXPECT_EQ(d.host.state().LinkStoredSource, kStream4);
-        EXPECT_EQ(d.host.InetTestURL.requests.back().url, kTest4);
+        EXPECT_EQ(d.host.sourceCheckFetcher.requests.back().url, kTest4);
     }
 }
 
@@ -184,7 +184,7 @@ TEST(FailureDetector, AnAnswerAboutASourceThatLeftTheAirIsDropped) {
         for (const bool up : {false, true}) {
             Detector d;
             d.fail();
-            d.host.InetTestURL.delaySeconds = 5;
+            d.host.sourceCheckFetcher.delaySeconds = 5;
             d.answers.push_back(up ? FakeFetcher::ok("up") : FakeFetcher::failed());
             auto check = tmrSourceCheck(d.host.station());
             d.host.state().CurrentSource = c.sourceMeanwhile;
@@ -220,7 +220,7 @@ TEST(FailureDetector, OperatorSwitchDuringADeclaredFailureWatchesTheNewSource) {
     EXPECT_EQ(d.host.state().LinkFailCount, 0);
 
     d.fail();
-    EXPECT_EQ(d.host.InetTestURL.requests.back().url, "http://two.example/testonline/");
+    EXPECT_EQ(d.host.sourceCheckFetcher.requests.back().url, "http://two.example/testonline/");
     EXPECT_EQ(d.host.state().LinkSource, 2);
     EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
 }

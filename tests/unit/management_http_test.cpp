@@ -17,7 +17,7 @@ constexpr const char* kOldSchedule = "2 083000 3\r\n2 090000 4\r\n3 120000 5\r\n
 constexpr const char* kStream1 = "http://one.example/live";
 constexpr const char* kStream3 = "http://three.example/live";
 
-/// A management server on 127.0.0.1 and a station whose Inet1 reaches it
+/// A management server on 127.0.0.1 and a station whose managementFetcher reaches it
 /// through the real libcurl fetcher.
 struct ManagementServer {
     ManagementServer() {
@@ -33,9 +33,9 @@ struct ManagementServer {
                             response.set_content(change, "text/plain");
                         });
         server.start();
-        test::routeThroughCurl(host.Inet1, transfers, curl);
-        test::routeThroughCurl(host.InetChanges, transfers, curl);
-        test::routeThroughCurl(host.InetStatus, transfers, curl);
+        test::routeThroughCurl(host.managementFetcher, transfers, curl);
+        test::routeThroughCurl(host.changePollFetcher, transfers, curl);
+        test::routeThroughCurl(host.statusReportFetcher, transfers, curl);
 
         auto& s = host.state();
         s.ManagementUpdate = 1;

@@ -45,7 +45,7 @@ TEST(HealthCheckHttp, AServerThatAnswersWithABodyIsUp) {
         test::LiveTransfers transfers;
         CurlFetcher curl{transfers.multi, 1};
         SimHost host;
-        test::routeThroughCurl(host.InetTestURL, transfers, curl);
+        test::routeThroughCurl(host.sourceCheckFetcher, transfers, curl);
         const std::string stream =
             c.handler ? server.url("/live/stream.mp3") : test::unreachableUrl("/live/stream.mp3");
         host.display().lblCurrentSource.caption = stream;
@@ -85,7 +85,7 @@ struct ServiceHost {
 };
 
 TEST(AirUpdateHttp, SendsTheChangedPairWithArtistAndTitleEncoded) {
-    ServiceHost air(&SimHost::InetAIR, "http://air.radiotime.com");
+    ServiceHost air(&SimHost::airFetcher, "http://air.radiotime.com");
     auto& s = air.host.state();
     s.AIRpartnerid = "P1";
     s.AIRpartnerkey = "secret";
@@ -121,7 +121,7 @@ TEST(WeatherHttp, TheAnswerBecomesTheSentence) {
         {"273.15,", "0 degrees"},  {"273.0,", "-1 degree"}, {"300.0,", "26 degrees"},
         {"280.32},", "7 degrees"},
     };
-    ServiceHost weather(&SimHost::InetWeather, "http://api.openweathermap.org");
+    ServiceHost weather(&SimHost::weatherFetcher, "http://api.openweathermap.org");
     weather.host.state().MetaLocation = "Leeds,uk";
     weather.host.state().MetaOpenWeatherMapKey = "abc123";
     for (const auto& c : cases) {

@@ -43,7 +43,7 @@ TEST(StationEvents, EachEventIsJournaled) {
     const auto download = [](FetchResult answer) {
         return [answer](SimHost& h) {
             h.state().ManagementUpdate = 1;
-            h.Inet1.respond = [answer](const std::string&) { return answer; };
+            h.managementFetcher.respond = [answer](const std::string&) { return answer; };
             h.finish(tmrManagementDownload(h.station()));
         };
     };
@@ -55,7 +55,7 @@ TEST(StationEvents, EachEventIsJournaled) {
          {" event=switch cause=operator source=7 slot=2 url=http://three.example/live "
           "result=no_address\n"}},
         {[](SimHost& h) {
-             h.InetChanges.respond = [](const std::string&) { return FakeFetcher::ok("2"); };
+             h.changePollFetcher.respond = [](const std::string&) { return FakeFetcher::ok("2"); };
              h.finish(tmrCheckForChanges(h.station()));
          },
          {" event=switch cause=management source=2 slot=2 "}},

@@ -47,7 +47,7 @@ TEST(StationFiles, FullDirectoryKeepsOldContentAndSaysWhichFileCannotBeWritten) 
     host.write("sourcelist.ini",
                "3n:Three\r\n3u:http://three.example/live\r\n5n:Five\r\n5u:http://five.example/live\r\n");
     host.write("sourceevents.ini", schedule);
-    host.Inet1.respond = [](const std::string&) { return test::FakeFetcher::ok("1 000000 9\r\n"); };
+    host.managementFetcher.respond = [](const std::string&) { return test::FakeFetcher::ok("1 000000 9\r\n"); };
     host.start();
     host.runFor(60);
     ASSERT_EQ(host.read("metadata.txt"), "Old line\r\n");

@@ -77,8 +77,8 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
     FetchMetrics fetches;
     test::FakeEventLoop answersAtOnce(s.host.clock);  // moves the clock on by each delay
     FakeFetcher slow(&answersAtOnce);
-    TimedFetcher timed(slow, s.host.clock, fetches.byFetcher["Inet1"]);
-    fetches.byFetcher["InetTestURL"];
+    TimedFetcher timed(slow, s.host.clock, fetches.byFetcher["management"]);
+    fetches.byFetcher["source_check"];
     for (const auto& [delay, answer] : {std::pair{0.3, FakeFetcher::ok("x")},
                                         {0.02, FakeFetcher::ok("", 404)},
                                         {61.0, FakeFetcher::failed()}}) {
@@ -103,12 +103,12 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
              "kestrelfield_api_connections_evicted_total{reason=\"per_address\"} 0\n",
              "kestrelfield_api_connections_evicted_total{reason=\"table_full\"} 7\n",
              "kestrelfield_metadata_updated_timestamp_seconds 1765094400.5\n",
-             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"Inet1\",le=\"0.05\"} 1\n",
-             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"Inet1\",le=\"0.5\"} 2\n",
-             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"Inet1\",le=\"+Inf\"} 3\n",
-             "kestrelfield_fetch_duration_seconds_count{fetcher=\"Inet1\"} 3\n",
-             "kestrelfield_fetch_failures_total{fetcher=\"Inet1\"} 2\n",
-             "kestrelfield_fetch_failures_total{fetcher=\"InetTestURL\"} 0\n",
+             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"management\",le=\"0.05\"} 1\n",
+             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"management\",le=\"0.5\"} 2\n",
+             "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"management\",le=\"+Inf\"} 3\n",
+             "kestrelfield_fetch_duration_seconds_count{fetcher=\"management\"} 3\n",
+             "kestrelfield_fetch_failures_total{fetcher=\"management\"} 2\n",
+             "kestrelfield_fetch_failures_total{fetcher=\"source_check\"} 0\n",
          }) {
         EXPECT_NE(metrics.find(line), std::string::npos) << line;
     }

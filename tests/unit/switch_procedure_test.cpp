@@ -204,7 +204,7 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
         s.players.clearIssued();
         std::vector<bool> buttonDuringReport;
         std::vector<int> sourceDuringReport;
-        s.InetStatus.respond = [&](const std::string&) {
+        s.statusReportFetcher.respond = [&](const std::string&) {
             buttonDuringReport.push_back(s.display().cmdForceSwitch.enabled);
             sourceDuringReport.push_back(s.state().CurrentSource);
             return FakeFetcher::ok("");
@@ -281,7 +281,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
                            : "SWITCH FAILED 12-07-2026 08:00:" + failedAt + " SOURCE:2\r\n")
             << c.what;
         EXPECT_TRUE(s.display().cmdForceSwitch.enabled) << c.what;
-        EXPECT_EQ(s.InetStatus.requests.size(), c.played ? 10u : 0u) << c.what;
+        EXPECT_EQ(s.statusReportFetcher.requests.size(), c.played ? 10u : 0u) << c.what;
         EXPECT_EQ(s.station.counters.switchFailures, c.played ? 0u : 1u) << c.what;
     }
 }
@@ -293,7 +293,7 @@ TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
         "1n:One FM\r\n1u:http://one.example/a?x=1&y=2\r\n2n:Two & Co\r\n2u:http://two.example/b\r\n"
         ";3n:Hidden\r\nxn:Letter\r\n");
     s.configureManagement();
-    s.InetStatus.busyAnswer = true;
+    s.statusReportFetcher.busyAnswer = true;
     s.press("2");
     const std::string base = "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=";
     std::vector<std::string> expected = {
@@ -303,18 +303,18 @@ TEST(SourceStatusReport, SendsTenRequestsWithYOnlyForThePlayingSource) {
     };
     for (int n = 3; n <= 9; ++n)
         expected.push_back(base + std::to_string(n) + "&name=&url=&active=N");
-    EXPECT_EQ(s.InetStatus.urls(), expected);
-    for (const auto& request : s.InetStatus.requests)
+    EXPECT_EQ(s.statusReportFetcher.urls(), expected);
+    for (const auto& request : s.statusReportFetcher.requests)
         EXPECT_EQ(request.form, BodyForm::Bytes);
-    EXPECT_EQ(s.InetStatus.cancels, 10);
+    EXPECT_EQ(s.statusReportFetcher.cancels, 10);
 }
 
 TEST(SourceStatusReport, NothingPlayingReportsEveryItemWithN) {
     Switcher s;
     s.configureManagement();
     s.finish(SendSourceStatus(s.station));
-    ASSERT_EQ(s.InetStatus.urls().size(), 10u);
-    for (const auto& url : s.InetStatus.urls())
+    ASSERT_EQ(s.statusReportFetcher.urls().size(), 10u);
+    for (const auto& url : s.statusReportFetcher.urls())
         EXPECT_EQ(url.substr(url.size() - 9), "&active=N");
 }
 
@@ -325,22 +325,22 @@ TEST(SourceStatusReport, NoRequestsWhenManagementUpdateIsNotPositive) {
         s.state().ManagementUpdate = update;
         s.press("1");
         s.finish(SendSourceStatus(s.station));
-        EXPECT_TRUE(s.InetStatus.requests.empty()) << update;
+        EXPECT_TRUE(s.statusReportFetcher.requests.empty()) << update;
     }
 }
 
 TEST(SourceStatusReport, FailingRequestsAndAMissingListStopNothing) {
     Switcher s;
     s.configureManagement();
-    s.InetStatus.respond = [](const std::string& url) -> FetchResult {
+    s.statusReportFetcher.respond = [](const std::string& url) -> FetchResult {
         if (url.find("&item=3") != std::string::npos) throw std::runtime_error("refused");
         return FakeFetcher::failed();
     };
     std::filesystem::remove(s.dir.path() / "sourcelist.ini");
     s.press("1");
-    ASSERT_EQ(s.InetStatus.urls().size(), 10u);
+    ASSERT_EQ(s.statusReportFetcher.urls().size(), 10u);
     EXPECT_EQ(
-        s.InetStatus.urls()[9],
+        s.statusReportFetcher.urls()[9],
         "http://mgmt.example/status.php?key=k3y&switcher=studio A&item=9&name=&url=&active=N");
     EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
     EXPECT_EQ(s.state().CurrentSource, 1);

@@ -68,7 +68,7 @@ struct WeatherStation {
     explicit WeatherStation(FetchResult answer) {
         host.state().MetaLocation = "Leeds,uk";
         host.state().MetaOpenWeatherMapKey = "abc123";
-        host.InetWeather.respond = [this](const std::string&) { return this->answer; };
+        host.weatherFetcher.respond = [this](const std::string&) { return this->answer; };
         this->answer = std::move(answer);
     }
     void tick() { host.finish(tmrWeather(host.station())); }
@@ -79,13 +79,13 @@ struct WeatherStation {
 
 TEST(Weather, TheFirstTickRequestsAndTheCountdownFollows) {
     WeatherStation w(FakeFetcher::ok(answerWith("280.32")));
-    w.host.InetWeather.busyAnswer = true;
+    w.host.weatherFetcher.busyAnswer = true;
     w.tick();
-    ASSERT_EQ(w.host.InetWeather.requests.size(), 1u);
-    EXPECT_EQ(w.host.InetWeather.requests[0].url,
+    ASSERT_EQ(w.host.weatherFetcher.requests.size(), 1u);
+    EXPECT_EQ(w.host.weatherFetcher.requests[0].url,
               "http://api.openweathermap.org/data/2.5/weather?q=Leeds,uk&APPID=abc123");
-    EXPECT_EQ(w.host.InetWeather.requests[0].form, BodyForm::Text);
-    EXPECT_EQ(w.host.InetWeather.cancels, 1);
+    EXPECT_EQ(w.host.weatherFetcher.requests[0].form, BodyForm::Text);
+    EXPECT_EQ(w.host.weatherFetcher.cancels, 1);
     EXPECT_EQ(w.host.display().lblWeatherText.caption,
               "The temperature in Leeds is 7 degrees. Air pressure is 1012.");
     EXPECT_EQ(w.host.display().lblWeather.caption, "NEXT WEATHER: 29 mins");
@@ -109,7 +109,7 @@ TEST(Weather, RequestsEvery1801Ticks) {
         w.tick();
         EXPECT_EQ(w.host.state().WeatherCounter, s.counterAfter) << s.counterBefore;
         EXPECT_EQ(w.host.display().lblWeather.caption, s.countdown) << s.counterBefore;
-        EXPECT_EQ(w.host.InetWeather.requests.size(), s.requests) << s.counterBefore;
+        EXPECT_EQ(w.host.weatherFetcher.requests.size(), s.requests) << s.counterBefore;
     }
 }
 
@@ -134,7 +134,7 @@ TEST(Weather, TheSentenceAlternatesWithTheNowPlayingLineInMetaextra) {
                "MetaOpenWeatherMapKey=k\r\nDefaultStrapline=Kestrel FM\r\n"
                "ExtraMetaNowPlaying=Now:\r\n");
     host.write("sourcelist.ini", "9n:Nine\r\n9u:http://nine.example/live\r\n");
-    host.InetWeather.respond = [](const std::string&) {
+    host.weatherFetcher.respond = [](const std::string&) {
         return FakeFetcher::ok(answerWith("280.32"));
     };
     const std::string sentence = "The temperature in Leeds is 7 degrees. Air pressure is 1012.";
@@ -153,7 +153,7 @@ TEST(Weather, TheSentenceAlternatesWithTheNowPlayingLineInMetaextra) {
     }
     EXPECT_GT(weatherTicks, 0);
     EXPECT_GT(nowPlayingTicks, 0);
-    EXPECT_EQ(host.InetWeather.requests.size(), 1u);
+    EXPECT_EQ(host.weatherFetcher.requests.size(), 1u);
 }
 
 }  // namespace
