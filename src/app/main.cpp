@@ -9,6 +9,7 @@
 #include "controller/station_controller.h"
 #include "platform/curl_fetcher.h"
 #include "platform/posix_command_runner.h"
+#include "platform/posix_level_tap.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
 #include "platform/systemd_notifier.h"
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
     if (error) workdir = ".";
 
     kestrel::SystemClock clock;
+    kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(), workdir);
     kestrel::PosixCommandRunner runner(workdir);
     kestrel::ProcProcessTable processes;
     kestrel::QtEventLoop loop;
@@ -116,7 +118,7 @@ int main(int argc, char** argv) {
     MeasuredFetcher statusReport(transfers, clock, fetchMetrics, "status_report");
     kestrel::StationController controller(kestrel::Platform{
         clock, runner, processes, loop, air.timed, weather.timed, sourceCheck.timed,
-        management.timed, changePoll.timed, statusReport.timed, workdir});
+        management.timed, changePoll.timed, statusReport.timed, workdir, levels});
     controller.station().fetchMetrics = &fetchMetrics;
     controller.station().journal.setPriorityPrefix(kestrel::stderrGoesToJournal());
     kestrel::SystemdNotifier systemd;

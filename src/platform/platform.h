@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/command_runner.h"
 #include "platform/event_loop.h"
+#include "platform/level_tap.h"
 #include "platform/process_table.h"
 #include "platform/url_fetcher.h"
 
@@ -28,6 +29,8 @@ struct Platform {
     UrlFetcher& statusReportFetcher;  ///< the source status report
     /// The station directory; every file name the station uses is relative to it.
     std::filesystem::path workdir;
+    /// What the players decode; by default nothing.
+    LevelTap& levels = noLevelTap();
 };
 
 }  // namespace kestrel
