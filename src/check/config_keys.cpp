@@ -24,8 +24,7 @@ constexpr std::array kKeys{
     ConfigKey{"ManagementSendURL", Url, Value, Management, None, &S::ManagementSendURL},
     ConfigKey{"ManagementURL", Url, Value, Management, None, &S::ManagementURL},
     ConfigKey{"ManagementKey", Text, Present, Management, ChangePoll, &S::ManagementKey},
-    ConfigKey{"ManagementSwitcher", Text, Present, Management, ChangePoll,
-              &S::ManagementSwitcher},
+    ConfigKey{"ManagementSwitcher", Text, Present, Management, ChangePoll, &S::ManagementSwitcher},
     ConfigKey{"CheckForChanges", Number, Nothing, None, None, {}, &S::CheckForChanges},
     ConfigKey{"CheckForChangeURL", Url, Value, ChangePoll, None, &S::CheckForChangeURL},
     ConfigKey{"APIallowed", Flag, Nothing, None, None, &S::APIallowed},
@@ -44,17 +43,56 @@ constexpr std::array kKeys{
     // Optional, with a default when absent. Seconds a switch may wait for its
     // new player: never shorter than the overlap, never so long that two
     // sources play together for more than ten minutes.
-    ConfigKey{"SwitchTimeout", Number, Nothing, None, None, {}, &S::SwitchTimeout,
-              WhenAbsent::DirectoryPath, {2, 600, 10}},
+    ConfigKey{"SwitchTimeout",
+              Number,
+              Nothing,
+              None,
+              None,
+              {},
+              &S::SwitchTimeout,
+              WhenAbsent::DirectoryPath,
+              {2, 600, 10}},
     // The address the API listens on; absent: all addresses.
     ConfigKey{"APIBind", Text, Nothing, None, None, &S::APIBind, {}, WhenAbsent::Empty},
+    // A silence on air: every channel below SilenceLevel dBFS for SilenceSeconds.
+    ConfigKey{"SilenceLevel",
+              Number,
+              Nothing,
+              None,
+              None,
+              {},
+              &S::SilenceLevel,
+              WhenAbsent::DirectoryPath,
+              {-90, -10, -40, true}},
+    ConfigKey{"SilenceSeconds",
+              Number,
+              Nothing,
+              None,
+              None,
+              {},
+              &S::SilenceSeconds,
+              WhenAbsent::DirectoryPath,
+              {2, 600, 15, true, true}},
 };
+
+bool hasLeadingNumber(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return false;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    if (i < text.size() && text[i] == '.') ++i;
+    return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
+}
 
 std::int16_t numberOf(const ConfigKey& key, const std::string& text) {
     const std::int16_t number = profileNumber(text);
     const NumberBounds& b = key.bounds;
-    if (b.highest == 0) return number;
-    if (number <= 0) return b.otherwise;
+    if (b.signedValues) {
+        if (!hasLeadingNumber(text)) return b.otherwise;
+        if (number == 0 && b.zeroIsOff) return 0;
+    } else {
+        if (b.highest == 0) return number;
+        if (number <= 0) return b.otherwise;
+    }
     return std::clamp(number, b.lowest, b.highest);
 }
 

@@ -46,6 +46,10 @@ struct NumberBounds {
     std::int16_t lowest = 0;
     std::int16_t highest = 0;
     std::int16_t otherwise = 0;
+    /// 0 and negative numbers are values too: only no number gives `otherwise`.
+    bool signedValues = false;
+    /// With `signedValues`: 0 stays 0 (off) instead of being held.
+    bool zeroIsOff = false;
 };
 
 struct ConfigKey {

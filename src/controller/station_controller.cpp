@@ -20,7 +20,10 @@
 namespace kestrel {
 
 StationController::StationController(Platform platform)
-    : m_station(platform), m_nowPlaying(m_station), m_playerMonitor(m_station) {
+    : m_station(platform),
+      m_nowPlaying(m_station),
+      m_playerMonitor(m_station),
+      m_silenceGuard(m_station) {
     m_station.afterSwitch = startSourceStatusReport;
     registerTimers();
     m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
@@ -48,6 +51,7 @@ void StationController::registerTimers() {
     timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
+    timers.add(timer::tmrReadLevels, 100, [this] { m_silenceGuard.tmrReadLevels(); });
 }
 
 void StationController::readConfiguration() {
@@ -126,6 +130,7 @@ void StationController::startServices() {
 
     timers.start(timer::tmrCheckMplayerOK);
     timers.start(timer::tmrCheckPlayers);
+    timers.start(timer::tmrReadLevels);
 
     if (st.APIallowed == "1") {
         display.lblAPIstatus.caption = "API Interface Enabled";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/now_playing.h"
+#include "monitoring/silence_guard.h"
 #include "playback/player_monitor.h"
 #include "station/station.h"
 #include "station/timer_names.h"
@@ -49,6 +50,7 @@ private:
     Station m_station;
     NowPlaying m_nowPlaying;
     PlayerMonitor m_playerMonitor;
+    SilenceGuard m_silenceGuard;
 };
 
 }  // namespace kestrel

@@ -36,7 +36,7 @@ bool onAirPlayerRuns(Station& station) {
 }
 
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
-                              double timeoutSeconds) {
+                              double timeoutSeconds, std::optional<SoundTest> sound) {
     // Whole milliseconds, as the event loop counts them: seconds since the
     // clock's epoch would add float noise to every wait.
     const Clock& clock = station.platform.clock;
@@ -46,9 +46,11 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
     const auto timeoutMs = std::llround(timeoutSeconds * 1000);
     const std::string executable = playerExecutable(slot);
     const auto log = station.file(playerLogFile(slot));
+    const SlotLevels& levels = station.audio.slot(slot);
     PlayerLogReader reader;
     bool seenRunning = false;
-    bool playing = false;
+    std::optional<long long> playingSince;
+    std::optional<long long> soundSince;
     for (;;) {
         const auto elapsed = elapsedMs();
         const ProcessCheck process = station.platform.processes.check(executable);
@@ -56,17 +58,33 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
         if (process == ProcessCheck::NotRunning && (seenRunning || elapsed >= kShowUpMs)) {
             co_return NewPlayer::Ended;
         }
-        if (!playing && reader.update(log) == PlayerLogReader::Outcome::Read) {
-            playing = reader.fields().playbackStarted.has_value();
+        if (!playingSince && reader.update(log) == PlayerLogReader::Outcome::Read &&
+            reader.fields().playbackStarted) {
+            playingSince = elapsed;
         }
-        if (playing && elapsed >= overlapMs) co_return NewPlayer::Playing;
-        if (elapsed >= timeoutMs) {
+        if (!playingSince && levels.decodedSince(startedAt)) playingSince = elapsed;
+        auto nextDeadline = playingSince ? overlapMs : timeoutMs;
+        bool plays = playingSince.has_value();
+        if (sound && playingSince) {
+            const auto& now = levels.levels();
+            if (!now || !hasSound(*now, sound->levelDbfs)) {
+                soundSince.reset();
+            } else if (!soundSince) {
+                soundSince = elapsed;
+            }
+            const auto holdMs = std::llround(sound->holdSeconds * 1000);
+            plays = soundSince && elapsed - *soundSince >= holdMs;
+            if (!soundSince && elapsed - *playingSince >= std::llround(sound->withinSeconds * 1000))
+                co_return NewPlayer::Silent;
+            nextDeadline = std::max(overlapMs, elapsed + kLookEveryMs);
+        }
+        if (plays && elapsed >= overlapMs) co_return NewPlayer::Playing;
+        if (!playingSince && elapsed >= timeoutMs) {
             std::error_code unknown;
             const bool logEmpty = std::filesystem::file_size(log, unknown) == 0 || unknown;
             co_return logEmpty ? NewPlayer::Unseen : NewPlayer::TimedOut;
         }
-        const auto nextDeadline = playing ? overlapMs : timeoutMs;
-        const auto waitMs = std::min<long long>(kLookEveryMs, nextDeadline - elapsed);
+        const auto waitMs = std::clamp<long long>(nextDeadline - elapsed, 1, kLookEveryMs);
         co_await station.Pause(static_cast<double>(waitMs) / 1000.0);
     }
 }

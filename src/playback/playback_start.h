@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "station/station.h"
@@ -21,15 +22,27 @@ enum class NewPlayer {
     TimedOut,  ///< it has not shown that line by the time-out (or cannot be checked)
     Unseen,    ///< the same, with its log still empty (a full disk): no telling whether it plays
     Ended,     ///< it ended before it began playback, or within the overlap
+    Silent,    ///< it played, but not with the sound a trial asked for in time
+};
+
+/// What a trial of a source held off for silence asks of its new player: a
+/// level at or above `levelDbfs` for `holdSeconds` on end, beginning within
+/// `withinSeconds` of its playback.
+struct SoundTest {
+    double levelDbfs = -40;
+    double holdSeconds = 3;
+    double withinSeconds = 10;
 };
 
 /// Follows the player just started in `slot` without holding the thread:
 /// every 0.1 s it checks the slot's process and reads what the slot's log
 /// gained, until the player plays (at `overlapSeconds` at the earliest), ends,
-/// or `timeoutSeconds` have passed. A player counts as ended only once it was
-/// seen running, or when it has not shown up within a second (the runner
-/// starts it through a double fork).
+/// or `timeoutSeconds` have passed. It plays from "Starting playback..." or
+/// from the first block it decodes, whichever comes first; with `sound`, only
+/// once it passes that test. A player counts as ended only once it was seen
+/// running, or when it has not shown up within a second (the runner starts it
+/// through a double fork).
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
-                              double timeoutSeconds);
+                              double timeoutSeconds, std::optional<SoundTest> sound = {});
 
 }  // namespace kestrel

@@ -40,8 +40,15 @@ NextSource sourceOfKey(const Station& station, const std::string& key) {
 // trade sound for silence. With nothing on air there is nothing to keep: a
 // player that runs then takes over at the time-out, as it always has; so
 // does one whose log stays empty (a full disk), as nothing tells it failed.
-Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep) {
+// A source tried again after a silence plays only with sound.
+Task<NewPlayer> newPlayerStarts(Station& station, int slot, bool somethingToKeep,
+                                SwitchCause cause) {
     const double timeout = std::max<double>(kOverlapSeconds, station.state.SwitchTimeout);
+    if (cause == SwitchCause::SilenceEnded) {
+        co_return co_await awaitPlayback(
+            station, slot, kOverlapSeconds, timeout,
+            SoundTest{static_cast<double>(station.state.SilenceLevel)});
+    }
     const NewPlayer started = co_await awaitPlayback(station, slot, kOverlapSeconds, timeout);
     if (started == NewPlayer::Unseen) co_return NewPlayer::Playing;
     if (started != NewPlayer::TimedOut) co_return started;
@@ -65,10 +72,10 @@ void standInForDeadSource(Station& station, std::int16_t dead) {
 }
 
 // Whether a switch for `cause` is a new wish that replaces the pending one;
-// a restart of the same source leaves it.
+// a restart of the same source, or a trial of a silent one, leaves it.
 bool isNewWish(SwitchCause cause) {
     return cause != SwitchCause::Watchdog && cause != SwitchCause::Stall &&
-           cause != SwitchCause::SourceDead;
+           cause != SwitchCause::SourceDead && cause != SwitchCause::SilenceEnded;
 }
 
 // Whether a switch for `cause` that puts another source on air starts the
@@ -153,8 +160,14 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
     tolerate([&] { station.run(tappedStart(station, newSlot, next.address)); });
     NewPlayer started = NewPlayer::TimedOut;
     try {
-        started = co_await newPlayerStarts(station, newSlot, somethingToKeep);
+        started = co_await newPlayerStarts(station, newSlot, somethingToKeep, cause);
     } catch (...) {
+    }
+    if (cause == SwitchCause::SilenceEnded && started != NewPlayer::Playing) {
+        // A trial without sound: the backup plays on, and nothing went wrong.
+        tolerate([&] { station.run(StopPlayer{newSlot}); });
+        recordSilenceTrial(station, wanted, newSlot);
+        co_return false;
     }
     if (started == NewPlayer::Ended) {
         tolerate([&] { station.run(StopPlayer{newSlot}); });

@@ -54,7 +54,10 @@ Task<bool> cmdForceSwitch_Click(Station& station);
 Task<bool> apiSwitch(Station& station, std::string key);
 
 /// The event executor's entry: plays `candidate`, which it chose for `cause`.
-/// Runs at once; the executor asks only while no switch runs.
+/// Waits for a switch that is running to end first. With cause SilenceEnded
+/// (a source held off for silence tried again) the new player takes over
+/// only once it has had sound for 3 s, beginning within 10 s of its
+/// playback; else it is stopped and the source on air plays on.
 Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause);
 
 /// The management change poll's entry: the whole answer is the key. Waits

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "station/audio_levels.h"
 #include "station/display_model.h"
 #include "station/host_hooks.h"
 #include "station/journal.h"
+#include "station/silence_state.h"
 #include "station/station_counters.h"
 #include "station/station_state.h"
 #include "station/stream_intake.h"
@@ -73,6 +75,9 @@ struct Station {
     StationCounters counters;
     /// What the player slots take in, sampled every second.
     StreamIntake intake;
+    /// What the player slots decode, read ten times a second.
+    AudioLevels audio;
+    SilenceState silence;
     Journal journal;
     /// Fetch durations per fetcher instance, when the host measures them.
     const FetchMetrics* fetchMetrics = nullptr;

@@ -10,28 +10,31 @@ namespace kestrel {
 
 /// Why a switch ran.
 enum class SwitchCause {
-    Operator,    ///< "Force Switch Now"
-    Api,         ///< a switch request on the HTTP API
-    Schedule,    ///< a due event, or the start-up source when nothing plays
-    Management,  ///< the management server's change poll
-    Watchdog,    ///< a dead player's source handed back by the watchdog
-    Failover,    ///< the backup source while a source failure is declared
-    Recovery,    ///< the failed source again after its server answered
-    Stall,       ///< the source on air again, its stream having stalled
-    SourceDead,  ///< source 0 standing in while the wanted source cannot play
+    Operator,      ///< "Force Switch Now"
+    Api,           ///< a switch request on the HTTP API
+    Schedule,      ///< a due event, or the start-up source when nothing plays
+    Management,    ///< the management server's change poll
+    Watchdog,      ///< a dead player's source handed back by the watchdog
+    Failover,      ///< the backup source while a source failure is declared
+    Recovery,      ///< the failed source again after its server answered
+    Stall,         ///< the source on air again, its stream having stalled
+    SourceDead,    ///< source 0 standing in while the wanted source cannot play
+    Silence,       ///< the backup source while the source on air is silent
+    SilenceEnded,  ///< the silent source again, its trial having found sound
 };
 
-inline constexpr std::array<SwitchCause, 9> kSwitchCauses = {
-    SwitchCause::Operator, SwitchCause::Api,      SwitchCause::Schedule,
+inline constexpr std::array<SwitchCause, 11> kSwitchCauses = {
+    SwitchCause::Operator,   SwitchCause::Api,      SwitchCause::Schedule,
     SwitchCause::Management, SwitchCause::Watchdog, SwitchCause::Failover,
-    SwitchCause::Recovery, SwitchCause::Stall,    SwitchCause::SourceDead,
+    SwitchCause::Recovery,   SwitchCause::Stall,    SwitchCause::SourceDead,
+    SwitchCause::Silence,    SwitchCause::SilenceEnded,
 };
 
 /// The cause's name in the journal, status.json and the metrics' labels.
 constexpr std::string_view causeName(SwitchCause cause) {
-    constexpr std::string_view names[] = {"operator", "api",      "schedule", "management",
-                                          "watchdog", "failover", "recovery", "stall",
-                                          "source_dead"};
+    constexpr std::string_view names[] = {"operator", "api",         "schedule",     "management",
+                                          "watchdog", "failover",    "recovery",     "stall",
+                                          "source_dead", "silence",  "silence_ended"};
     return names[static_cast<int>(cause)];
 }
 

@@ -21,6 +21,15 @@ void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int 
                   std::string_view result) {
     ++station.counters.switchesBy(cause);
     station.counters.recoveryPending = false;
+    SilenceState& silence = station.silence;
+    const bool endsHold = cause == SwitchCause::Operator || cause == SwitchCause::Api ||
+                          cause == SwitchCause::Schedule || cause == SwitchCause::Management ||
+                          cause == SwitchCause::SilenceEnded;
+    if (endsHold && silence.heldSource != -1) {
+        journal(station, Journal::Level::Info, "silence_hold_ended",
+                {{"source", number(silence.heldSource)}, {"cause", std::string(causeName(cause))}});
+        silence.heldSource = -1;
+    }
     journal(station, Journal::Level::Info, "switch",
             {{"cause", std::string(causeName(cause))},
              {"source", number(source)},
@@ -42,6 +51,19 @@ void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t sourc
 
 SwitchCause handBackCause(const Station& station) {
     return station.counters.recoveryPending ? SwitchCause::Recovery : SwitchCause::Watchdog;
+}
+
+void recordSilence(Station& station, std::int16_t source) {
+    ++station.silence.count;
+    journal(station, Journal::Level::Warning, "silence",
+            {{"source", number(source)},
+             {"level_dbfs", number(station.state.SilenceLevel)},
+             {"seconds", number(station.state.SilenceSeconds)}});
+}
+
+void recordSilenceTrial(Station& station, std::int16_t source, int slot) {
+    journal(station, Journal::Level::Info, "silence_trial",
+            {{"source", number(source)}, {"slot", number(slot)}, {"result", "silent"}});
 }
 
 void recordPlayerOutage(Station& station, std::int16_t source) {

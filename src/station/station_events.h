@@ -13,7 +13,9 @@ namespace kestrel {
 
 /// A switch has finished: its cause, the source on air now, the slot started
 /// and how it ended ("ok", or "no_address" when the key named no address and
-/// the source on air was started again).
+/// the source on air was started again). A switch that someone asked for (the
+/// operator, the API, the schedule, the management server), or a held source
+/// back after its trial found sound, ends the hold of a silence.
 void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int slot,
                   std::string_view result);
 
@@ -28,6 +30,13 @@ void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t sourc
 
 /// The stream of `source`, on air in `slot`, stalled; it is started again.
 void recordStall(Station& station, std::int16_t source, int slot);
+
+/// The source on air, `source`, has been silent for SilenceSeconds.
+void recordSilence(Station& station, std::int16_t source);
+
+/// The trial of `source`, held off for silence, in `slot` found no sound;
+/// the source on air plays on.
+void recordSilenceTrial(Station& station, std::int16_t source, int slot);
 
 /// The watchdog found no player running and hands `source` back.
 void recordPlayerOutage(Station& station, std::int16_t source);

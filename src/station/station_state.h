@@ -75,9 +75,11 @@ struct StationState {
     std::string MetaWeather;
     std::string MetaOpenWeatherMapKey;
     std::string MetaLocation;
-    std::string CheckSource;          ///< "1": the failure detector tests the on-air server
-    std::string APIBind;              ///< address the API listens on; empty: all addresses
-    std::int16_t SwitchTimeout = 10;  ///< seconds a switch waits at most for its new player
+    std::string CheckSource;           ///< "1": the failure detector tests the on-air server
+    std::string APIBind;               ///< address the API listens on; empty: all addresses
+    std::int16_t SwitchTimeout = 10;   ///< seconds a switch waits at most for its new player
+    std::int16_t SilenceLevel = -40;   ///< dBFS below which every channel on air is silent
+    std::int16_t SilenceSeconds = 15;  ///< that long declares a silence; 0: never
 
     // Of the API server window: the pending switch key and the latest body.
     std::string TransferString;

@@ -17,6 +17,7 @@ inline constexpr const char* tmrCheckPlayers = "tmrCheckPlayers";
 inline constexpr const char* tmrAirUpdate = "tmrAirUpdate";
 inline constexpr const char* tmrWeather = "tmrWeather";
 inline constexpr const char* tmrSourceCheck = "tmrSourceCheck";
+inline constexpr const char* tmrReadLevels = "tmrReadLevels";
 }  // namespace timer
 
 }  // namespace kestrel

@@ -91,6 +91,32 @@ void fetchFamilies(Exposition& out, const FetchMetrics* metrics) {
     }
 }
 
+void audioFamilies(Exposition& out, const Station& station) {
+    const auto perChannel = [&](const char* name, std::vector<double> ChannelLevels::*values) {
+        for (const int slot : {1, 2}) {
+            const auto levels = station.audio.of(slot);
+            if (!levels) continue;  // no data: no sample, never a made-up silence
+            const auto& list = *levels.*values;
+            for (std::size_t channel = 0; channel < list.size(); ++channel) {
+                out.sample(name,
+                           Exposition::label("slot", std::to_string(slot)) + "," +
+                               Exposition::label("channel", std::to_string(channel)),
+                           shownDbfs(list[channel]));
+            }
+        }
+    };
+    out.family("kestrelfield_audio_rms_dbfs", "gauge",
+               "RMS level over the last 300 ms of what the player slot decodes, dBFS.");
+    perChannel("kestrelfield_audio_rms_dbfs", &ChannelLevels::rmsDbfs);
+    out.family("kestrelfield_audio_peak_dbfs", "gauge",
+               "Peak level over the last 300 ms of what the player slot decodes, dBFS.");
+    perChannel("kestrelfield_audio_peak_dbfs", &ChannelLevels::peakDbfs);
+    out.family("kestrelfield_silence", "gauge", "1 while a silence on air is declared, else 0.");
+    out.sample("kestrelfield_silence", "", station.silence.declared ? 1 : 0);
+    out.family("kestrelfield_silences_total", "counter", "Silences on air declared since start.");
+    out.sample("kestrelfield_silences_total", "", static_cast<double>(station.silence.count));
+}
+
 }  // namespace
 
 std::string metricsText(const Station& station) {
@@ -160,6 +186,7 @@ std::string metricsText(const Station& station) {
     out.family("kestrelfield_metadata_updated_timestamp_seconds", "gauge",
                "When the stream title last changed, Unix time; 0 never.");
     out.sample("kestrelfield_metadata_updated_timestamp_seconds", "", counters.metadataUpdated);
+    audioFamilies(out, station);
     fetchFamilies(out, station.fetchMetrics);
     return std::move(out).text();
 }

@@ -68,6 +68,28 @@ Json receivedBitsPerSecond(const Station& station) {
     return rate ? Json(std::llround(*rate)) : Json(nullptr);
 }
 
+// One slot's levels, or null while it has no data.
+Json slotAudio(const std::optional<ChannelLevels>& levels) {
+    if (!levels) return nullptr;
+    const auto rounded = [](const std::vector<double>& values) {
+        Json list = Json::array();
+        for (const double v : values)
+            list.push_back(shownDbfs(v));
+        return list;
+    };
+    return {{"rmsDbfs", rounded(levels->rmsDbfs)}, {"peakDbfs", rounded(levels->peakDbfs)}};
+}
+
+Json audio(const Station& station) {
+    const SilenceState& silence = station.silence;
+    return {{"slot1", slotAudio(station.audio.of(1))},
+            {"slot2", slotAudio(station.audio.of(2))},
+            {"silence",
+             {{"declared", silence.declared},
+              {"source", silence.declared ? Json(silence.source) : Json(nullptr)},
+              {"silentSeconds", std::round(silence.silentSeconds * 10) / 10}}}};
+}
+
 }  // namespace
 
 bool playerRunning(const Station& station, int slot) {
@@ -144,6 +166,7 @@ std::string statusJson(const Station& station) {
           {"airArtist", shown(d.lblAIRartist.caption)},
           {"airTitle", shown(d.lblAIRtitle.caption)},
           {"airUpdated", shown(d.lblAIRupdated.caption)}}},
+        {"audio", audio(station)},
         {"counts", counts(station.counters)},
         {"unwritableFiles", unwritableFiles(station.counters)},
         {"operator",

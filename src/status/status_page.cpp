@@ -48,6 +48,10 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
   margin-bottom: 8px; }
 #unwritable { white-space: pre-line; }
 #lblCopyright { text-align: right; }
+#meter { margin-top: 6px; background: #000; color: #fff; padding: 3px 6px; font-size: 12px; }
+.bar { position: relative; height: 10px; background: #282828; margin-top: 3px; }
+.bar > .rms { position: absolute; left: 0; top: 0; bottom: 0; background: #00ff00; }
+.bar > .peak { position: absolute; top: 0; bottom: 0; width: 2px; background: #fff; }
 @media (max-width: 760px) {
   .w2, .w3, .w4 { grid-column: span 6; }
   .v { white-space: normal; overflow-wrap: anywhere; }
@@ -71,7 +75,8 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
 <fieldset class="w2"><legend>Players</legend>
   <div class="rows"><span class="n">Mplayer Instance:</span><span id="lblMplayer" class="v"></span></div>
   <div><span id="lblStatus"></span><span id="lblStatus2" class="lamp"></span></div>
-  <span id="lblMplayer1" class="slot"></span><span id="lblMplayer2" class="slot"></span></fieldset>
+  <span id="lblMplayer1" class="slot"></span><span id="lblMplayer2" class="slot"></span>
+  <div id="meter"><span id="meterTitle">On air: no data</span><div id="meterBars"></div></div></fieldset>
 <fieldset class="w2"><legend>Schedule</legend>
   <div><span id="lblClock"></span><span id="lblDate"></span></div>
   <span class="line">Configured Local Switches:</span>
@@ -153,6 +158,7 @@ function show(status) {
     .map((f) => "Cannot write " + f.file + ": " + f.error + " (the old content stays)");
   $("unwritable").textContent = unwritable.join("\n");
   $("unwritable").style.display = unwritable.length ? "block" : "none";
+  showMeter(status);
   const choices = JSON.stringify(status.operator.choices);
   if (choices !== choicesShown) {
     const select = $("comboSourceList");
@@ -164,6 +170,30 @@ function show(status) {
   }
 }
 
+// The on-air slot's levels, -60 to 0 dBFS: RMS as the bar, peak as the line.
+function showMeter(status) {
+  const slot = status.onAir.source < 0 ? 0 : status.onAir.slot;
+  const levels = slot ? status.audio["slot" + slot] : null;
+  const silence = status.audio.silence;
+  $("meterTitle").textContent = !levels ? "On air: no data"
+    : "On air, player " + slot + (silence.declared ? ": SILENCE" : "");
+  const bars = $("meterBars");
+  const channels = levels ? levels.rmsDbfs.length : 0;
+  while (bars.children.length > channels) bars.lastChild.remove();
+  while (bars.children.length < channels) {
+    const bar = document.createElement("div");
+    bar.className = "bar";
+    bar.append(document.createElement("div"), document.createElement("div"));
+    bar.firstChild.className = "rms";
+    bar.lastChild.className = "peak";
+    bars.append(bar);
+  }
+  const along = (dbfs) => (Math.min(Math.max(dbfs, -60), 0) + 60) / 60 * 100 + "%";
+  for (let c = 0; c < channels; ++c) {
+    bars.children[c].firstChild.style.width = along(levels.rmsDbfs[c]);
+    bars.children[c].lastChild.style.left = "calc(" + along(levels.peakDbfs[c]) + " - 2px)";
+  }
+}
 async function refresh() {
   try {
     const answer = await fetch("status.json" + query, { cache: "no-store" });

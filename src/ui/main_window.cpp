@@ -14,6 +14,7 @@
 
 #include "host/api_server.h"
 #include "ui/api_window.h"
+#include "ui/level_meter.h"
 #include "ui/station_text.h"
 
 namespace kestrel {
@@ -141,6 +142,10 @@ void MainWindow::buildWidgets() {
         });
         m_buttons.push_back({widget, &(model.*entry.member), {}});
     }
+    for (int slot : {1, 2}) {
+        m_meters[slot - 1] = new LevelMeter(QStringLiteral("Player %1").arg(slot));
+        m_meters[slot - 1]->setObjectName(QStringLiteral("meterSlot%1").arg(slot));
+    }
     m_combo = new QComboBox;
     m_combo->setObjectName(QStringLiteral("comboSourceList"));
     m_combo->setEditable(true);
@@ -213,6 +218,10 @@ QGroupBox* MainWindow::buildPlayers(const QFont& base) {
     }
     slotRow->addStretch();
     grid->addLayout(slotRow, grid->rowCount(), 0, 1, 2);
+    auto* meterRow = new QHBoxLayout;
+    for (LevelMeter* meter : m_meters)
+        meterRow->addWidget(meter);
+    grid->addLayout(meterRow, grid->rowCount(), 0, 1, 2);
     grid->setRowStretch(grid->rowCount(), 1);
     return players;
 }
@@ -358,6 +367,9 @@ void MainWindow::render() {
             shown.enabled = now.enabled;
         }
     }
+    const Station& station = m_controller.station();
+    for (int slot : {1, 2})
+        m_meters[slot - 1]->showLevels(station.audio.of(slot), station.onAirSlot() == slot);
     renderCombo();
     m_rendered = true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace kestrel {
 
 class ApiServer;
 class ApiWindow;
+class LevelMeter;
 
 /// The station's status window ("Kestrelfield"): shows the display model,
 /// forwards the operator's clicks to the controller and carries out what the
@@ -73,6 +75,7 @@ private:
     std::vector<LabelView> m_labels;
     std::vector<ButtonView> m_buttons;
     QComboBox* m_combo = nullptr;
+    std::array<LevelMeter*, 2> m_meters{};  ///< player slots 1 and 2
     ComboBox m_comboShown;
     bool m_rendered = false;
     bool m_renderingCombo = false;

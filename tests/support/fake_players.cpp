@@ -88,7 +88,7 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
         if (!unplayableUrls.count(start->address)) {
             const auto behaviour = behaviourForUrl.find(start->address);
             m_running[executable] = {
-                playerLogFile(start->slot), nowMs(),
+                playerLogFile(start->slot), start->address, nowMs(),
                 behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second, false};
             advance();
         }
@@ -125,11 +125,34 @@ std::string FakePlayers::urlOf(int slot) const {
     return it == m_lastUrl.end() ? std::string() : it->second;
 }
 
+std::filesystem::path FakePlayers::file(int slot) const {
+    return m_workdir / ("mplayer" + std::to_string(slot) + ".levels");
+}
+
+std::optional<AudioBlock> FakePlayers::read(int slot) {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end() || !player->second.playing) return std::nullopt;
+    const auto sound = soundOfUrl.find(player->second.url);
+    if (sound == soundOfUrl.end()) return std::nullopt;
+    constexpr int kPerChannel = 512;
+    Player& p = player->second;
+    AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kPerChannel)};
+    if (!sound->second) return block;  // the counter stands still
+    // A square wave at the level: its RMS equals its amplitude.
+    const auto amplitude =
+        static_cast<std::int16_t>(std::lround(32767 * std::pow(10.0, *sound->second / 20)));
+    p.counter = block.counter = static_cast<std::uint64_t>(nowMs() - p.startedMs) / 10 + 2;
+    for (std::size_t i = 0; i < block.samples.size(); ++i)
+        block.samples[i] = i % 2 ? amplitude : static_cast<std::int16_t>(-amplitude);
+    return block;
+}
+
 void FakePlayers::die(int slot) {
     m_running.erase(playerExecutable(slot));
 }
 
-void FakePlayers::stall(int slot, double lastsSeconds) {
+void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty) {
     const auto player = m_running.find(playerExecutable(slot));
     if (player == m_running.end()) return;
     Player& p = player->second;
@@ -137,7 +160,7 @@ void FakePlayers::stall(int slot, double lastsSeconds) {
     p.lostMs = now - p.startedMs - sendingMs(p, now);  // earlier stalls stay lost
     p.behaviour.stallsAfter = static_cast<double>(now - p.startedMs) / 1000.0;
     p.behaviour.stallLasts = lastsSeconds;
-    p.cacheEmptyLogged = false;
+    p.cacheEmptyLogged = !logsCacheEmpty;
 }
 
 }  // namespace kestrel::test

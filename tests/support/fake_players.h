@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/command_runner.h"
+#include "platform/level_tap.h"
 #include "platform/process_table.h"
 
 namespace kestrel::test {
@@ -26,8 +27,9 @@ std::string commandText(const StationCommand& command);
 /// table, and records every command issued. A player's log gets "Starting
 /// playback..." and the player may end on its own as its URL's behaviour
 /// says; the virtual time is looked at whenever the station runs a command
-/// or checks a process (and whenever the test asks isRunning).
-class FakePlayers final : public CommandRunner, public ProcessTable {
+/// or checks a process (and whenever the test asks isRunning). As the level
+/// tap, a playing player hands over a steady tone at its URL's level.
+class FakePlayers final : public CommandRunner, public ProcessTable, public LevelTap {
 public:
     struct Issued {
         std::string command;  ///< as commandText() reads it
@@ -46,6 +48,10 @@ public:
     /// After this long without intake a player's cache is empty and it logs so.
     static constexpr double kCacheLastsSeconds = 3;
 
+    std::filesystem::path file(int slot) const override;
+    /// Two channels at the level `soundOfUrl` gives the player's URL now.
+    std::optional<AudioBlock> read(int slot) override;
+
     /// Every command issued so far, in order.
     const std::vector<Issued>& issued() const { return m_issued; }
     std::vector<std::string> commands() const;
@@ -57,8 +63,9 @@ public:
     /// The player of `slot` ends on its own (a crash, a dropped stream).
     void die(int slot);
     /// The stream of `slot`'s player stops sending from now on, for
-    /// `lastsSeconds` (negative: for good).
-    void stall(int slot, double lastsSeconds = -1);
+    /// `lastsSeconds` (negative: for good); its player says so in its log
+    /// unless `logsCacheEmpty` is false.
+    void stall(int slot, double lastsSeconds = -1, bool logsCacheEmpty = true);
 
     /// Players started with these URLs end at once (an address that cannot be played).
     std::set<std::string> unplayableUrls;
@@ -73,6 +80,10 @@ public:
     std::map<std::string, Behaviour> behaviourForUrl;
     /// Log written when a player starts with a URL; absent: an empty log.
     std::map<std::string, std::string> logForUrl;
+    /// What players of a URL decode from now on: a level in dBFS (-120 is
+    /// digital silence), or nullopt for nothing (a counter that stands still).
+    /// A URL not listed hands over no audio at all.
+    std::map<std::string, std::optional<double>> soundOfUrl;
     /// While true, process checks cannot be made and answer Unknown.
     bool checksFail = false;
     /// When set, each issued command records the virtual time it was issued at.
@@ -81,11 +92,13 @@ public:
 private:
     struct Player {
         std::string logFile;
+        std::string url;
         std::int64_t startedMs = 0;
         Behaviour behaviour;
         bool playing = false;
         bool cacheEmptyLogged = false;
-        std::int64_t lostMs = 0;  ///< of earlier stalls, in which nothing was sent
+        std::uint64_t counter = 1;  ///< of its level tap
+        std::int64_t lostMs = 0;    ///< of earlier stalls, in which nothing was sent
     };
     /// Milliseconds of the player's life in which its stream sent.
     std::int64_t sendingMs(const Player& player, std::int64_t now) const;

@@ -22,8 +22,18 @@ struct FakeWorld {
     FakeWorld& operator=(const FakeWorld&) = delete;
 
     Platform platform() {
-        return Platform{clock,       players, players,     loop,       airFetcher,   weatherFetcher,
-                        sourceCheckFetcher, managementFetcher,   changePollFetcher, statusReportFetcher, dir.path()};
+        return Platform{clock,
+                        players,
+                        players,
+                        loop,
+                        airFetcher,
+                        weatherFetcher,
+                        sourceCheckFetcher,
+                        managementFetcher,
+                        changePollFetcher,
+                        statusReportFetcher,
+                        dir.path(),
+                        players};
     }
 
     /// Writes a station file.

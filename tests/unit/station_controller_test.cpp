@@ -71,7 +71,7 @@ TEST(StartUp, WithoutConfigurationEveryOptionalFeatureStaysOff) {
     const std::vector<std::string> expected = {
         "tmrCounter",        "tmrUpdateDisplay",          "tmrClockandEventCheck",
         "tmrGetMetadata",    "tmrLoadEventsAndCalculate", "tmrCheckAndDoEvents",
-        "tmrCheckMplayerOK", "tmrCheckPlayers",
+        "tmrCheckMplayerOK", "tmrCheckPlayers",           "tmrReadLevels",
     };
     EXPECT_EQ(enabledTimers(host.station()), expected);
 }
@@ -172,6 +172,29 @@ TEST(StartUp, SwitchTimeoutIsSecondsFromTwoToSixHundredElseTen) {
         host.start();
         EXPECT_EQ(host.state().SwitchTimeout, expected) << value;
     }
+}
+
+TEST(StartUp, SilenceLevelAndSecondsAreHeldInBoundsAndZeroSecondsIsOff) {
+    const struct {
+        const char* value;
+        int level, seconds;
+    } cases[] = {
+        {"", -40, 15}, {"loud", -40, 15},  {"-50", -50, 2},
+        {"0", -10, 0}, {"-200", -90, 2},   {"20.4", -10, 20},
+        {"1", -10, 2}, {" 900", -10, 600}, {"-45.6dB", -46, 2},
+    };
+    for (const auto& c : cases) {
+        SimHost host;
+        host.write("kestrelfield.ini", "[Kestrelfield]\r\nSilenceLevel=" + std::string(c.value) +
+                                           "\r\nSilenceSeconds=" + c.value + "\r\n");
+        host.start();
+        EXPECT_EQ(host.state().SilenceLevel, c.level) << c.value;
+        EXPECT_EQ(host.state().SilenceSeconds, c.seconds) << c.value;
+    }
+    SimHost absent;
+    absent.start();
+    EXPECT_EQ(absent.state().SilenceLevel, -40);
+    EXPECT_EQ(absent.state().SilenceSeconds, 15);
 }
 
 TEST(StartUp, FillsTheSelectorWithTenFixedItems) {

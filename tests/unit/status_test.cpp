@@ -19,6 +19,7 @@ struct OnAir {
     OnAir() {
         host.write("sourcelist.ini", "3n:Caf\xe9 Three\r\n3u:http://three.example/live\r\n");
         host.write("sourceevents.ini", "2 070000 3\r\n");
+        host.players.soundOfUrl["http://three.example/live"] = -20.0;
         host.start();
         host.runFor(16);
     }
@@ -43,6 +44,10 @@ TEST(StatusJson, CarriesEveryDocumentedMember) {
         {"/players/slot2", false},
         {"/stream/title", std::string(1024, 't')},  // cut as the window cuts it
         {"/failure/declared", false},
+        {"/audio/slot1/rmsDbfs", {-20.0, -20.0}},
+        {"/audio/slot1/peakDbfs", {-20.0, -20.0}},
+        {"/audio/slot2", nullptr},
+        {"/audio/silence", {{"declared", false}, {"source", nullptr}, {"silentSeconds", 0.0}}},
         {"/counts/switches/schedule", 1},
         {"/counts/switches/recovery", 0},
         {"/counts/playerRestarts", 0},
@@ -102,6 +107,10 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
              "kestrelfield_source_failure 0\n",
              "kestrelfield_api_connections_evicted_total{reason=\"per_address\"} 0\n",
              "kestrelfield_api_connections_evicted_total{reason=\"table_full\"} 7\n",
+             "kestrelfield_audio_rms_dbfs{slot=\"1\",channel=\"1\"} -20\n",
+             "kestrelfield_audio_peak_dbfs{slot=\"1\",channel=\"0\"} -20",
+             "kestrelfield_silence 0\n",
+             "kestrelfield_silences_total 0\n",
              "kestrelfield_metadata_updated_timestamp_seconds 1765094400.5\n",
              "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"management\",le=\"0.05\"} 1\n",
              "kestrelfield_fetch_duration_seconds_bucket{fetcher=\"management\",le=\"0.5\"} 2\n",
@@ -112,6 +121,8 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
          }) {
         EXPECT_NE(metrics.find(line), std::string::npos) << line;
     }
+    // A slot without data has no level, never a made-up silence.
+    EXPECT_EQ(metrics.find("_dbfs{slot=\"2\""), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/sim_host.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kStream4 = "http://four.example:8000/live";
+constexpr const char* kStream0 = "http://zero.example:8000/backup";
+
+int countOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// From `at` seconds on, players of `url` decode at `level` dBFS (nullopt: a
+// counter that stands still); or, with `title`, the on-air log gains a title.
+struct Step {
+    double at;
+    const char* url;
+    std::optional<double> level;
+    const char* title = nullptr;
+};
+
+// What a run ends with: "SILENCE " lines in error.log (and silence lines in
+// the journal), the source on air, switches for silence and back, silent
+// trials journaled, and the SILENCE label.
+struct Outcome {
+    int silenceLines;
+    std::int16_t onAir;
+    std::uint64_t fallbacks, returns;
+    int trials;
+    const char* label;
+};
+
+TEST(SilenceSim, LevelSequencesDeclareFallBackAndReturn) {
+    // The schedule plays the source of the first step's URL.
+    const struct {
+        const char* what;
+        bool manual;
+        std::vector<Step> steps;
+        double runSeconds;
+        Outcome outcome;
+    } cases[] = {
+        // clang-format off
+        {"a silent source falls back to 0 and returns once it has sound again", false,
+         {{0, kStream4, -20}, {10, kStream4, -120}, {50, kStream4, -20}}, 100,
+         Outcome{1, 4, 1, 1, 0, ""}},
+        {"a title change mid-silence does not reset the count", false,
+         {{0, kStream4, -20}, {10, kStream4, -60}, {18, nullptr, {}, "Artist - Other Title"}}, 30,
+         Outcome{1, 0, 1, 0, 0, "SILENCE"}},
+        {"a slot with no data is never silent", false,
+         {{0, kStream4, -20}, {10, kStream4, std::nullopt}}, 100, Outcome{0, 4, 0, 0, 0, ""}},
+        {"a silent source 0 raises the alarm only", false, {{0, kStream0, -120}}, 40,
+         Outcome{1, 0, 0, 0, 0, "SILENCE"}},
+        {"in manual mode a silent source raises the alarm only", true, {{0, kStream4, -120}}, 40,
+         Outcome{1, 4, 0, 0, 0, "SILENCE"}},
+        {"a trial that finds silence leaves source 0 on air", false, {{0, kStream4, -120}}, 100,
+         Outcome{1, 0, 1, 0, 1, "SILENCE"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        test::SimHost host;
+        host.write("sourcelist.ini", std::string("4n:Four\r\n4u:") + kStream4 +
+                                         "\r\n0n:Backup\r\n0u:" + kStream0 + "\r\n");
+        const bool zero = c.steps.front().url == std::string(kStream0);
+        host.write("sourceevents.ini", std::string("2 070000 ") + (zero ? "0" : "4") + "\r\n");
+        host.players.soundOfUrl[kStream0] = -20.0;
+        host.start();
+        if (c.manual) {
+            host.runFor(3);
+            host.controller->cmdAutoManual();
+        }
+        double now = c.manual ? 3 : 0;
+        for (const auto& step : c.steps) {
+            if (step.at > now) host.runFor(step.at - now);
+            now = std::max(now, step.at);
+            if (step.url) host.players.soundOfUrl[step.url] = step.level;
+            if (step.title) {
+                host.write("mplayer1.log", host.read("mplayer1.log") + "ICY Info: StreamTitle='" +
+                                               step.title + "';\n");
+            }
+        }
+        host.runFor(c.runSeconds - now);
+
+        const auto& counters = host.station().counters;
+        const Outcome& o = c.outcome;
+        EXPECT_EQ(countOf(host.read("error.log"), "SILENCE "), o.silenceLines) << c.what;
+        EXPECT_EQ(countOf(host.read("error.log"), "SILENCE 12-07-2026 08:00:"), o.silenceLines)
+            << c.what;
+        EXPECT_EQ(host.state().CurrentSource, o.onAir) << c.what;
+        EXPECT_EQ(counters.switchesBy(SwitchCause::Silence), o.fallbacks) << c.what;
+        EXPECT_EQ(counters.switchesBy(SwitchCause::SilenceEnded), o.returns) << c.what;
+        EXPECT_EQ(countOf(host.journal.str(), "event=silence_trial"), o.trials) << c.what;
+        EXPECT_EQ(countOf(host.journal.str(), "event=silence "), o.silenceLines) << c.what;
+        EXPECT_EQ(host.display().lblSilence.caption, o.label) << c.what;
+        EXPECT_EQ(host.station().silence.declared, *o.label != '\0') << c.what;
+        // Every player hands its audio over: options for MPlayer, the file for a program of one's
+        // own.
+        const StartPlayer* start = nullptr;
+        for (const auto& issued : host.players.issued())
+            if (!start) start = std::get_if<StartPlayer>(&issued.what);
+        ASSERT_NE(start, nullptr) << c.what;
+        const std::string file = host.players.file(start->slot).string();
+        EXPECT_EQ(start->playerOptions, (std::vector<std::string>{"-af", "export=" + file}));
+        ASSERT_EQ(start->environment.size(), 1u) << c.what;
+        EXPECT_EQ(start->environment[0].first, "KESTRELFIELD_LEVELS");
+        EXPECT_EQ(start->environment[0].second, file);
+        // One player on air; a trial's player never stays.
+        EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), 1) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
