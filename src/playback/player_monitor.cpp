@@ -45,7 +45,8 @@ bool PlayerMonitor::tmrCheckPlayers() {
     std::uint32_t cacheEmptyLines = 0;
     if (m_log.update(station.file(playerLogFile(onAir))) == PlayerLogReader::Outcome::Read)
         cacheEmptyLines = m_log.fields().cacheEmptyLines;
-    if (m_stall.stalled(now, cacheEmptyLines, bytes[onAir - 1]) &&
+    if (m_stall.stalled(now, cacheEmptyLines, bytes[onAir - 1],
+                        station.audio.slot(onAir).lastRise()) &&
         mayRestart(station, state.CurrentSource)) {
         restartStalledSource();
     }

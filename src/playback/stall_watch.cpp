@@ -11,7 +11,15 @@ constexpr double kStallSeconds = 2;
 }  // namespace
 
 bool StallWatch::stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
-                         std::optional<std::uint64_t> bytesRead) {
+                         std::optional<std::uint64_t> bytesRead,
+                         std::optional<double> lastDecoded) {
+    if (bytesRead && bytesRead != m_lastBytes) m_bytesChangedAt = nowSeconds;
+    if (!m_lastBytes) m_bytesChangedAt = nowSeconds;
+    m_lastBytes = bytesRead;
+    if (bytesRead && lastDecoded && steadySecondsPassed(*lastDecoded, nowSeconds, kStallSeconds) &&
+        steadySecondsPassed(m_bytesChangedAt, nowSeconds, kStallSeconds)) {
+        return true;
+    }
     if (cacheEmptyLines < m_linesSeen) m_linesSeen = 0;  // a new log: its lines are all new
     if (cacheEmptyLines > m_linesSeen) {
         m_linesSeen = cacheEmptyLines;

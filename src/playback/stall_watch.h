@@ -12,12 +12,14 @@ namespace kestrel {
 class StallWatch {
 public:
     /// One look at the on-air slot at `nowSeconds` (steady clock): how many
-    /// "Cache empty" lines its log holds, and the bytes its processes have
-    /// read (nullopt: unknown). True while the stream is stalled: a new line
-    /// came and the intake has not grown for two seconds since. An unknown
-    /// intake never counts as stalled.
+    /// "Cache empty" lines its log holds, the bytes its processes have read
+    /// (nullopt: unknown), and when its player last decoded a block (nullopt:
+    /// its audio cannot be seen). True while the stream is stalled: a new
+    /// line came and the intake has not grown for two seconds since, or the
+    /// player has decoded nothing and taken in nothing for two seconds (one
+    /// that prints nothing). An unknown intake never counts as stalled.
     bool stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
-                 std::optional<std::uint64_t> bytesRead);
+                 std::optional<std::uint64_t> bytesRead, std::optional<double> lastDecoded = {});
 
     /// Starts over with a new player (or none).
     void reset() { *this = StallWatch(); }
@@ -26,6 +28,8 @@ private:
     std::uint32_t m_linesSeen = 0;
     std::optional<double> m_silentSince;  ///< when the latest new line was seen
     std::optional<std::uint64_t> m_bytesThen;
+    std::optional<std::uint64_t> m_lastBytes;
+    double m_bytesChangedAt = 0;  ///< when the intake was last seen growing
 };
 
 }  // namespace kestrel

@@ -225,7 +225,8 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         DiesAgainAndAgain,
         Stalls,
         UnderrunRecovers,
-        StallsWhileASwitchRuns
+        StallsWhileASwitchRuns,
+        StopsDecodingSilently,
     };
     const struct {
         Fault fault;
@@ -241,12 +242,16 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         {Fault::Stalls, 0, 1, 5000, 1, 1},  // Cache empty at +3 s, then 2 s without intake
         {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
         {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},
+        // No line at all: the tap's counter and the intake stand still for 2 s.
+        {Fault::StopsDecodingSilently, 0, 1, 2000, 1, 1},
     };
     for (const auto& c : cases) {
         const int fault = static_cast<int>(c.fault);
         test::SimHost host;
         host.write("sourcelist.ini", "1u:http://one.example/a\r\n2u:http://two.example/b\r\n");
         host.write("sourceevents.ini", "2 075900 1\r\n");
+        if (c.fault == Fault::StopsDecodingSilently)
+            host.players.soundOfUrl["http://one.example/a"] = -20.0;
         host.start();
         host.runUntil(2026, 12, 7, 8, 1, 0);
         ASSERT_EQ(host.state().CurrentSource, 1) << fault;
@@ -274,6 +279,10 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
                 host.players.stall(slot);
                 host.players.behaviourForUrl["http://two.example/b"] = Behaviour{6, -1};
                 host.station().spawn(remoteSwitch(host.station(), "2"));
+                break;
+            case Fault::StopsDecodingSilently:
+                host.players.stall(slot, 10, /*logsCacheEmpty=*/false);
+                host.players.soundOfUrl["http://one.example/a"] = std::nullopt;
                 break;
         }
         host.runFor(59);
