@@ -71,13 +71,14 @@ struct Options {
     std::string mp3File;
     bool httpStatus = false;
     bool paced = false;         ///< no first burst: the bit rate from the first byte
+    bool live = false;          ///< every client joins where the server's clock has got to
     double firstByteAfter = 0;  ///< seconds a stream request waits for its answer
 };
 
 const char* kUsage =
     "usage: icy_test_stream [--port N] [--name TEXT] [--genre TEXT] [--url TEXT] [--pub TEXT]\n"
     "                       [--br KBITS] [--metaint BYTES] [--titles \"A - B|C - D\"]\n"
-    "                       [--every SECONDS] [--mp3 FILE] [--http] [--pace]\n"
+    "                       [--every SECONDS] [--mp3 FILE] [--http] [--pace] [--live]\n"
     "                       [--first-byte-after SECONDS]\n"
     "Serves an MP3 (built-in silence without --mp3) on 127.0.0.1 until SIGTERM or SIGINT.\n"
     "The first line on stdout is the port number (--port 0 picks a free one).\n"
@@ -85,7 +86,9 @@ const char* kUsage =
     "--http answers \"HTTP/1.0 200 OK\" instead of \"ICY 200 OK\".\n"
     "The stream starts with a 64 KiB burst, then follows its bit rate; --pace sends at\n"
     "the bit rate from the first byte, and --first-byte-after holds back the whole\n"
-    "answer (headers too) that long, like a far or overloaded server.\n"
+    "answer (headers too) that long, like a far or overloaded server. --live starts\n"
+    "every client where the server's clock has got to in the MP3 loop, as a live\n"
+    "broadcast does; without it every client hears the MP3 from its beginning.\n"
     "SIGUSR1 stalls the connections streaming at that moment (open, sending nothing),\n"
     "SIGUSR2 closes them; later connections stream normally.\n"
     "SIGHUP toggles \"/testonline/\" between its text and an empty body (a failed test);\n"
@@ -121,6 +124,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         const std::string option = argv[i];
         if (option == "--http") {
             options.httpStatus = true;
+            continue;
+        }
+        if (option == "--live") {
+            options.live = true;
             continue;
         }
         if (option == "--pace") {
@@ -359,6 +366,10 @@ private:
         const double burst = m_options.paced ? 0 : 64 * 1024;
         const auto start = Clock::now();
         std::size_t audioOffset = 0;
+        if (m_options.live) {
+            const double onAir = std::chrono::duration<double>(start - m_started).count();
+            audioOffset = static_cast<std::size_t>(onAir * bytesPerSecond) % m_audio.size();
+        }
         std::size_t untilMetadata = static_cast<std::size_t>(m_options.metaint);
         double sent = 0;
         std::string lastTitle;
