@@ -5,19 +5,15 @@
 #include <vector>
 
 #include "support/sim_host.h"
+#include "support/text_count.h"
 
 namespace kestrel {
 namespace {
 
+using test::countOf;
+
 constexpr const char* kStream4 = "http://four.example:8000/live";
 constexpr const char* kStream0 = "http://zero.example:8000/backup";
-
-int countOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 // From `at` seconds on, players of `url` decode at `level` dBFS (nullopt: a
 // counter that stands still); or, with `title`, the on-air log gains a title.
