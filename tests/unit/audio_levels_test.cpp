@@ -38,7 +38,9 @@ TEST(AudioBlock, GarbledFilesReadAsNoData) {
         const auto bytes = fileBytes(c.channels, c.sampleBytes, 7, c.actual);
         const auto block = parseAudioBlock(bytes.data(), bytes.size());
         EXPECT_EQ(block.has_value(), c.parses) << c.what;
-        if (block) EXPECT_EQ(block->samples.size(), 1024u) << c.what;
+        if (block) {
+            EXPECT_EQ(block->samples.size(), 1024u) << c.what;
+        }
     }
     EXPECT_FALSE(parseAudioBlock("short", 5).has_value());
 }
@@ -92,7 +94,9 @@ TEST(SlotLevels, RmsAndPeakOverRecentBlocksAndNeverSilenceWhenUnknown) {
             ASSERT_EQ(got->rmsDbfs.size(), read.rms->size()) << c.what;
             for (std::size_t ch = 0; ch < got->rmsDbfs.size(); ++ch)
                 EXPECT_NEAR(got->rmsDbfs[ch], (*read.rms)[ch], 0.01) << c.what << " at " << read.at;
-            if (read.peak0) EXPECT_NEAR(got->peakDbfs[0], *read.peak0, 0.01) << c.what;
+            if (read.peak0) {
+                EXPECT_NEAR(got->peakDbfs[0], *read.peak0, 0.01) << c.what;
+            }
         }
     }
 }

@@ -115,11 +115,15 @@ TEST(StartUp, ConfigurationTurnsFeaturesOn) {
         if (c.timer == "tmrManagementDownload") {
             EXPECT_EQ(d.lblConfigurationStatus.caption, "Management server configured");
         }
-        if (c.apiWindow) EXPECT_EQ(d.lblAPIstatus.caption, "API Interface Enabled");
+        if (c.apiWindow) {
+            EXPECT_EQ(d.lblAPIstatus.caption, "API Interface Enabled");
+        }
         if (c.timer == "tmrAirUpdate") {
             EXPECT_EQ(d.lblTuneInAir.caption, "TuneIn AIR Service Enabled");
         }
-        if (c.timer == "tmrWeather") EXPECT_EQ(d.lblWeather.caption, "NO WEATHER");
+        if (c.timer == "tmrWeather") {
+            EXPECT_EQ(d.lblWeather.caption, "NO WEATHER");
+        }
         if (c.timer == "tmrSourceCheck") {
             EXPECT_EQ(d.lblFailText.caption, "WAITING");
             EXPECT_EQ(d.lblFailCheckTime.caption, "NONE");
