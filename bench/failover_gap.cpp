@@ -101,7 +101,11 @@ public:
     Icecast(const fs::path& dir, const std::string& mp3) : m_dir(dir / "icecast") {
         port = kestrel::test::freeLoopbackPort();
         fs::create_directories(m_dir / "log");
-        fs::permissions(m_dir / "log", fs::perms::all);  // written by the user it changes to
+        // Run as root, Icecast changes to nobody, who must reach its log
+        // through the benchmark's private directory.
+        fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
+        fs::permissions(m_dir, fs::perms::others_exec, fs::perm_options::add);
+        fs::permissions(m_dir / "log", fs::perms::all);
         std::ofstream(m_dir / "icecast.xml")
             << "<icecast><limits><sources>2</sources><burst-on-connect>1</burst-on-connect>"
                "<source-timeout>10</source-timeout></limits>"
@@ -131,6 +135,9 @@ public:
         fs::permissions(config, fs::perms::owner_read | fs::perms::owner_write);
         m_server = startProcess({"/usr/bin/icecast2", "-c", (m_dir / "icecast.xml").string()},
                                 m_dir, m_dir / "icecast.out");
+        // ezstream gives up at once on a server that does not listen yet.
+        for (int tries = 0; tries < 100 && !listens(); ++tries)
+            std::this_thread::sleep_for(50ms);
         startEncoder();
     }
     ~Icecast() {
@@ -153,8 +160,8 @@ public:
         endProcess(m_encoder);
         m_encoder = -1;
     }
-    // Whether the mount answers a listener with 200 now.
-    bool mountUp() const {
+    // A connection to the server, -1 when it does not listen.
+    int connectToServer() const {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -162,8 +169,19 @@ public:
         address.sin_port = htons(static_cast<std::uint16_t>(port));
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             ::close(fd);
-            return false;
+            return -1;
         }
+        return fd;
+    }
+    bool listens() const {
+        const int fd = connectToServer();
+        if (fd >= 0) ::close(fd);
+        return fd >= 0;
+    }
+    // Whether the mount answers a listener with 200 now.
+    bool mountUp() const {
+        const int fd = connectToServer();
+        if (fd < 0) return false;
         const std::string request = "GET /live HTTP/1.0\r\n\r\n";
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char head[16] = {};
@@ -181,6 +199,12 @@ public:
             std::this_thread::sleep_for(50ms);
         }
         return std::nullopt;
+    }
+
+    // What Icecast and ezstream said, for a mount that never came up.
+    std::string output() const {
+        return readFile(m_dir / "icecast.out") + readFile(m_dir / "ezstream.out") +
+               readFile(m_dir / "log" / "error.log");
     }
 
     int port = 0;
@@ -257,6 +281,7 @@ void measureDeadMounts(const std::string& binary, int rounds, const std::string&
     Icecast icecast(dir.path, mp3);
     Stream backup(dir.path, "Backup", {}, mp3);
     if (!icecast.awaitMount(true, 20)) {
+        std::fprintf(stderr, "the Icecast mount never came up:\n%s\n", icecast.output().c_str());
         figures.noIcecast = true;
         return;
     }
