@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <string>
@@ -86,13 +87,6 @@ std::string_view argv0BaseName(const std::string& cmdline) {
     return slash == std::string_view::npos ? argv0 : argv0.substr(slash + 1);
 }
 
-bool hasName(const std::string& dir, std::string_view comm, std::string_view executableName) {
-    if (isProcessName(comm, executableName)) return true;
-    std::string cmdline;
-    if (!readHead(dir + "/cmdline", cmdline)) return false;
-    return isProcessName(argv0BaseName(cmdline), executableName);
-}
-
 }  // namespace
 
 bool isProcessName(std::string_view candidate, std::string_view executableName) {
@@ -101,36 +95,67 @@ bool isProcessName(std::string_view candidate, std::string_view executableName) 
     return equalIgnoringCase(withoutExe(candidate), wanted);
 }
 
-std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executableName,
-                                                      const std::filesystem::path& procRoot) {
-    DIR* proc = ::opendir(procRoot.c_str());
+ProcessWalk::ProcessWalk(std::filesystem::path procRoot) : m_procRoot(std::move(procRoot)) {}
+
+std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
+    std::span<const std::string> names) {
+    if (!std::equal(names.begin(), names.end(), m_names.begin(), m_names.end())) {
+        m_names.assign(names.begin(), names.end());
+        m_nameless.clear();
+    }
+    DIR* proc = ::opendir(m_procRoot.c_str());
     if (!proc) return std::nullopt;
     const uid_t me = ::getuid();
-    std::vector<pid_t> found;
+    std::vector<std::vector<pid_t>> found(names.size());
+    std::unordered_map<pid_t, std::string> nameless;
     bool sawAnyProcess = false;
-    std::string name, stat, status;
+    std::string comm, cmdline, stat, status;
     while (const dirent* entry = ::readdir(proc)) {
         const auto pid = pidOf(entry->d_name);
         if (!pid) continue;
         sawAnyProcess = true;
         // A process may end while it is being looked at; its files then vanish and it is skipped.
-        const std::string dir = procRoot.string() + "/" + entry->d_name;
+        const std::string dir = m_procRoot.string() + "/" + entry->d_name;
         // The name first, from comm (cheap to read) or argv[0]: the kernel
         // builds stat only for the few processes that have it.
-        if (!readHead(dir + "/comm", name)) continue;
-        if (name.ends_with('\n')) name.pop_back();
-        if (!hasName(dir, name, executableName)) continue;
-        std::string_view comm;
+        if (!readHead(dir + "/comm", comm)) continue;
+        if (comm.ends_with('\n')) comm.pop_back();
+        if (const auto known = m_nameless.find(*pid);
+            known != m_nameless.end() && known->second == comm) {
+            nameless.insert(m_nameless.extract(known));
+            continue;
+        }
+        std::optional<std::string_view> argv0;
+        std::size_t index = 0;
+        for (; index < names.size(); ++index) {
+            if (isProcessName(comm, names[index])) break;
+            if (!argv0) argv0 = readHead(dir + "/cmdline", cmdline) ? argv0BaseName(cmdline) : "";
+            if (isProcessName(*argv0, names[index])) break;
+        }
+        if (index == names.size()) {
+            nameless.emplace(*pid, comm);
+            continue;
+        }
+        std::string_view statComm;
         char state = 0;
-        if (!readHead(dir + "/stat", stat) || !parseStat(stat, comm, state)) continue;
+        if (!readHead(dir + "/stat", stat) || !parseStat(stat, statComm, state)) continue;
         if (state == 'Z' || state == 'X' || state == 'x') continue;
         if (!readHead(dir + "/status", status) || realUid(status) != me) continue;
-        found.push_back(*pid);
+        found[index].push_back(*pid);
     }
     ::closedir(proc);
+    m_nameless = std::move(nameless);
     // A real /proc always lists at least this process; an empty one is not mounted.
     if (!sawAnyProcess) return std::nullopt;
     return found;
+}
+
+std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executableName,
+                                                      const std::filesystem::path& procRoot) {
+    const std::string name(executableName);
+    auto found = ProcessWalk(procRoot).find(std::span(&name, 1));
+    if (!found) return std::nullopt;
+    return std::move(found->front());
 }
 
 std::optional<std::uint64_t> readCharacters(pid_t pid, const std::filesystem::path& procRoot) {

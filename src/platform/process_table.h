@@ -22,6 +22,10 @@ public:
     /// player: what it took in from its stream); nullopt when none runs or the
     /// count cannot be read.
     virtual std::optional<std::uint64_t> bytesRead(const std::string& executableName) = 0;
+
+    /// The station has just run a command, which may have started or ended
+    /// processes: nothing the table remembers of them holds any longer.
+    virtual void forget() {}
 };
 
 }  // namespace kestrel

@@ -41,6 +41,7 @@ bool Station::automatic() const {
 
 void Station::run(const StationCommand& command, WindowStyle style) {
     platform.runner.run(command, style);
+    platform.processes.forget();
 }
 
 namespace {

@@ -70,6 +70,24 @@ TEST(ProcProcesses, MatchesCommOrArgv0WithOrWithoutExeForLiveProcessesOfThisUser
     EXPECT_EQ(ProcProcessTable(proc.path()).check(".exe"), ProcessCheck::NotRunning);
 }
 
+// A walk remembers the processes that had no wanted name; one that execs (its
+// comm changes) is judged again, and a command makes the table look afresh.
+TEST(ProcProcessTable, ProcessesThatChangeAreSeenAfterAnExecOrACommand) {
+    using namespace std::string_literals;
+    test::TempDir proc;
+    addProcess(proc, {"201", "bash", 'S', "bash\0"s, getuid()});
+    ProcProcessTable table(proc.path());
+    ProcessWalk walk(proc.path());
+    const std::vector<std::string> names = {"mplayer1.exe", "mplayer2.exe"};
+    ASSERT_TRUE(walk.find(names));
+    EXPECT_EQ(table.check("mplayer1.exe"), ProcessCheck::NotRunning);
+
+    addProcess(proc, {"201", "mplayer", 'S', "mplayer1\0http://a\0"s, getuid()});
+    EXPECT_EQ(walk.find(names)->at(0), std::vector<pid_t>{201});
+    table.forget();
+    EXPECT_EQ(table.check("mplayer1.exe"), ProcessCheck::Running);
+}
+
 TEST(ProcProcesses, NameRule) {
     struct Case {
         const char* candidate;
