@@ -156,7 +156,7 @@ double stationCpu(const std::string& binary, const std::string& mp3, bool tapOn,
     if (!tapOn) {
         // A player of the engineer's own that does not pass the tap on.
         std::ofstream(dir.station / "mplayer1")
-            << "#!/bin/sh\nexec -a mplayer1 mplayer -noconsolecontrols \"$@\"\n";
+            << "#!/bin/bash\nexec -a mplayer1 mplayer -noconsolecontrols \"$@\"\n";
         fs::permissions(dir.station / "mplayer1", fs::perms::owner_all);
     }
     const Station running(binary, dir);
