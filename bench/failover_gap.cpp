@@ -10,11 +10,12 @@
 // the next "Starting playback...", and the time from the mount's return to
 // the mount's source playing again.
 //
-// Usage: bench_failover_gap [STATION] [BEFORE] [ROUNDS]
+// Usage: bench_failover_gap [STATION] [BEFORE] [ROUNDS] [MOUNTS]
 //   STATION  the station binary (default build/kestrelfield)
 //   BEFORE   an older build's binary, measured the same way, side by side
-//   ROUNDS   failovers and recoveries (default 10; about 45 s a round) and
-//            dead mounts (a third as many; about 40 s each)
+//   ROUNDS   failovers and recoveries (default 10; about 45 s a round)
+//   MOUNTS   dead mounts (default a third of ROUNDS, at least 1; about 40 s
+//            each); ROUNDS 0 measures only these
 // Binds port 1011 (run as root or with the capability); another station on
 // this machine that starts up ends every player of the slot names. Without
 // icecast2 or ezstream the dead-mount figures say so.
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -331,17 +333,26 @@ void measureDeadMounts(const std::string& binary, int rounds, const std::string&
     }
 }
 
+int deadMounts = 0;  // 0: a third of the rounds
+
 Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
     Figures figures;
-    measureFailovers(binary, rounds, mp3, figures);
-    measureDeadMounts(binary, std::max(1, rounds / 3), mp3, figures);
+    if (rounds > 0) measureFailovers(binary, rounds, mp3, figures);
+    measureDeadMounts(binary, deadMounts > 0 ? deadMounts : std::max(1, rounds / 3), mp3,
+                      figures);
     return figures;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto all = measureAll(argc, argv, 10, measure);
+    if (argc > 4) deadMounts = std::atoi(argv[4]);
+    // measureAll counts at least one round; "0" asks for the dead mounts alone.
+    const bool mountsOnly = argc > 3 && std::string(argv[3]) == "0";
+    auto all = measureAll(argc, argv, 10, [&](const std::string& binary, int rounds,
+                                              const std::string& mp3) {
+        return measure(binary, mountsOnly ? 0 : rounds, mp3);
+    });
     for (auto& [label, figures] : all) {
         std::printf("BENCH gap at a failover to source 0 (stream still playing), %s\t%s\t<= 0 s\n",
                     label.c_str(), summary(figures.failoverGaps).c_str());
