@@ -18,6 +18,7 @@ ProcProcessTable::ProcProcessTable(std::filesystem::path procRoot)
 
 void ProcProcessTable::forget() {
     m_walked.reset();
+    m_walk.forgetNameless();
 }
 
 const std::optional<std::vector<pid_t>>& ProcProcessTable::processesNamed(

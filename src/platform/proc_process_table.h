@@ -17,7 +17,8 @@ namespace kestrel {
 /// base name of its argv[0] equals N with or without ".exe" (without regard to
 /// case), it belongs to this user and it is not a zombie. One walk of /proc
 /// answers every question asked within 50 ms (the player look asks four in a
-/// row) and until the station runs a command.
+/// row) and until the station runs a command, which also makes the next walk
+/// look at every process again: a player it starts may have a recycled id.
 class ProcProcessTable final : public ProcessTable {
 public:
     /// `procRoot` is "/proc" on a station; tests point it at a prepared tree.

@@ -106,23 +106,29 @@ std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
     DIR* proc = ::opendir(m_procRoot.c_str());
     if (!proc) return std::nullopt;
     const uid_t me = ::getuid();
+    constexpr auto kTrustNameless = std::chrono::seconds(10);
+    const auto now = std::chrono::steady_clock::now();
     std::vector<std::vector<pid_t>> found(names.size());
-    std::unordered_map<pid_t, std::string> nameless;
+    std::unordered_map<pid_t, Nameless> nameless;
     bool sawAnyProcess = false;
     std::string comm, cmdline, stat, status;
     while (const dirent* entry = ::readdir(proc)) {
         const auto pid = pidOf(entry->d_name);
         if (!pid) continue;
         sawAnyProcess = true;
+        const auto known = m_nameless.find(*pid);
+        if (known != m_nameless.end() && now - known->second.readAt < kTrustNameless) {
+            nameless.insert(m_nameless.extract(known));
+            continue;
+        }
         // A process may end while it is being looked at; its files then vanish and it is skipped.
         const std::string dir = m_procRoot.string() + "/" + entry->d_name;
         // The name first, from comm (cheap to read) or argv[0]: the kernel
         // builds stat only for the few processes that have it.
         if (!readHead(dir + "/comm", comm)) continue;
         if (comm.ends_with('\n')) comm.pop_back();
-        if (const auto known = m_nameless.find(*pid);
-            known != m_nameless.end() && known->second == comm) {
-            nameless.insert(m_nameless.extract(known));
+        if (known != m_nameless.end() && known->second.comm == comm) {
+            nameless.emplace(*pid, Nameless{comm, now});
             continue;
         }
         std::optional<std::string_view> argv0;
@@ -133,7 +139,7 @@ std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
             if (isProcessName(*argv0, names[index])) break;
         }
         if (index == names.size()) {
-            nameless.emplace(*pid, comm);
+            nameless.emplace(*pid, Nameless{comm, now});
             continue;
         }
         std::string_view statComm;

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -25,10 +26,10 @@ bool isProcessName(std::string_view candidate, std::string_view executableName);
 std::optional<std::vector<pid_t>> findProcessesByName(
     std::string_view executableName, const std::filesystem::path& procRoot = "/proc");
 
-/// Walks /proc for the processes of several names at once. Between walks it
-/// remembers the processes that had none of the names, by id and comm, and
-/// reads the argv[0] only of those that are new or have changed their comm
-/// (an exec does): most of a walk is then one small read per process.
+/// Walks /proc for the processes of several names at once. A process that
+/// had none of the names is not looked at again for 10 s (then its comm is
+/// read, and its argv[0] too if the comm has changed, as an exec changes it):
+/// most of a walk is then the listing of /proc alone.
 class ProcessWalk {
 public:
     explicit ProcessWalk(std::filesystem::path procRoot = "/proc");
@@ -37,10 +38,18 @@ public:
     /// have that name, as findProcessesByName; nullopt as there.
     std::optional<std::vector<std::vector<pid_t>>> find(std::span<const std::string> names);
 
+    /// Looks at every process again on the next walk: one may have been
+    /// started under an id that a process without the names had before.
+    void forgetNameless() { m_nameless.clear(); }
+
 private:
+    struct Nameless {
+        std::string comm;
+        std::chrono::steady_clock::time_point readAt;
+    };
     std::filesystem::path m_procRoot;
-    std::vector<std::string> m_names;                  ///< what m_nameless was judged by
-    std::unordered_map<pid_t, std::string> m_nameless;  ///< comm, by id
+    std::vector<std::string> m_names;  ///< what m_nameless was judged by
+    std::unordered_map<pid_t, Nameless> m_nameless;
 };
 
 /// The `rchar` count of /proc/PID/io: bytes the process has read through
