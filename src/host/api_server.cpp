@@ -1,5 +1,8 @@
 #include "host/api_server.h"
 
+#include <sys/socket.h>
+
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -105,23 +108,43 @@ void ApiServer::acceptPending() {
         m_sockets[i] = socket;
         connect(socket, &QTcpSocket::readyRead, this, [this, i, socket] { readFrom(i, socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, i, socket] { finish(i, socket); });
-        // The time-out is the zero wait below, which leaves the connection open.
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, i, socket](QAbstractSocket::SocketError error) {
-                    if (error != QAbstractSocket::SocketTimeoutError) finish(i, socket);
-                });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, i, socket] { finish(i, socket); });
         lineChanged(i);
-        // A request that came with the connection is taken now, before later
-        // connections of this batch could close this one as idle. Never blocks.
-        socket->waitForReadyRead(0);
+        takeArrivedRequest(i, socket);
     }
+}
+
+// A request that came with the connection is taken now, before later
+// connections of this batch could close this one as idle. It is read from
+// the descriptor without waiting (Qt's buffer is still empty) and answered
+// from the event loop: an answer sent and closed inside the accept handler
+// held other connections back, to a p99 of 40 ms and more under load.
+void ApiServer::takeArrivedRequest(int i, QTcpSocket* socket) {
+    char bytes[4096];
+    const ssize_t got = ::recv(static_cast<int>(socket->socketDescriptor()), bytes, sizeof bytes,
+                               MSG_DONTWAIT);
+    if (got <= 0) return;
+    auto answer = m_connections.receive(i, std::string_view(bytes, static_cast<std::size_t>(got)));
+    if (!answer) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, i, socket = QPointer<QTcpSocket>(socket), bytes = std::move(*answer)] {
+            if (!socket || m_sockets[i] != socket) return;  // dropped meanwhile
+            send(i, socket, bytes);
+            lineChanged(i);
+            eventHandled();
+        },
+        Qt::QueuedConnection);
 }
 
 void ApiServer::readFrom(int i, QTcpSocket* socket) {
     if (m_sockets[i] != socket) return;
     const QByteArray data = socket->readAll();
-    const auto answer = m_connections.receive(
-        i, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    receive(i, socket, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+}
+
+void ApiServer::receive(int i, QTcpSocket* socket, std::string_view bytes) {
+    const auto answer = m_connections.receive(i, bytes);
     if (answer) send(i, socket, *answer);
     lineChanged(i);
     eventHandled();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/api_connections.h"
@@ -43,7 +44,9 @@ public:
 
 private:
     void acceptPending();
+    void takeArrivedRequest(int i, QTcpSocket* socket);
     void readFrom(int i, QTcpSocket* socket);
+    void receive(int i, QTcpSocket* socket, std::string_view bytes);
     void send(int i, QTcpSocket* socket, const std::string& bytes);
     void finish(int i, QTcpSocket* socket);
     void dropSocket(int i);
