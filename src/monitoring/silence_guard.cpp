@@ -11,10 +11,6 @@ namespace {
 // A held source is tried again this often, counted from the declaration.
 constexpr double kTrialEverySeconds = 60;
 
-bool automaticMode(const Station& station) {
-    return station.display.cmdAutoManual.caption == "AUTOMATIC";
-}
-
 }  // namespace
 
 void SilenceGuard::tmrReadLevels() {
@@ -48,9 +44,8 @@ void SilenceGuard::declare(std::int16_t source, double now) {
     recordSilence(station, source);
     appendToErrorLog(station, kSilenceEntry, source);
     // Source 0 has nothing behind it, and in manual mode the operator decides.
-    if (source == 0 || !automaticMode(station) || silence.heldSource != -1) return;
+    if (source == 0 || !station.automatic() || silence.heldSource != -1) return;
     silence.heldSource = source;
-    silence.declaredAt = now;
     silence.nextTrialAt = now + kTrialEverySeconds;
     station.spawn(eventSwitch(station, 0, SwitchCause::Silence));
 }
@@ -61,7 +56,7 @@ void SilenceGuard::tryHeldSource(double now) {
     if (now < silence.nextTrialAt) return;
     // A trial is a switch; it waits for its minute while another one runs,
     // in manual mode, and while a source failure keeps source 0 on air.
-    if (station.switching.taken() || !automaticMode(station) || station.state.SilenceFlag == 1)
+    if (station.switching.taken() || !station.automatic() || station.state.SilenceFlag == 1)
         return;
     while (silence.nextTrialAt <= now)
         silence.nextTrialAt += kTrialEverySeconds;

@@ -14,7 +14,6 @@ struct SilenceState {
     /// The source replaced by source 0 for silence and tried again every
     /// minute; -1 none.
     std::int16_t heldSource = -1;
-    double declaredAt = 0;    ///< steady seconds of the declaration that began the hold
     double nextTrialAt = 0;   ///< steady seconds of the next return trial
     std::uint64_t count = 0;  ///< silences declared since start-up
 };
