@@ -15,8 +15,7 @@ std::string receivedRateText(std::optional<double> bitsPerSecond);
 /// Looks at the players every second, so that dead air lasts seconds, not
 /// a watchdog period: samples what each slot takes in, restarts the source
 /// at once when no player runs (as the 15-second watchdog would, in either
-/// mode), and
-/// restarts it in the other slot when its stream has stalled.
+/// mode), and restarts it in the other slot when its stream has stalled.
 class PlayerMonitor {
 public:
     explicit PlayerMonitor(Station& station) : m_station(station) {}

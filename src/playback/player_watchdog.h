@@ -27,10 +27,10 @@ std::optional<RunningSlots> lookAtSlots(Station& station);
 
 /// When neither slot runs although a source should be on air: stops both
 /// slots, hands the source back through WasPlaying for
-/// `startHandedBackSource` and appends a "RESTART " line to "error.log". A source restarted
-/// (after an outage or a stall) less than 15 s ago waits for that long, so
-/// that a player that cannot stay up costs one line per 15 s. Returns
-/// whether it restarted.
+/// `startHandedBackSource` and appends a "RESTART " line to "error.log". A
+/// source restarted (after an outage or a stall) less than 15 s ago waits
+/// for that long, so that a player that cannot stay up costs one line per
+/// 15 s. Returns whether it restarted.
 bool restartAfterOutage(Station& station, RunningSlots running);
 
 /// Starts the source handed back in WasPlaying now: by the executor's tick in

@@ -19,13 +19,14 @@ enum class SwitchEntry {
 
 /// The one switch procedure, make before break: starts the idle slot with the
 /// key's source and keeps the other slot until the new player has begun
-/// playback (its log shows "Starting playback..."), never less than the
-/// two-second overlap and at most `SwitchTimeout` seconds; then stops the
-/// other slot and deletes its log, shows the new source (`CurrentSource`
-/// becomes `source`, or stays when nullopt) and sends the source status
-/// report. Until then the source on air and everything shown about it stay
-/// as they are, and the wanted source is `PendingSource`. With nothing on air
-/// it waits the overlap only, as there is nothing to keep.
+/// playback (its log shows "Starting playback..." or it decodes its first
+/// block), never less than the two-second overlap and at most `SwitchTimeout`
+/// seconds; then stops the other slot and deletes its log, shows the new
+/// source (`CurrentSource` becomes `source`, or stays when nullopt) and sends
+/// the source status report. Until then the source on air and everything
+/// shown about it stay as they are, and the wanted source is `PendingSource`.
+/// With nothing on air there is nothing to keep: a player that still runs at
+/// the time-out takes over.
 ///
 /// A new player that ends before it plays, or, with a source on air, has not
 /// begun playback by `SwitchTimeout`, is a failed switch: it is stopped,
@@ -35,8 +36,9 @@ enum class SwitchEntry {
 /// station's switching turn; the switch ends once the state is updated, and
 /// the status report then goes out on its own. The switch, or its failure,
 /// is counted and journaled under `cause`. A restart of a source handed back
-/// by the watchdog, or of a stalled one (cause Watchdog or Stall), leaves a
-/// pending source pending; any other switch replaces it. A switch that puts
+/// by the watchdog or of a stalled one, source 0 standing in for a dead
+/// source, and the trial of a silent one (cause Watchdog, Stall, SourceDead,
+/// SilenceEnded) leave a pending source pending; any other switch replaces it. A switch that puts
 /// another source on air for any cause but the failure detector's fallback
 /// and return (Failover, Recovery) resets `LinkFailCount` and `SilenceFlag`:
 /// the detector watches the new source afresh.
