@@ -32,12 +32,12 @@
 #include <vector>
 
 #include "controller/station_controller.h"
+#include "host/api_server.h"
+#include "host/qt_event_loop.h"
 #include "platform/curl_fetcher.h"
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
-#include "host/api_server.h"
-#include "host/qt_event_loop.h"
 
 namespace {
 
@@ -245,15 +245,18 @@ int runFlood(QApplication& app, quint16 port, double seconds) {
     const double p99 = percentile(answeredMs, 0.99);
     const double max =
         answeredMs.empty() ? 0 : *std::max_element(answeredMs.begin(), answeredMs.end());
-    std::printf("API flood: %.0f s after %.0f s of ramp; idle connections closed by the server: "
-                "%ld from the client's address, %ld from others; server thread %.0f%% busy\n",
-                seconds, kRampSeconds, closedOwn.load(), closedOthers.load(), 100 * serverBusy);
-    std::printf("getcurrent under flood: answered %.0f, %ld attempts; time to answer p50 %.2f ms  "
-                "p99 %.2f ms  max %.2f ms; unanswered at the end %ld (after %.2f ms)\n",
-                answered, attempts, p50, p99, max, unanswered, unansweredMs);
-    std::printf("BENCH API getcurrent under idle-connection flood\tmax %.2f ms%s\t"
-                "every one within 100 ms\n",
-                std::max(max, unansweredMs), unanswered > 0 ? ", one still unanswered" : "");
+    std::printf(
+        "API flood: %.0f s after %.0f s of ramp; idle connections closed by the server: "
+        "%ld from the client's address, %ld from others; server thread %.0f%% busy\n",
+        seconds, kRampSeconds, closedOwn.load(), closedOthers.load(), 100 * serverBusy);
+    std::printf(
+        "getcurrent under flood: answered %.0f, %ld attempts; time to answer p50 %.2f ms  "
+        "p99 %.2f ms  max %.2f ms; unanswered at the end %ld (after %.2f ms)\n",
+        answered, attempts, p50, p99, max, unanswered, unansweredMs);
+    std::printf(
+        "BENCH API getcurrent under idle-connection flood\tmax %.2f ms%s\t"
+        "every one within 100 ms\n",
+        std::max(max, unansweredMs), unanswered > 0 ? ", one still unanswered" : "");
     return 0;
 }
 

@@ -24,8 +24,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -235,8 +235,7 @@ void measureFailovers(const std::string& binary, int rounds, const std::string& 
     std::ofstream(dir.station / "kestrelfield.ini")
         << "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" << kKey << "\r\nCheckSource=1\r\n";
     std::ofstream(dir.station / "sourcelist.ini")
-        << "9n:Watched\r\n9u:" << watched.url() << "\r\n0n:Backup\r\n0u:" << backup.url()
-        << "\r\n";
+        << "9n:Watched\r\n9u:" << watched.url() << "\r\n0n:Backup\r\n0u:" << backup.url() << "\r\n";
     const Station running(binary, dir);
     for (int round = 0; round < rounds; ++round) {
         int slot = settledSlot(dir.station, 20);
@@ -290,8 +289,7 @@ void measureDeadMounts(const std::string& binary, int rounds, const std::string&
     std::ofstream(dir.station / "kestrelfield.ini")
         << "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" << kKey << "\r\nCheckSource=1\r\n";
     std::ofstream(dir.station / "sourcelist.ini")
-        << "9n:Mount\r\n9u:" << icecast.url() << "\r\n0n:Backup\r\n0u:" << backup.url()
-        << "\r\n";
+        << "9n:Mount\r\n9u:" << icecast.url() << "\r\n0n:Backup\r\n0u:" << backup.url() << "\r\n";
     const Station running(binary, dir);
     for (int round = 0; round < rounds; ++round) {
         const int slot = settledSlot(dir.station, 30);
@@ -338,8 +336,7 @@ int deadMounts = 0;  // 0: a third of the rounds
 Figures measure(const std::string& binary, int rounds, const std::string& mp3) {
     Figures figures;
     if (rounds > 0) measureFailovers(binary, rounds, mp3, figures);
-    measureDeadMounts(binary, deadMounts > 0 ? deadMounts : std::max(1, rounds / 3), mp3,
-                      figures);
+    measureDeadMounts(binary, deadMounts > 0 ? deadMounts : std::max(1, rounds / 3), mp3, figures);
     return figures;
 }
 
@@ -349,10 +346,10 @@ int main(int argc, char** argv) {
     if (argc > 4) deadMounts = std::atoi(argv[4]);
     // measureAll counts at least one round; "0" asks for the dead mounts alone.
     const bool mountsOnly = argc > 3 && std::string(argv[3]) == "0";
-    auto all = measureAll(argc, argv, 10, [&](const std::string& binary, int rounds,
-                                              const std::string& mp3) {
-        return measure(binary, mountsOnly ? 0 : rounds, mp3);
-    });
+    auto all = measureAll(argc, argv, 10,
+                          [&](const std::string& binary, int rounds, const std::string& mp3) {
+                              return measure(binary, mountsOnly ? 0 : rounds, mp3);
+                          });
     for (auto& [label, figures] : all) {
         std::printf("BENCH gap at a failover to source 0 (stream still playing), %s\t%s\t<= 0 s\n",
                     label.c_str(), summary(figures.failoverGaps).c_str());
@@ -368,8 +365,9 @@ int main(int argc, char** argv) {
             std::printf("BENCH dead mount (Icecast and ezstream), %s\tnot run\t-\n", label.c_str());
             continue;
         }
-        std::printf("BENCH dead air at a dead mount (encoder gone 12 s), %s\t%s\t<= source 0's start\n",
-                    label.c_str(), summary(figures.mountDeadAir).c_str());
+        std::printf(
+            "BENCH dead air at a dead mount (encoder gone 12 s), %s\t%s\t<= source 0's start\n",
+            label.c_str(), summary(figures.mountDeadAir).c_str());
         std::printf("BENCH mount's return to its source playing again, %s\t%s\t<= 5 s\n",
                     label.c_str(), summary(figures.mountBack).c_str());
     }

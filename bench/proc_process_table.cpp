@@ -67,9 +67,9 @@ int main() {
             steady.check(slot);
         }
         steady.bytesRead(self);
-        looks.push_back(std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - from)
-                            .count());
+        looks.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from)
+                .count());
     }
     std::sort(looks.begin(), looks.end());
     const double look = looks[looks.size() / 2];

@@ -216,8 +216,8 @@ int main(int argc, char** argv) {
                     format(r.toLine).c_str());
         std::printf("BENCH %s: silence to source 0 heard\t%s\tgoal <= 17 s\n", name,
                     format(r.toSourceZeroHeard).c_str());
-        std::printf("BENCH %s: silence to source 0 named on air (after the overlap)\t%s\t-\n",
-                    name, format(r.toSourceZero).c_str());
+        std::printf("BENCH %s: silence to source 0 named on air (after the overlap)\t%s\t-\n", name,
+                    format(r.toSourceZero).c_str());
         std::printf("BENCH %s: longest time no player decoded during the fallback\t%s\t0 s\n", name,
                     format(r.longestNoDecoding).c_str());
         std::printf(

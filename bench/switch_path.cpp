@@ -38,7 +38,9 @@ void measure(const char* label, bool report, int switches) {
         station.state().ManagementSendURL = "http://management.example/status.php";
         station.state().ManagementKey = "key";
         station.state().ManagementSwitcher = "studio";
-        station.statusReportFetcher.respond = [](const std::string&) { return test::FakeFetcher::ok("OK"); };
+        station.statusReportFetcher.respond = [](const std::string&) {
+            return test::FakeFetcher::ok("OK");
+        };
     }
     std::vector<double> wall;
     std::vector<double> cpu;

@@ -114,7 +114,7 @@ private:
         std::string pending;
         std::string client;
         double deadline = 0;
-        double lastData = 0;  ///< when it was accepted or last sent data
+        double lastData = 0;         ///< when it was accepted or last sent data
         std::uint64_t exchange = 0;  ///< tells this connection from a later one on the element
     };
 

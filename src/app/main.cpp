@@ -7,6 +7,10 @@
 
 #include "app/arguments.h"
 #include "controller/station_controller.h"
+#include "host/headless_host.h"
+#include "host/qt_event_loop.h"
+#include "host/qt_timer_host.h"
+#include "host/service_notifications.h"
 #include "platform/curl_fetcher.h"
 #include "platform/posix_command_runner.h"
 #include "platform/posix_level_tap.h"
@@ -15,10 +19,6 @@
 #include "platform/systemd_notifier.h"
 #include "platform/timed_fetcher.h"
 #include "ui/main_window.h"
-#include "host/qt_event_loop.h"
-#include "host/qt_timer_host.h"
-#include "host/headless_host.h"
-#include "host/service_notifications.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 
 namespace kestrel {
 
-
 /// The main window's logic without the window: owns the station, registers
 /// its timers, runs the start-up sequence and the operator commands.
 class StationController {

@@ -121,8 +121,8 @@ void ApiServer::acceptPending() {
 // held other connections back, to a p99 of 40 ms and more under load.
 void ApiServer::takeArrivedRequest(int i, QTcpSocket* socket) {
     char bytes[4096];
-    const ssize_t got = ::recv(static_cast<int>(socket->socketDescriptor()), bytes, sizeof bytes,
-                               MSG_DONTWAIT);
+    const ssize_t got =
+        ::recv(static_cast<int>(socket->socketDescriptor()), bytes, sizeof bytes, MSG_DONTWAIT);
     if (got <= 0) return;
     auto answer = m_connections.receive(i, std::string_view(bytes, static_cast<std::size_t>(got)));
     if (!answer) return;

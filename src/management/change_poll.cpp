@@ -10,7 +10,8 @@ std::string trimmedAnswer(std::string_view answer) {
     constexpr std::string_view kBlanksAndLineEnds = " \t\r\n";
     const auto first = answer.find_first_not_of(kBlanksAndLineEnds);
     if (first == std::string_view::npos) return {};
-    return std::string(answer.substr(first, answer.find_last_not_of(kBlanksAndLineEnds) + 1 - first));
+    return std::string(
+        answer.substr(first, answer.find_last_not_of(kBlanksAndLineEnds) + 1 - first));
 }
 
 bool ordersSwitch(const std::string& answer) {

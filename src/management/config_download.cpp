@@ -43,7 +43,8 @@ Task<> tmrManagementDownload(Station& station) {
     caption = "Config update in progress...";
     const std::string url = managementQuery(state.ManagementURL, state);
     // The request always goes out twice; the second usable answer wins over the first.
-    std::optional<std::string> schedule = co_await usableSchedule(station.platform.managementFetcher, url);
+    std::optional<std::string> schedule =
+        co_await usableSchedule(station.platform.managementFetcher, url);
     if (auto second = co_await usableSchedule(station.platform.managementFetcher, url)) {
         schedule = std::move(second);
     }

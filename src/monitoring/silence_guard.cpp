@@ -56,8 +56,7 @@ void SilenceGuard::tryHeldSource(double now) {
     if (now < silence.nextTrialAt) return;
     // A trial is a switch; it waits for its minute while another one runs,
     // in manual mode, and while a source failure keeps source 0 on air.
-    if (station.switching.taken() || !station.automatic() || station.state.SilenceFlag == 1)
-        return;
+    if (station.switching.taken() || !station.automatic() || station.state.SilenceFlag == 1) return;
     while (silence.nextTrialAt <= now)
         silence.nextTrialAt += kTrialEverySeconds;
     station.spawn(eventSwitch(station, silence.heldSource, SwitchCause::SilenceEnded));

@@ -43,8 +43,8 @@ bool writeAll(int fd, std::string_view bytes) {
 // Makes a rename in `directory` survive a power cut. The new file is in
 // place already, so a directory that cannot be synced fails nothing.
 void syncDirectory(const std::filesystem::path& directory) {
-    const int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);

@@ -99,9 +99,8 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& added) 
     const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> result;
     for (char** entry = environ; *entry; ++entry) {
-        const bool replaced = std::any_of(added.begin(), added.end(), [&](const auto& a) {
-            return nameOf(a) == nameOf(*entry);
-        });
+        const bool replaced = std::any_of(
+            added.begin(), added.end(), [&](const auto& a) { return nameOf(a) == nameOf(*entry); });
         if (!replaced) result.emplace_back(*entry);
     }
     result.insert(result.end(), added.begin(), added.end());
@@ -153,10 +152,16 @@ bool startDetached(const DetachedStart& start) {
     HighFd errorWrite(pipeFds[1]);
     if (!errorRead.valid() || !errorWrite.valid()) return false;
 
-    ChildPlan plan{
-        program.c_str(),  argv.data(),        workdir.c_str(),    envp.data(),
-        devNull.get(),    out.get(),          start.stderrToStdout ? out.get() : devNull.get(),
-        errorWrite.get(), highestFdToClose(), {}};
+    ChildPlan plan{program.c_str(),
+                   argv.data(),
+                   workdir.c_str(),
+                   envp.data(),
+                   devNull.get(),
+                   out.get(),
+                   start.stderrToStdout ? out.get() : devNull.get(),
+                   errorWrite.get(),
+                   highestFdToClose(),
+                   {}};
     sigemptyset(&plan.emptyMask);
 
     const pid_t child = ::fork();

@@ -127,10 +127,11 @@ std::optional<std::uint64_t> lookUpKnown(int netlink, const std::vector<std::uin
         if (where == known.found.end()) return std::nullopt;
         bool same = false;
         if (!ask(netlink, where->second.family, &where->second.id) ||
-            !readAnswers(netlink, false, [&](const inet_diag_msg& message, std::size_t length) {
-                same = message.idiag_inode == inode;
-                sum += bytesReceivedOf(message, length).value_or(0);
-            }) ||
+            !readAnswers(netlink, false,
+                         [&](const inet_diag_msg& message, std::size_t length) {
+                             same = message.idiag_inode == inode;
+                             sum += bytesReceivedOf(message, length).value_or(0);
+                         }) ||
             !same) {
             return std::nullopt;
         }
@@ -161,7 +162,7 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
 }
 
 std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
-                                             KnownSockets* known) {
+                                              KnownSockets* known) {
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
     const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));

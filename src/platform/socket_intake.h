@@ -35,6 +35,6 @@ struct KnownSockets {
 /// before are looked up one by one, and a dump runs only when one is new or
 /// gone. nullopt when the kernel cannot be asked.
 std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
-                                             KnownSockets* known = nullptr);
+                                              KnownSockets* known = nullptr);
 
 }  // namespace kestrel

@@ -21,8 +21,8 @@ void appendToErrorLogSpaced(Station& station, std::string_view what, std::int16_
     constexpr double kSpacingSeconds = 15;
     const auto& last = station.state.LastErrorLineAt;
     const auto it = last.find(source);
-    if (it != last.end() && !steadySecondsPassed(it->second, station.platform.clock.steadySeconds(),
-                                                 kSpacingSeconds)) {
+    if (it != last.end() &&
+        !steadySecondsPassed(it->second, station.platform.clock.steadySeconds(), kSpacingSeconds)) {
         return;
     }
     appendToErrorLog(station, what, source);

@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "metadata/player_log_reader.h"
-#include "platform/station_command.h"
 #include "platform/profile_reader.h"
+#include "platform/station_command.h"
 
 namespace kestrel {
 namespace {

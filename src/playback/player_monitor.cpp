@@ -39,7 +39,8 @@ bool PlayerMonitor::tmrCheckPlayers() {
     // A switch that runs changes the slots; it is left to finish.
     if (station.switching.taken()) return false;
     if (running && restartAfterOutage(station, *running)) return true;
-    if (running && deadSourceRetryDue(station, *running)) station.spawn(retryPendingSource(station));
+    if (running && deadSourceRetryDue(station, *running))
+        station.spawn(retryPendingSource(station));
 
     if (onAir == 0) return false;
     std::uint32_t cacheEmptyLines = 0;

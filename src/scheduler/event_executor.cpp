@@ -34,8 +34,8 @@ std::optional<std::int64_t> lastDueMoment(const std::string& event, const LocalD
     if (weekday < 1 || weekday > 7 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
     const std::int64_t eventInWeek = (weekday - 1) * 86400 + hour * 3600 + minute * 60 + second;
     const std::int64_t nowInWeek = (now.weekday - 1) * 86400 + now.secondsSinceMidnight();
-    const std::int64_t age = ((nowInWeek - eventInWeek) % kSecondsPerWeek + kSecondsPerWeek) %
-                             kSecondsPerWeek;
+    const std::int64_t age =
+        ((nowInWeek - eventInWeek) % kSecondsPerWeek + kSecondsPerWeek) % kSecondsPerWeek;
     return localSeconds(now) - age;
 }
 
@@ -97,8 +97,8 @@ Task<> tmrCheckAndDoEvents(Station& station) {
     }
     // While a source is on air, a pending one is tried again on the watchdog's
     // 15 s rhythm, not on every tick; a dead one on its own few seconds' rhythm.
-    const bool leftToRetries = candidate == state.PendingSource &&
-                               (state.CurrentSource != -1 || state.PendingDead);
+    const bool leftToRetries =
+        candidate == state.PendingSource && (state.CurrentSource != -1 || state.PendingDead);
     if (candidate != state.CurrentSource && !leftToRetries) {
         co_await eventSwitch(station, candidate, cause);
     }

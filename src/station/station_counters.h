@@ -24,16 +24,16 @@ enum class SwitchCause {
 };
 
 inline constexpr std::array<SwitchCause, 11> kSwitchCauses = {
-    SwitchCause::Operator,   SwitchCause::Api,      SwitchCause::Schedule,
-    SwitchCause::Management, SwitchCause::Watchdog, SwitchCause::Failover,
-    SwitchCause::Recovery,   SwitchCause::Stall,    SwitchCause::SourceDead,
+    SwitchCause::Operator,   SwitchCause::Api,          SwitchCause::Schedule,
+    SwitchCause::Management, SwitchCause::Watchdog,     SwitchCause::Failover,
+    SwitchCause::Recovery,   SwitchCause::Stall,        SwitchCause::SourceDead,
     SwitchCause::Silence,    SwitchCause::SilenceEnded,
 };
 
 /// The cause's name in the journal, status.json and the metrics' labels.
 constexpr std::string_view causeName(SwitchCause cause) {
-    constexpr std::string_view names[] = {"operator", "api",         "schedule",     "management",
-                                          "watchdog", "failover",    "recovery",     "stall",
+    constexpr std::string_view names[] = {"operator",    "api",      "schedule",     "management",
+                                          "watchdog",    "failover", "recovery",     "stall",
                                           "source_dead", "silence",  "silence_ended"};
     return names[static_cast<int>(cause)];
 }

@@ -26,7 +26,7 @@ struct StationState {
     /// played: it is tried every few seconds, not every 15 s.
     bool PendingDead = false;
     double PendingTriedAt = 0;  ///< steady seconds of its last failed try
-    std::string PlayURL;                               ///< stream address last handed to a player
+    std::string PlayURL;        ///< stream address last handed to a player
     /// The source last restarted after an outage or a stall, and when (steady
     /// seconds): it is not restarted again within 15 s.
     std::int16_t LastRestartSource = -1;

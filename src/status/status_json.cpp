@@ -57,7 +57,8 @@ Json unwritableFiles(const StationCounters& counters) {
     Json files = Json::array();
     for (const auto& [file, writes] : counters.fileWrites) {
         if (!writes.error.empty())
-            files.push_back({{"file", shown(file)}, {"error", writes.error}, {"failures", writes.failures}});
+            files.push_back(
+                {{"file", shown(file)}, {"error", writes.error}, {"failures", writes.failures}});
     }
     return files;
 }

@@ -16,13 +16,13 @@
 #include <thread>
 
 #include "controller/station_controller.h"
+#include "host/api_server.h"
 #include "support/fake_clock.h"
 #include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
 #include "support/fake_players.h"
 #include "support/qt_loop.h"
 #include "support/temp_dir.h"
-#include "host/api_server.h"
 #include "ui/api_window.h"
 
 namespace kestrel {

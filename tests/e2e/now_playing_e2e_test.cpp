@@ -421,8 +421,8 @@ TEST_F(NowPlayingEndToEnd, FailoverAndRecoveryLeaveNoGap) {
     TestStream backup;
     stationDir.write("kestrelfield.ini",
                      "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nCheckSource=1\r\n");
-    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n0n:Backup\r\n0u:" +
-                                           backup.url() + "\r\n");
+    stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() +
+                                           "\r\n0n:Backup\r\n0u:" + backup.url() + "\r\n");
     ASSERT_TRUE(startStation());
     ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
     ASSERT_TRUE(

@@ -78,7 +78,7 @@ TEST(PrometheusScrape, ARealPrometheusScrapesTheStationAndFiresTheExampleAlerts)
               (std::set<std::string>{"KestrelfieldSourceFailure", "KestrelfieldTitleStale"}));
 
     for (const std::string& check : {"check rules " + kExamples + "kestrelfield-alerts.yml",
-                                    "check config " + kExamples + "prometheus.yml"}) {
+                                     "check config " + kExamples + "prometheus.yml"}) {
         EXPECT_EQ(std::system(("promtool " + check + " >/dev/null").c_str()), 0) << check;
     }
     std::ifstream dashboard(kExamples + "grafana-dashboard.json");

@@ -25,7 +25,8 @@ TEST(SystemdNotify, ReadyStatusAndWatchdogPingsReachTheServiceManager) {
     // Player programs of the station's own that play at once and wait on a FIFO.
     ASSERT_EQ(::mkfifo((station.path() / "hold").c_str(), 0600), 0);
     for (const char* slot : {"mplayer1", "mplayer2"}) {
-        station.write(slot, "#!/bin/bash\necho 'Starting playback...'\nexec 3<>hold\nread -u 3 x\n");
+        station.write(slot,
+                      "#!/bin/bash\necho 'Starting playback...'\nexec 3<>hold\nread -u 3 x\n");
         std::filesystem::permissions(station.path() / slot, std::filesystem::perms::owner_all);
     }
     // The service manager's end: a datagram socket named in NOTIFY_SOCKET.

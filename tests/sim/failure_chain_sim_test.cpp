@@ -146,7 +146,8 @@ TEST(FailureChain, ChecksCountOnlyForTheSourceTheyTested) {
         EXPECT_EQ(state.SilenceFlag, c.silenceFlag) << c.what;
         EXPECT_EQ(state.CurrentSource, c.onAir) << c.what;
         if (c.secondUp) {
-            EXPECT_EQ(chain.host.players.commands().size(), before) << c.what << ": no player touched";
+            EXPECT_EQ(chain.host.players.commands().size(), before)
+                << c.what << ": no player touched";
         }
         EXPECT_EQ(chain.host.read("error.log"), "<missing>") << c.what;
         EXPECT_EQ(chain.host.station().counters.playerRestarts, 0u) << c.what;

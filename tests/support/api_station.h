@@ -3,9 +3,9 @@
 #include <string>
 
 #include "controller/station_controller.h"
+#include "host/api_server.h"
 #include "support/fake_world.h"
 #include "support/qt_loop.h"
-#include "host/api_server.h"
 
 namespace kestrel::test {
 

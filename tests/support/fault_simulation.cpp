@@ -439,9 +439,9 @@ void Simulation::injectEvent() {
             players.stall(slot, recovers ? FakePlayers::kCacheLastsSeconds + 1 : -1);
             const auto silentFrom = m_host.clock.ms() + static_cast<std::int64_t>(
                                                             FakePlayers::kCacheLastsSeconds * 1000);
-            m_stall = Stall{silentFrom, m_stallCount, recovers,
-                            kStallSilence + (restartedLately(silentFrom) ? kRestartSpacing : 0),
-                            slot};
+            m_stall =
+                Stall{silentFrom, m_stallCount, recovers,
+                      kStallSilence + (restartedLately(silentFrom) ? kRestartSpacing : 0), slot};
             break;
         }
         case 16:  // the on-air source's players die a few seconds after each start
@@ -529,7 +529,8 @@ void Simulation::checkInvariants() {
             const bool recovered = watched >= 0 && m_serverUp[watched];
             if (recovered) ++m_result.recoveries;
             if (!recovered && !m_switchAwaySinceDeclared) {
-                violation("a declared failure ended without recovery or a switch to another source");
+                violation(
+                    "a declared failure ended without recovery or a switch to another source");
             }
         }
         m_lastSilence = state.SilenceFlag;
@@ -552,8 +553,8 @@ void Simulation::checkInvariants() {
         // that cannot play while source 0 cannot stand in (MANUAL mode, its
         // server down, it is the dead one, or no list to find it in), or
         // process checks that cannot be made.
-        const bool standIn = !m_manual && m_serverUp[0] && m_garbageSourcesUntilMs == 0 &&
-                             wanted != 0;
+        const bool standIn =
+            !m_manual && m_serverUp[0] && m_garbageSourcesUntilMs == 0 && wanted != 0;
         if ((!playable && !standIn) || m_host.players.checksFail) m_outageExempt = true;
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
         if (m_host.station().switching.taken()) m_outageAllowed += 1;
@@ -664,8 +665,7 @@ void Simulation::checkEventsFired() {
         // A source that is starting, or whose server is down while another
         // one plays, is the pending one.
         // A later event or order that came due meanwhile replaces it.
-        const bool replaced =
-            m_latestDueMs > event.dueMs || m_lastOrderMs >= event.dueMs - 125'000;
+        const bool replaced = m_latestDueMs > event.dueMs || m_lastOrderMs >= event.dueMs - 125'000;
         const auto& state = m_host.state();
         if (!replaced && state.CurrentSource != event.source &&
             state.PendingSource != event.source) {

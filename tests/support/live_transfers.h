@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/curl_fetcher.h"
 #include "host/qt_event_loop.h"
+#include "platform/curl_fetcher.h"
 
 namespace kestrel::test {
 

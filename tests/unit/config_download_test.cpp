@@ -70,7 +70,8 @@ TEST(ConfigDownload, CountsDownThenDownloadsTwiceAndReports) {
         EXPECT_EQ(m.host.managementFetcher.requests[i].form, BodyForm::Bytes);
     }
     ASSERT_EQ(m.statusReports(), 10);
-    EXPECT_EQ(m.host.statusReportFetcher.requests[0].url.rfind("http://mgmt.example/status.php?", 0), 0u);
+    EXPECT_EQ(
+        m.host.statusReportFetcher.requests[0].url.rfind("http://mgmt.example/status.php?", 0), 0u);
     EXPECT_EQ(m.host.state().ManagementCounter, 0);
 
     m.host.finish(tmrManagementDownload(m.host.station()));

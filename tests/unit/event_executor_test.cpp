@@ -59,9 +59,8 @@ TEST(EventExecutor, AnEventFiresOnceFromItsSecondAlsoAfterItsMinute) {
         int day, hour, minute, second;
         bool due;
     } cases[] = {
-        {7, 8, 29, 59, false}, {7, 8, 30, 0, true},  {7, 8, 30, 59, true},
-        {7, 8, 31, 0, true},   {7, 9, 30, 0, true},  {14, 8, 30, 10, true},
-        {7, 8, 0, 30, false},
+        {7, 8, 29, 59, false}, {7, 8, 30, 0, true},   {7, 8, 30, 59, true}, {7, 8, 31, 0, true},
+        {7, 9, 30, 0, true},   {14, 8, 30, 10, true}, {7, 8, 0, 30, false},
     };
     for (const auto& c : cases) {
         Executor e;

@@ -19,8 +19,7 @@ const std::vector<std::string> kStopBoth = {"taskkill /f /im mplayer1.exe",
 
 struct Watchdog {
     void start(int slot) {
-        host.players.run(StartPlayer{slot, "http://s.example/a"},
-                         WindowStyle::MinimisedWithFocus);
+        host.players.run(StartPlayer{slot, "http://s.example/a"}, WindowStyle::MinimisedWithFocus);
     }
     void tick() {
         host.players.clearIssued();
@@ -167,7 +166,6 @@ TEST(PlayerWatchdog, ADeadSourceIsTriedOftenWhileSourceZeroStandsIn) {
         EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), 1) << c.what;
     }
 }
-
 
 // Source 1 plays; an event at 08:00:30 wants source 2, whose server refuses:
 // its own try and the watchdog's at 08:00:45 fail, none in between. Then the

@@ -133,9 +133,9 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
 
     // A restart replaces the log's contents; the player gets the command's
     // environment, but not the options meant for the system mplayer.
-    ASSERT_TRUE(runner.run(StartPlayer{1, "http://second", {"-af", "volume=0"},
-                                       {{"KESTREL_TEST_VAR", "a b=c"}}},
-                           WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(runner.run(
+        StartPlayer{1, "http://second", {"-af", "volume=0"}, {{"KESTREL_TEST_VAR", "a b=c"}}},
+        WindowStyle::MinimisedWithFocus));
     ASSERT_TRUE(
         waitUntil([&] { return dir.read("mplayer1.log").find("env:") != std::string::npos; }));
     EXPECT_EQ(dir.read("mplayer1.log"),
@@ -145,8 +145,8 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
 TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {
     if (!findOnPath("mplayer") || findOnPath("mplayer2")) GTEST_SKIP() << "needs mplayer only";
     // MPlayer blocks opening the FIFO, so it stays up long enough to be looked at.
-    ASSERT_TRUE(runner.run(StartPlayer{2, "hold", {"-af", "volume=0"}},
-                           WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(
+        runner.run(StartPlayer{2, "hold", {"-af", "volume=0"}}, WindowStyle::MinimisedWithFocus));
     ASSERT_TRUE(waitUntil([&] { return !players.of("mplayer2.exe").empty(); }));
     EXPECT_EQ(argvOf(players.of("mplayer2.exe").front()),
               (std::vector<std::string>{"mplayer2", "-noconsolecontrols", "-quiet", "-msglevel",
@@ -179,9 +179,15 @@ TEST_F(PosixCommandRunnerTest, DeleteRemovesOnlyPlainFilesOfTheWorkingDirectory)
 TEST_F(PosixCommandRunnerTest, RefusesOtherSlotsAndFilesOutsideTheDirectory) {
     dir.write("marker", "keep");
     const StationCommand refused[] = {
-        StartPlayer{3, "http://x"}, StartPlayer{0, "http://x"}, StopPlayer{3},
-        StopPlayer{-1},             DeleteFile{""},             DeleteFile{"marker && rm marker"},
-        DeleteFile{"*"},            OpenEditor{"../marker"},    OpenEditor{"/etc/passwd"},
+        StartPlayer{3, "http://x"},
+        StartPlayer{0, "http://x"},
+        StopPlayer{3},
+        StopPlayer{-1},
+        DeleteFile{""},
+        DeleteFile{"marker && rm marker"},
+        DeleteFile{"*"},
+        OpenEditor{"../marker"},
+        OpenEditor{"/etc/passwd"},
     };
     for (const auto& command : refused)
         EXPECT_FALSE(runner.run(command, WindowStyle::MinimisedWithFocus)) << command.index();

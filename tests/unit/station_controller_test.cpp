@@ -365,8 +365,9 @@ TEST(Pause, ReturnsOnlyAfterTheWholeInterval) {
     EarlyLoop loop(world.clock);
     Platform platform = world.platform();
     Station station(Platform{platform.clock, platform.runner, platform.processes, loop,
-                             platform.airFetcher, platform.weatherFetcher, platform.sourceCheckFetcher,
-                             platform.managementFetcher, platform.changePollFetcher, platform.statusReportFetcher, "."});
+                             platform.airFetcher, platform.weatherFetcher,
+                             platform.sourceCheckFetcher, platform.managementFetcher,
+                             platform.changePollFetcher, platform.statusReportFetcher, "."});
     const double start = world.clock.steadySeconds();
     const auto pause = station.Pause(2);
     EXPECT_TRUE(pause.done());

@@ -44,10 +44,13 @@ TEST(StationFiles, FullDirectoryKeepsOldContentAndSaysWhichFileCannotBeWritten) 
     host.write("kestrelfield.ini",
                "[Kestrelfield]\r\nDefaultStrapline=Old line\r\nManagementUpdate=2\r\n"
                "ManagementURL=http://m.example/get.php\r\n");
-    host.write("sourcelist.ini",
-               "3n:Three\r\n3u:http://three.example/live\r\n5n:Five\r\n5u:http://five.example/live\r\n");
+    host.write(
+        "sourcelist.ini",
+        "3n:Three\r\n3u:http://three.example/live\r\n5n:Five\r\n5u:http://five.example/live\r\n");
     host.write("sourceevents.ini", schedule);
-    host.managementFetcher.respond = [](const std::string&) { return test::FakeFetcher::ok("1 000000 9\r\n"); };
+    host.managementFetcher.respond = [](const std::string&) {
+        return test::FakeFetcher::ok("1 000000 9\r\n");
+    };
     host.start();
     host.runFor(60);
     ASSERT_EQ(host.read("metadata.txt"), "Old line\r\n");
@@ -60,7 +63,7 @@ TEST(StationFiles, FullDirectoryKeepsOldContentAndSaysWhichFileCannotBeWritten) 
     EXPECT_EQ(host.read("sourceevents.ini"), schedule);
     for (const char* file : {"metadata.txt", "metaextra.txt", "sourceevents.ini"}) {
         EXPECT_EQ(test::countOf(host.journal.str(), std::string("event=write_failed file=") + file +
-                                                    " error=\"No space left on device\""),
+                                                        " error=\"No space left on device\""),
                   1)
             << file;
     }

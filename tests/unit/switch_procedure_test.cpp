@@ -144,7 +144,7 @@ TEST(SwitchProcedure, ApiSwitchPlaysItsKeyNotTheSelectors) {
 
 TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
     const std::pair<std::string, int> cases[] = {
-        {"3", 3},         {"007", 7},   {"12", 12},   {"4abc", 4},           {"-3", 0},
+        {"3", 3},         {"007", 7},   {"12", 12},   {"4abc", 4},         {"-3", 0},
         {"32767", 32767}, {"32768", 1}, {"99999", 1}, {"123456789012", 1},
     };
     for (const auto& [key, expected] : cases) {
@@ -189,10 +189,12 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
          false, true, 12, kTwo},
         {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "2")); }, true,
          false, true, 2, kTwo},
-        {"failover", [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Failover)); },
-         true, false, false, 12, kTwo},
-        {"recovery", [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Recovery)); },
-         true, false, false, 12, kTwo},
+        {"failover",
+         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Failover)); }, true,
+         false, false, 12, kTwo},
+        {"recovery",
+         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Recovery)); }, true,
+         false, false, 12, kTwo},
     };
     for (const auto& c : cases) {
         Switcher s;
@@ -276,9 +278,9 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         EXPECT_EQ(s.state().PendingSource, c.played ? -1 : 2) << c.what;
         EXPECT_EQ(s.dir.exists("mplayer1.log"), !c.played) << "the old slot's log" << c.what;
         const std::string failedAt = std::to_string(102 + c.endMs / 1000).substr(1);
-        EXPECT_EQ(s.read("error.log"),
-                  c.played ? "<missing>"
-                           : "SWITCH FAILED 12-07-2026 08:00:" + failedAt + " SOURCE:2\r\n")
+        EXPECT_EQ(
+            s.read("error.log"),
+            c.played ? "<missing>" : "SWITCH FAILED 12-07-2026 08:00:" + failedAt + " SOURCE:2\r\n")
             << c.what;
         EXPECT_TRUE(s.display().cmdForceSwitch.enabled) << c.what;
         EXPECT_EQ(s.statusReportFetcher.requests.size(), c.played ? 10u : 0u) << c.what;
