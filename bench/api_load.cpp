@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
 
     kestrel::SystemClock clock;
     kestrel::PosixCommandRunner runner(workdir);
-    kestrel::ProcProcessTable processes;
+    kestrel::ProcProcessTable processes(workdir);
     kestrel::QtEventLoop loop;
     kestrel::CurlMulti transfers(loop);
     kestrel::CurlFetcher inetAIR(transfers), inetWeather(transfers), inetTestURL(transfers),

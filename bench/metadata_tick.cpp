@@ -120,7 +120,7 @@ int main() {
 
     SystemClock clock;
     PosixCommandRunner runner(workdir);
-    ProcProcessTable processes;
+    ProcProcessTable processes(workdir);
     // The metadata tick never waits: the fetchers are never asked.
     test::FakeClock unusedClock;
     test::FakeEventLoop loop{unusedClock};

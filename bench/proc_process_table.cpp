@@ -43,7 +43,8 @@ int main() {
         if (name.find_first_not_of("0123456789") == std::string::npos) ++processes;
     }
     // Each call looks afresh, as after a command; the player look shares one walk.
-    kestrel::ProcProcessTable table;
+    // This process, unmarked, belongs to the station of its working directory.
+    kestrel::ProcProcessTable table(std::filesystem::current_path());
     const double check = medianMs([&](int i) {
         table.forget();
         table.check(i % 2 ? "mplayer1.exe" : "mplayer2.exe");
@@ -57,7 +58,7 @@ int main() {
     });
     // Between commands, once a second: the walk passes over the processes it
     // knows have no player name.
-    kestrel::ProcProcessTable steady;
+    kestrel::ProcProcessTable steady(std::filesystem::current_path());
     std::vector<double> looks;
     for (int i = 0; i < 40; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(60));  // past one walk's life

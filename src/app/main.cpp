@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     kestrel::SystemClock clock;
     kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(), workdir);
     kestrel::PosixCommandRunner runner(workdir);
-    kestrel::ProcProcessTable processes;
+    kestrel::ProcProcessTable processes(workdir);
     kestrel::QtEventLoop loop;
     kestrel::CurlMulti transfers(loop);
     kestrel::FetchMetrics fetchMetrics;

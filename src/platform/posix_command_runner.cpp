@@ -41,7 +41,8 @@ std::optional<PlayerProgram> findPlayer(const std::filesystem::path& workdir,
     return std::nullopt;
 }
 
-bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir) {
+bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir,
+              const std::string& mark) {
     if (!isPlayerSlot(command.slot)) return false;
     // As with the shell redirection, the log is emptied even when no player can be found.
     const auto log = workdir / playerLogFile(command.slot);
@@ -52,8 +53,11 @@ bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir) 
     if (const auto player = findPlayer(workdir, playerExecutable(command.slot))) {
         // Warnings such as "Cache empty" go to stderr: the stall watch reads them in the log.
         DetachedStart start{player->path, {player->argv0}, workdir, logFd, true};
-        for (const auto& [name, value] : command.environment)
-            start.environment.push_back(name + "=" + value);
+        // The station's mark replaces any the station itself was started with.
+        start.environment.push_back(std::string(kStationVariable) + "=" + mark);
+        for (const auto& [name, value] : command.environment) {
+            if (name != kStationVariable) start.environment.push_back(name + "=" + value);
+        }
         if (player->isSystemPlayer) {
             // With stdin on /dev/null MPlayer's console controls would fill the
             // log with status lines; "Starting playback..." stays in the log
@@ -73,14 +77,14 @@ bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir) 
     return started;
 }
 
-bool carryOut(const StopPlayer& command, const std::filesystem::path&) {
+bool carryOut(const StopPlayer& command, const std::filesystem::path&, const std::string& mark) {
     if (!isPlayerSlot(command.slot)) return false;
     const std::string executable = playerExecutable(command.slot);
     // A process may fork while its parent is being killed (MPlayer starts a
     // cache child), so look again until a pass finds nobody new.
     std::set<pid_t> signalled;
     for (int pass = 0; pass < 5; ++pass) {
-        const auto pids = findProcessesByName(executable);
+        const auto pids = findStationProcesses(executable, mark);
         if (!pids) return pass > 0;
         bool foundNew = false;
         for (const pid_t pid : *pids) {
@@ -93,13 +97,13 @@ bool carryOut(const StopPlayer& command, const std::filesystem::path&) {
     return true;
 }
 
-bool carryOut(const DeleteFile& command, const std::filesystem::path& workdir) {
+bool carryOut(const DeleteFile& command, const std::filesystem::path& workdir, const std::string&) {
     if (!isPlainFileName(command.file)) return false;
     const auto file = workdir / command.file;
     return ::unlink(file.c_str()) == 0 || errno == ENOENT;
 }
 
-bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir) {
+bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir, const std::string&) {
     if (!isPlainFileName(command.file)) return false;
     const auto opener = findOnPath("xdg-open");
     if (!opener) return false;
@@ -110,10 +114,10 @@ bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir) {
 }  // namespace
 
 PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir)
-    : m_workdir(std::move(workdir)) {}
+    : m_workdir(std::move(workdir)), m_mark(stationMark(m_workdir)) {}
 
 bool PosixCommandRunner::run(const StationCommand& command, WindowStyle) {
-    return std::visit([this](const auto& c) { return carryOut(c, m_workdir); }, command);
+    return std::visit([this](const auto& c) { return carryOut(c, m_workdir, m_mark); }, command);
 }
 
 }  // namespace kestrel

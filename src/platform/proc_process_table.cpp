@@ -13,12 +13,13 @@ constexpr auto kWalkLasts = std::chrono::milliseconds(50);
 
 }  // namespace
 
-ProcProcessTable::ProcProcessTable(std::filesystem::path procRoot)
-    : m_procRoot(procRoot), m_walk(std::move(procRoot)) {}
+ProcProcessTable::ProcProcessTable(const std::filesystem::path& stationDir,
+                                   std::filesystem::path procRoot)
+    : m_procRoot(procRoot), m_walk(stationMark(stationDir), std::move(procRoot)) {}
 
 void ProcProcessTable::forget() {
     m_walked.reset();
-    m_walk.forgetNameless();
+    m_walk.forgetPassedOver();
 }
 
 const std::optional<std::vector<pid_t>>& ProcProcessTable::processesNamed(

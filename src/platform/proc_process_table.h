@@ -13,16 +13,20 @@
 
 namespace kestrel {
 
-/// Looks processes up in /proc: a process has the name N when its comm or the
-/// base name of its argv[0] equals N with or without ".exe" (without regard to
-/// case), it belongs to this user and it is not a zombie. One walk of /proc
+/// Looks a station's processes up in /proc: a process has the name N when its
+/// comm or the base name of its argv[0] equals N with or without ".exe"
+/// (without regard to case), it belongs to this user, it is not a zombie, and
+/// the station started it (startedByStation): other stations' players on the
+/// same machine are never counted. One walk of /proc
 /// answers every question asked within 50 ms (the player look asks four in a
 /// row) and until the station runs a command, which also makes the next walk
 /// look at every process again: a player it starts may have a recycled id.
 class ProcProcessTable final : public ProcessTable {
 public:
-    /// `procRoot` is "/proc" on a station; tests point it at a prepared tree.
-    explicit ProcProcessTable(std::filesystem::path procRoot = "/proc");
+    /// The station in `stationDir`; `procRoot` is "/proc" on a station, tests
+    /// point it at a prepared tree.
+    explicit ProcProcessTable(const std::filesystem::path& stationDir,
+                              std::filesystem::path procRoot = "/proc");
 
     ProcessCheck check(const std::string& executableName) override;
     /// The sum, over the processes of that name, of `rchar` in /proc/PID/io

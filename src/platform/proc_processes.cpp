@@ -48,6 +48,38 @@ bool readHead(const std::string& path, std::string& out) {
     return true;
 }
 
+// The whole of a file that may be larger than one read (an environment).
+bool readAll(const std::string& path, std::string& out) {
+    constexpr std::size_t kMost = 4 << 20;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    out.clear();
+    char buffer[16384];
+    ssize_t n;
+    for (;;) {
+        n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || out.size() + static_cast<std::size_t>(n) > kMost) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return n == 0;
+}
+
+// The value of `name` in a NUL-separated environment; the first one counts.
+std::optional<std::string_view> environmentValue(std::string_view environment,
+                                                 std::string_view name) {
+    while (!environment.empty()) {
+        const auto end = environment.find('\0');
+        const auto entry = environment.substr(0, end);
+        if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=')
+            return entry.substr(name.size() + 1);
+        if (end == std::string_view::npos) break;
+        environment.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
 std::optional<pid_t> pidOf(std::string_view name) {
     long pid = 0;
     const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
@@ -89,36 +121,54 @@ std::string_view argv0BaseName(const std::string& cmdline) {
 
 }  // namespace
 
+std::string stationMark(const std::filesystem::path& stationDir) {
+    std::error_code ignored;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(stationDir, ignored),
+                                             ignored)
+        .string();
+}
+
+bool startedByStation(pid_t pid, std::string_view mark, const std::filesystem::path& procRoot) {
+    const std::string dir = procRoot.string() + "/" + std::to_string(pid);
+    std::string environment;
+    if (!readAll(dir + "/environ", environment)) return false;
+    if (const auto marked = environmentValue(environment, kStationVariable)) return *marked == mark;
+    std::error_code error;
+    const auto cwd = std::filesystem::read_symlink(dir + "/cwd", error);
+    return !error && cwd == mark;
+}
+
 bool isProcessName(std::string_view candidate, std::string_view executableName) {
     const auto wanted = withoutExe(executableName);
     if (wanted.empty()) return false;
     return equalIgnoringCase(withoutExe(candidate), wanted);
 }
 
-ProcessWalk::ProcessWalk(std::filesystem::path procRoot) : m_procRoot(std::move(procRoot)) {}
+ProcessWalk::ProcessWalk(std::string mark, std::filesystem::path procRoot)
+    : m_mark(std::move(mark)), m_procRoot(std::move(procRoot)) {}
 
 std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
     std::span<const std::string> names) {
     if (!std::equal(names.begin(), names.end(), m_names.begin(), m_names.end())) {
         m_names.assign(names.begin(), names.end());
-        m_nameless.clear();
+        m_passedOver.clear();
     }
     DIR* proc = ::opendir(m_procRoot.c_str());
     if (!proc) return std::nullopt;
     const uid_t me = ::getuid();
-    constexpr auto kTrustNameless = std::chrono::seconds(10);
+    constexpr auto kTrustPassedOver = std::chrono::seconds(10);
     const auto now = std::chrono::steady_clock::now();
     std::vector<std::vector<pid_t>> found(names.size());
-    std::unordered_map<pid_t, Nameless> nameless;
+    std::unordered_map<pid_t, PassedOver> passedOver;
     bool sawAnyProcess = false;
     std::string comm, cmdline, stat, status;
     while (const dirent* entry = ::readdir(proc)) {
         const auto pid = pidOf(entry->d_name);
         if (!pid) continue;
         sawAnyProcess = true;
-        const auto known = m_nameless.find(*pid);
-        if (known != m_nameless.end() && now - known->second.readAt < kTrustNameless) {
-            nameless.insert(m_nameless.extract(known));
+        const auto known = m_passedOver.find(*pid);
+        if (known != m_passedOver.end() && now - known->second.readAt < kTrustPassedOver) {
+            passedOver.insert(m_passedOver.extract(known));
             continue;
         }
         // A process may end while it is being looked at; its files then vanish and it is skipped.
@@ -127,8 +177,8 @@ std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
         // builds stat only for the few processes that have it.
         if (!readHead(dir + "/comm", comm)) continue;
         if (comm.ends_with('\n')) comm.pop_back();
-        if (known != m_nameless.end() && known->second.comm == comm) {
-            nameless.emplace(*pid, Nameless{comm, now});
+        if (known != m_passedOver.end() && known->second.comm == comm) {
+            passedOver.emplace(*pid, PassedOver{comm, now});
             continue;
         }
         std::optional<std::string_view> argv0;
@@ -139,27 +189,34 @@ std::optional<std::vector<std::vector<pid_t>>> ProcessWalk::find(
             if (isProcessName(*argv0, names[index])) break;
         }
         if (index == names.size()) {
-            nameless.emplace(*pid, Nameless{comm, now});
+            passedOver.emplace(*pid, PassedOver{comm, now});
             continue;
         }
         std::string_view statComm;
         char state = 0;
         if (!readHead(dir + "/stat", stat) || !parseStat(stat, statComm, state)) continue;
         if (state == 'Z' || state == 'X' || state == 'x') continue;
-        if (!readHead(dir + "/status", status) || realUid(status) != me) continue;
+        // Another user's or another station's player keeps that owner until it
+        // execs, which changes its comm.
+        if (!readHead(dir + "/status", status) || realUid(status) != me ||
+            !startedByStation(*pid, m_mark, m_procRoot)) {
+            passedOver.emplace(*pid, PassedOver{comm, now});
+            continue;
+        }
         found[index].push_back(*pid);
     }
     ::closedir(proc);
-    m_nameless = std::move(nameless);
+    m_passedOver = std::move(passedOver);
     // A real /proc always lists at least this process; an empty one is not mounted.
     if (!sawAnyProcess) return std::nullopt;
     return found;
 }
 
-std::optional<std::vector<pid_t>> findProcessesByName(std::string_view executableName,
-                                                      const std::filesystem::path& procRoot) {
+std::optional<std::vector<pid_t>> findStationProcesses(std::string_view executableName,
+                                                       std::string_view mark,
+                                                       const std::filesystem::path& procRoot) {
     const std::string name(executableName);
-    auto found = ProcessWalk(procRoot).find(std::span(&name, 1));
+    auto found = ProcessWalk(std::string(mark), procRoot).find(std::span(&name, 1));
     if (!found) return std::nullopt;
     return std::move(found->front());
 }

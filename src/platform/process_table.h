@@ -8,8 +8,9 @@ namespace kestrel {
 
 enum class ProcessCheck { Running, NotRunning, Unknown };
 
-/// Answers whether a process with a given executable name runs, and how much
-/// the processes of that name have read.
+/// Answers whether a process of this station with a given executable name
+/// runs, and how much the processes of that name have read. Processes that
+/// other stations on the machine started are never counted.
 class ProcessTable {
 public:
     virtual ~ProcessTable() = default;

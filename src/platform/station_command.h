@@ -19,7 +19,7 @@ struct StartPlayer {
     std::vector<std::pair<std::string, std::string>> environment;
 };
 
-/// End every process of slot 1's or 2's player.
+/// End every process of this station's slot 1 or 2 player; other stations' stay.
 struct StopPlayer {
     int slot = 1;
 };

@@ -8,7 +8,7 @@
 namespace kestrel::test {
 
 /// Pids of this user's player processes (comm or argv[0] "mplayer1" or "mplayer2")
-/// whose working directory is `stationDir`: the players a station there started.
+/// that a station in `stationDir` started: the station's own, as it finds them.
 std::vector<pid_t> playersIn(const std::filesystem::path& stationDir);
 
 /// Whether process `pid` exists and has not ended (a zombie has ended).

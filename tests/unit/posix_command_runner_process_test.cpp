@@ -15,6 +15,7 @@
 
 #include "platform/posix_detached_start.h"
 #include "platform/proc_processes.h"
+#include "support/process_cleanup.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -46,11 +47,11 @@ std::vector<std::string> argvOf(pid_t pid) {
     return args;
 }
 
-// The players this test started: they have the name and run in its directory.
-// Killing strictly by pid keeps other players of this user alive.
+// The players this test's station directory owns, found as the station finds
+// them; killing strictly by pid keeps other players of this user alive.
 class OwnPlayers {
 public:
-    explicit OwnPlayers(const fs::path& dir) : m_dir(fs::canonical(dir).string()) {}
+    explicit OwnPlayers(const fs::path& dir) : m_mark(stationMark(dir)) {}
     ~OwnPlayers() {
         for (const char* name : {"mplayer1.exe", "mplayer2.exe"}) {
             for (const pid_t pid : of(name))
@@ -58,15 +59,11 @@ public:
         }
     }
     std::vector<pid_t> of(const std::string& name) const {
-        std::vector<pid_t> own;
-        for (const pid_t pid : findProcessesByName(name).value_or(std::vector<pid_t>{})) {
-            if (readLink("/proc/" + std::to_string(pid) + "/cwd") == m_dir) own.push_back(pid);
-        }
-        return own;
+        return findStationProcesses(name, m_mark).value_or(std::vector<pid_t>{});
     }
 
 private:
-    std::string m_dir;
+    std::string m_mark;
 };
 
 // Stands in for MPlayer: logs its arguments and, like MPlayer's cache, keeps
@@ -93,7 +90,7 @@ protected:
     PosixCommandRunner runner{dir.path()};
 };
 
-TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsItAndItsChild) {
+TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedMarkedWithItsLogAndStopEndsItAndItsChild) {
     // A descriptor the station leaves inheritable must not reach the player.
     const int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(socketFd, 0);
@@ -119,6 +116,10 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
         EXPECT_EQ(readLink(proc + "/fd/0"), "/dev/null");
         EXPECT_EQ(readLink(proc + "/fd/1"), fs::canonical(dir.path() / "mplayer1.log").string());
         EXPECT_EQ(readLink(proc + "/fd/2"), readLink(proc + "/fd/1")) << "warnings in the log";
+        EXPECT_NE(readFile(proc + "/environ")
+                      .find("KESTRELFIELD_STATION=" + fs::canonical(dir.path()).string() + '\0'),
+                  std::string::npos)
+            << "marked as the station's";
         for (const auto& fd : fs::directory_iterator(proc + "/fd"))
             EXPECT_EQ(readLink(fd.path()).rfind("socket:", 0), std::string::npos) << fd.path();
         // Reparented away from the station, which therefore has no zombie to reap.
@@ -140,6 +141,30 @@ TEST_F(PosixCommandRunnerTest, PlayerStartsDetachedWithItsLogAndKillByNameEndsIt
         waitUntil([&] { return dir.read("mplayer1.log").find("env:") != std::string::npos; }));
     EXPECT_EQ(dir.read("mplayer1.log"),
               "Playing http://second.\nargs: http://second -quiet\nenv: a b=c\n");
+}
+
+// Two stations of one user: each one's stop ends only its own slot's players,
+// and no variable of a start command changes whose players they are.
+TEST_F(PosixCommandRunnerTest, StopsOnlyTheStationsOwnPlayers) {
+    test::TempDir otherDir;
+    ASSERT_EQ(::mkfifo((otherDir.path() / "hold").c_str(), 0600), 0);
+    otherDir.write("mplayer1", kFakePlayer);
+    fs::permissions(otherDir.path() / "mplayer1", fs::perms::owner_all);
+    OwnPlayers others{otherDir.path()};
+    PosixCommandRunner other{otherDir.path()};
+    ASSERT_TRUE(runner.run(StartPlayer{1, "http://a"}, WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(other.run(StartPlayer{1, "http://b", {}, {{"KESTRELFIELD_STATION", "/elsewhere"}}},
+                          WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(waitUntil([&] {
+        return players.of("mplayer1.exe").size() == 2 && others.of("mplayer1.exe").size() == 2;
+    }));
+    const auto theirs = others.of("mplayer1.exe");
+
+    EXPECT_TRUE(runner.run(StopPlayer{1}, WindowStyle::MinimisedWithFocus));
+    EXPECT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").empty(); }));
+    EXPECT_EQ(others.of("mplayer1.exe"), theirs);
+    for (const pid_t pid : theirs)
+        EXPECT_TRUE(test::stillRunning(pid));
 }
 
 TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {

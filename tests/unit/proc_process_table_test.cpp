@@ -15,12 +15,16 @@
 namespace kestrel {
 namespace {
 
+constexpr const char* kStation = "/srv/station-a";
+
 struct FakeProcess {
     std::string pid;
     std::string comm;
     char state;
     std::string cmdline;  // NUL separated
     uid_t uid;
+    std::string environ = std::string("KESTRELFIELD_STATION=") + kStation + '\0';
+    std::string cwd = "/";
 };
 
 void writeFile(const std::filesystem::path& file, const std::string& bytes) {
@@ -36,6 +40,8 @@ void addProcess(const test::TempDir& proc, const FakeProcess& p) {
     writeFile(dir / "status", "Name:\t" + p.comm + "\nState:\t" + p.state + "\nUid:\t" + uid +
                                   "\t" + uid + "\t" + uid + "\t" + uid + "\n");
     writeFile(dir / "cmdline", p.cmdline);
+    writeFile(dir / "environ", p.environ);
+    std::filesystem::create_directory_symlink(p.cwd, dir / "cwd");
 }
 
 TEST(ProcProcesses, MatchesCommOrArgv0WithOrWithoutExeForLiveProcessesOfThisUser) {
@@ -60,14 +66,46 @@ TEST(ProcProcesses, MatchesCommOrArgv0WithOrWithoutExeForLiveProcessesOfThisUser
     std::filesystem::create_directory(proc.path() / "110");  // vanished: no files left
 
     for (const char* name : {"mplayer1.exe", "mplayer1", "MPLAYER1.exe"}) {
-        auto pids = findProcessesByName(name, proc.path());
+        auto pids = findStationProcesses(name, kStation, proc.path());
         ASSERT_TRUE(pids) << name;
         std::sort(pids->begin(), pids->end());
         EXPECT_EQ(*pids, (std::vector<pid_t>{101, 102, 106, 107})) << name;
     }
-    EXPECT_EQ(ProcProcessTable(proc.path()).check("mplayer2.exe"), ProcessCheck::Running);
-    EXPECT_EQ(ProcProcessTable(proc.path()).check("mplayer3.exe"), ProcessCheck::NotRunning);
-    EXPECT_EQ(ProcProcessTable(proc.path()).check(".exe"), ProcessCheck::NotRunning);
+    EXPECT_EQ(ProcProcessTable(kStation, proc.path()).check("mplayer2.exe"), ProcessCheck::Running);
+    EXPECT_EQ(ProcProcessTable(kStation, proc.path()).check("mplayer3.exe"),
+              ProcessCheck::NotRunning);
+    EXPECT_EQ(ProcProcessTable(kStation, proc.path()).check(".exe"), ProcessCheck::NotRunning);
+}
+
+// A station's players carry its directory in their environment; one started
+// before players were marked is known by its working directory instead.
+TEST(ProcProcesses, FindsOnlyTheStationsOwnPlayers) {
+    using namespace std::string_literals;
+    const uid_t me = getuid();
+    const std::string mine = "KESTRELFIELD_STATION="s + kStation + '\0';
+    test::TempDir proc;
+    const FakeProcess processes[] = {
+        {"301", "mplayer1", 'S', "mplayer1\0"s, me, "A=1\0"s + mine + "B=2\0"s},
+        {"302", "mplayer1", 'S', "mplayer1\0"s, me, "KESTRELFIELD_STATION=/srv/station-b\0"s},
+        {"303", "mplayer1", 'S', "mplayer1\0"s, me, "KESTRELFIELD_STATION=/srv/station-a/x\0"s},
+        {"304", "mplayer1", 'S', "mplayer1\0"s, me, "A=1\0"s, kStation},  // unmarked, ours
+        {"305", "mplayer1", 'S', "mplayer1\0"s, me, "A=1\0"s, "/srv"},    // unmarked, elsewhere
+        {"306", "mplayer1", 'S', "mplayer1\0"s, me, "KESTRELFIELD_STATION=/srv/station-b\0"s,
+         kStation},  // marked wins
+        {"307", "mplayer1", 'S', "mplayer1\0"s, me, mine, "/tmp"},
+        {"308", "mplayer1", 'S', "mplayer1\0"s, me, "KESTRELFIELD_STATION\0"s + mine},
+        {"309", "mplayer1", 'S', "mplayer1\0"s, me, std::string(70000, 'x') + '\0' + mine},
+    };
+    for (const auto& p : processes)
+        addProcess(proc, p);
+    auto pids = findStationProcesses("mplayer1", kStation, proc.path());
+    ASSERT_TRUE(pids);
+    std::sort(pids->begin(), pids->end());
+    EXPECT_EQ(*pids, (std::vector<pid_t>{301, 304, 307, 308, 309}));
+    EXPECT_EQ(ProcProcessTable("/srv/station-b", proc.path()).check("mplayer1"),
+              ProcessCheck::Running);
+    EXPECT_EQ(ProcProcessTable("/srv/station-c", proc.path()).check("mplayer1"),
+              ProcessCheck::NotRunning);
 }
 
 // A walk passes over processes that had no wanted name; a command makes the
@@ -76,8 +114,9 @@ TEST(ProcProcessTable, AProcessThatBecomesAPlayerIsSeenAfterACommand) {
     using namespace std::string_literals;
     test::TempDir proc;
     addProcess(proc, {"201", "bash", 'S', "bash\0"s, getuid()});
-    ProcProcessTable table(proc.path());
+    ProcProcessTable table(kStation, proc.path());
     EXPECT_EQ(table.check("mplayer1.exe"), ProcessCheck::NotRunning);
+    std::filesystem::remove_all(proc.path() / "201");
     addProcess(proc, {"201", "mplayer", 'S', "mplayer1\0http://a\0"s, getuid()});
     table.forget();
     EXPECT_EQ(table.check("mplayer1.exe"), ProcessCheck::Running);
@@ -104,18 +143,24 @@ TEST(ProcProcesses, NameRule) {
 
 TEST(ProcProcessTable, CheckThatCannotBeMadeIsUnknown) {
     test::TempDir emptyProc;
-    EXPECT_EQ(ProcProcessTable(emptyProc.path() / "absent").check("mplayer1.exe"),
+    EXPECT_EQ(ProcProcessTable(kStation, emptyProc.path() / "absent").check("mplayer1.exe"),
               ProcessCheck::Unknown);
-    EXPECT_EQ(ProcProcessTable(emptyProc.path()).check("mplayer1.exe"), ProcessCheck::Unknown);
+    EXPECT_EQ(ProcProcessTable(kStation, emptyProc.path()).check("mplayer1.exe"),
+              ProcessCheck::Unknown);
 }
 
 TEST(ProcProcessTable, FindsThisTestOnTheRealProc) {
     std::string comm;
     std::getline(std::ifstream("/proc/self/comm"), comm);
-    const auto pids = findProcessesByName(comm + ".exe");
+    // Unmarked, this test belongs to the station of its working directory.
+    const auto here = std::filesystem::current_path();
+    const auto pids = findStationProcesses(comm + ".exe", stationMark(here));
     ASSERT_TRUE(pids);
     EXPECT_NE(std::find(pids->begin(), pids->end(), getpid()), pids->end());
-    EXPECT_EQ(ProcProcessTable().check("no-such-kestrel-program.exe"), ProcessCheck::NotRunning);
+    EXPECT_EQ(findStationProcesses(comm + ".exe", stationMark(here / "elsewhere")),
+              std::vector<pid_t>{});
+    EXPECT_EQ(ProcProcessTable(here).check("no-such-kestrel-program.exe"),
+              ProcessCheck::NotRunning);
 }
 
 // This test receives bytes over loopback TCP with recv(), as a player reads
@@ -123,7 +168,7 @@ TEST(ProcProcessTable, FindsThisTestOnTheRealProc) {
 TEST(ProcProcessTable, BytesReadCountWhatTheProcessesSocketsReceived) {
     std::string comm;
     std::getline(std::ifstream("/proc/self/comm"), comm);
-    ProcProcessTable table;
+    ProcProcessTable table(std::filesystem::current_path());
     EXPECT_FALSE(table.bytesRead("no-such-kestrel-program.exe"));
 
     const test::LoopbackConnection connection;

@@ -65,7 +65,7 @@ protected:
     test::TempDir dir;
     SystemClock clock;
     PosixCommandRunner runner{dir.path()};
-    ProcProcessTable processes;
+    ProcProcessTable processes{dir.path()};
     test::FakeFetcher fetcher;
     test::LiveTransfers live;
     Station station{Platform{clock, runner, processes, live.loop, fetcher, fetcher, fetcher,
