@@ -105,9 +105,9 @@ int main(int argc, char** argv) {
 
     kestrel::SystemClock clock;
     kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(), workdir);
-    kestrel::PosixCommandRunner runner(workdir);
-    kestrel::ProcProcessTable processes(workdir);
     kestrel::QtEventLoop loop;
+    kestrel::PosixCommandRunner runner(workdir, &loop);
+    kestrel::ProcProcessTable processes(workdir);
     kestrel::CurlMulti transfers(loop);
     kestrel::FetchMetrics fetchMetrics;
     MeasuredFetcher air(transfers, clock, fetchMetrics, "air");

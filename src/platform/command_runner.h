@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "platform/station_command.h"
 
 namespace kestrel {
@@ -19,6 +21,11 @@ public:
     /// Returns false when the command names no player slot or no plain file of
     /// the station directory, or could not be launched; callers ignore the result.
     virtual bool run(const StationCommand& command, WindowStyle style) = 0;
+
+    /// `ended(slot)` runs on the station's thread, within a moment, when a
+    /// player this runner started has ended. A runner that cannot tell never
+    /// calls it: the station's look at its players every second remains.
+    virtual void onPlayerEnded(std::function<void(int slot)> ended) { (void)ended; }
 };
 
 }  // namespace kestrel

@@ -42,7 +42,7 @@ std::optional<PlayerProgram> findPlayer(const std::filesystem::path& workdir,
 }
 
 bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir,
-              const std::string& mark) {
+              const std::string& mark, PosixPlayerEnds* ends) {
     if (!isPlayerSlot(command.slot)) return false;
     // As with the shell redirection, the log is emptied even when no player can be found.
     const auto log = workdir / playerLogFile(command.slot);
@@ -71,13 +71,16 @@ bool carryOut(const StartPlayer& command, const std::filesystem::path& workdir,
         } else {
             start.args.insert(start.args.end(), {command.address, "-quiet"});
         }
-        started = startDetached(start);
+        pid_t pid = -1;
+        started = startDetached(start, &pid);
+        if (started && ends) ends->started(command.slot, pid);
     }
     ::close(logFd);
     return started;
 }
 
-bool carryOut(const StopPlayer& command, const std::filesystem::path&, const std::string& mark) {
+bool carryOut(const StopPlayer& command, const std::filesystem::path&, const std::string& mark,
+              PosixPlayerEnds*) {
     if (!isPlayerSlot(command.slot)) return false;
     const std::string executable = playerExecutable(command.slot);
     // A process may fork while its parent is being killed (MPlayer starts a
@@ -97,13 +100,15 @@ bool carryOut(const StopPlayer& command, const std::filesystem::path&, const std
     return true;
 }
 
-bool carryOut(const DeleteFile& command, const std::filesystem::path& workdir, const std::string&) {
+bool carryOut(const DeleteFile& command, const std::filesystem::path& workdir, const std::string&,
+              PosixPlayerEnds*) {
     if (!isPlainFileName(command.file)) return false;
     const auto file = workdir / command.file;
     return ::unlink(file.c_str()) == 0 || errno == ENOENT;
 }
 
-bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir, const std::string&) {
+bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir, const std::string&,
+              PosixPlayerEnds*) {
     if (!isPlainFileName(command.file)) return false;
     const auto opener = findOnPath("xdg-open");
     if (!opener) return false;
@@ -113,11 +118,18 @@ bool carryOut(const OpenEditor& command, const std::filesystem::path& workdir, c
 
 }  // namespace
 
-PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir)
-    : m_workdir(std::move(workdir)), m_mark(stationMark(m_workdir)) {}
+PosixCommandRunner::PosixCommandRunner(std::filesystem::path workdir, EventLoop* loop)
+    : m_workdir(std::move(workdir)),
+      m_mark(stationMark(m_workdir)),
+      m_ends(loop ? std::make_unique<PosixPlayerEnds>(*loop) : nullptr) {}
 
 bool PosixCommandRunner::run(const StationCommand& command, WindowStyle) {
-    return std::visit([this](const auto& c) { return carryOut(c, m_workdir, m_mark); }, command);
+    return std::visit(
+        [this](const auto& c) { return carryOut(c, m_workdir, m_mark, m_ends.get()); }, command);
+}
+
+void PosixCommandRunner::onPlayerEnded(std::function<void(int slot)> ended) {
+    if (m_ends) m_ends->setHandler(std::move(ended));
 }
 
 }  // namespace kestrel

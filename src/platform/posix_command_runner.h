@@ -1,8 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "platform/command_runner.h"
+#include "platform/event_loop.h"
+#include "platform/posix_player_ends.h"
 
 namespace kestrel {
 
@@ -14,13 +18,16 @@ namespace kestrel {
 /// than 1 or 2, or a file name with a path, runs nothing.
 class PosixCommandRunner final : public CommandRunner {
 public:
-    /// `workdir` is the station directory.
-    explicit PosixCommandRunner(std::filesystem::path workdir);
+    /// `workdir` is the station directory. With an event loop, the end of
+    /// each player it started is told at once.
+    explicit PosixCommandRunner(std::filesystem::path workdir, EventLoop* loop = nullptr);
     bool run(const StationCommand& command, WindowStyle style) override;
+    void onPlayerEnded(std::function<void(int slot)> ended) override;
 
 private:
     std::filesystem::path m_workdir;
     std::string m_mark;
+    std::unique_ptr<PosixPlayerEnds> m_ends;
 };
 
 }  // namespace kestrel

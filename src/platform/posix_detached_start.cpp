@@ -129,7 +129,7 @@ std::optional<std::filesystem::path> findOnPath(std::string_view name) {
     return std::nullopt;
 }
 
-bool startDetached(const DetachedStart& start) {
+bool startDetached(const DetachedStart& start, pid_t* startedPid) {
     if (start.args.empty()) return false;
     // Everything the children use is prepared before the fork.
     std::vector<char*> argv;
@@ -151,6 +151,11 @@ bool startDetached(const DetachedStart& start) {
     HighFd errorRead(pipeFds[0]);
     HighFd errorWrite(pipeFds[1]);
     if (!errorRead.valid() || !errorWrite.valid()) return false;
+    // The middle child hands the program's process id over on a pipe of its own.
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+    HighFd pidRead(pipeFds[0]);
+    HighFd pidWrite(pipeFds[1]);
+    if (!pidRead.valid() || !pidWrite.valid()) return false;
 
     ChildPlan plan{program.c_str(),
                    argv.data(),
@@ -169,9 +174,14 @@ bool startDetached(const DetachedStart& start) {
     if (child == 0) {
         const pid_t grandchild = ::fork();
         if (grandchild == 0) execChild(plan);
+        if (grandchild > 0) {
+            ssize_t ignored = ::write(pidWrite.get(), &grandchild, sizeof grandchild);
+            (void)ignored;
+        }
         ::_exit(grandchild < 0 ? 1 : 0);
     }
     errorWrite.reset();
+    pidWrite.reset();
 
     // The pipe reaches end of file once the grandchild has executed the
     // program (close-on-exec) or has ended; an errno arrives only on failure.
@@ -189,7 +199,16 @@ bool startDetached(const DetachedStart& start) {
     const bool forked = waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     // ECHILD: someone else reaped it (SIGCHLD ignored); the pipe still tells.
     const bool reaped = forked || (waited < 0 && errno == ECHILD);
-    return reaped && got == 0;
+    if (!reaped || got != 0) return false;
+    if (startedPid) {
+        pid_t pid = -1;
+        ssize_t pidGot;
+        do {
+            pidGot = ::read(pidRead.get(), &pid, sizeof pid);
+        } while (pidGot < 0 && errno == EINTR);
+        *startedPid = pidGot == static_cast<ssize_t>(sizeof pid) ? pid : -1;
+    }
+    return true;
 }
 
 }  // namespace kestrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,9 +27,9 @@ struct DetachedStart {
 /// Starts the program through a double fork, so it is never this process's
 /// child and can never linger as a zombie here. Waits only until the program
 /// has been executed; false when it could not be (the reason is not kept).
-/// Safe in a process with other threads: the forked children make only
-/// async-signal-safe calls.
-bool startDetached(const DetachedStart& start);
+/// With `startedPid`, the program's process id goes there. Safe in a process
+/// with other threads: the forked children make only async-signal-safe calls.
+bool startDetached(const DetachedStart& start, pid_t* startedPid = nullptr);
 
 /// True for a regular file this user may execute.
 bool isExecutableFile(const std::filesystem::path& file);

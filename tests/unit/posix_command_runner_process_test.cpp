@@ -13,9 +13,11 @@
 #include <sstream>
 #include <thread>
 
+#include "host/qt_event_loop.h"
 #include "platform/posix_detached_start.h"
 #include "platform/proc_processes.h"
 #include "support/process_cleanup.h"
+#include "support/qt_loop.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -165,6 +167,23 @@ TEST_F(PosixCommandRunnerTest, StopsOnlyTheStationsOwnPlayers) {
     EXPECT_EQ(others.of("mplayer1.exe"), theirs);
     for (const pid_t pid : theirs)
         EXPECT_TRUE(test::stillRunning(pid));
+}
+
+// Given the event loop, the runner tells when a player it started ends,
+// whoever ended it; not before.
+TEST_F(PosixCommandRunnerTest, TellsWhenAPlayerItStartedEnds) {
+    test::ensureApplication();
+    QtEventLoop loop;
+    PosixCommandRunner telling{dir.path(), &loop};
+    std::vector<int> ended;
+    telling.onPlayerEnded([&](int slot) { ended.push_back(slot); });
+    ASSERT_TRUE(telling.run(StartPlayer{1, "http://a"}, WindowStyle::MinimisedWithFocus));
+    ASSERT_TRUE(waitUntil([&] { return players.of("mplayer1.exe").size() == 2; }));
+    EXPECT_FALSE(test::pumpUntil([&] { return !ended.empty(); }, 300ms));
+    for (const pid_t pid : players.of("mplayer1.exe"))
+        ::kill(pid, SIGKILL);
+    EXPECT_TRUE(test::pumpUntil([&] { return !ended.empty(); }));
+    EXPECT_EQ(ended, std::vector<int>{1});
 }
 
 TEST_F(PosixCommandRunnerTest, FallsBackToTheSystemMplayerUnderTheSlotName) {
