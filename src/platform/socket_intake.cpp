@@ -119,10 +119,14 @@ bool dumpFamily(int netlink, int family, const std::vector<std::uint64_t>& inode
 // The sum from one lookup per socket already found; nullopt when one of them
 // is gone or no longer connected, which takes a dump again.
 std::optional<std::uint64_t> lookUpKnown(int netlink, const std::vector<std::uint64_t>& inodes,
-                                         const KnownSockets& known) {
+                                         const KnownSockets& known,
+                                         std::chrono::steady_clock::time_point now) {
     std::uint64_t sum = 0;
     for (const std::uint64_t inode : inodes) {
-        if (known.notTcp.contains(inode)) continue;
+        if (const auto unfound = known.notTcp.find(inode); unfound != known.notTcp.end()) {
+            if (now >= unfound->second.lookAgainAt) return std::nullopt;
+            continue;
+        }
         const auto where = known.found.find(inode);
         if (where == known.found.end()) return std::nullopt;
         bool same = false;
@@ -162,13 +166,17 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
 }
 
 std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
-                                              KnownSockets* known) {
+                                              KnownSockets* known,
+                                              std::chrono::steady_clock::time_point now) {
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
     const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (netlink.get() < 0) return std::nullopt;
+    std::map<std::uint64_t, KnownSockets::Unfound> unfoundBefore;
     if (known) {
-        if (const auto fromKnown = lookUpKnown(netlink.get(), inodes, *known)) return fromKnown;
+        if (const auto fromKnown = lookUpKnown(netlink.get(), inodes, *known, now))
+            return fromKnown;
+        unfoundBefore = std::move(known->notTcp);
         *known = {};
     }
     if (!dumpFamily(netlink.get(), AF_INET, inodes, known, sum) ||
@@ -177,7 +185,13 @@ std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& 
     }
     if (known) {
         for (const std::uint64_t inode : inodes) {
-            if (!known->found.contains(inode)) known->notTcp.insert(inode);
+            if (known->found.contains(inode)) continue;
+            // Looked for again later, less often each time it is still not found.
+            KnownSockets::Unfound unfound;
+            if (const auto before = unfoundBefore.find(inode); before != unfoundBefore.end())
+                unfound.interval = std::min(before->second.interval * 2, std::chrono::seconds(64));
+            unfound.lookAgainAt = now + unfound.interval;
+            known->notTcp[inode] = unfound;
         }
     }
     return sum;

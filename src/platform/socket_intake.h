@@ -3,6 +3,7 @@
 #include <linux/inet_diag.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -24,8 +25,15 @@ struct KnownSockets {
         int family = 0;
         inet_diag_sockid id{};
     };
+    /// An inode no dump found: not TCP, or a TCP socket not yet connected
+    /// (a player between socket() and connect()). It is looked for again
+    /// after 1, 2, 4 ... 64 s, so a stream socket is counted once connected.
+    struct Unfound {
+        std::chrono::steady_clock::time_point lookAgainAt;
+        std::chrono::seconds interval{1};
+    };
     std::map<std::uint64_t, Place> found;  ///< connected TCP sockets, by inode
-    std::set<std::uint64_t> notTcp;        ///< inodes no dump found
+    std::map<std::uint64_t, Unfound> notTcp;
 };
 
 /// The bytes received so far by those of `inodes` that are TCP sockets (IPv4
@@ -33,8 +41,10 @@ struct KnownSockets {
 /// tcpi_bytes_received). Players read their streams with recv(), which the
 /// `rchar` count of /proc/PID/io does not see. With `known`, sockets found
 /// before are looked up one by one, and a dump runs only when one is new or
-/// gone. nullopt when the kernel cannot be asked.
-std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
-                                              KnownSockets* known = nullptr);
+/// gone, or when an unfound one is due to be looked for again (at `now`).
+/// nullopt when the kernel cannot be asked.
+std::optional<std::uint64_t> tcpBytesReceived(
+    const std::vector<std::uint64_t>& inodes, KnownSockets* known = nullptr,
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
 
 }  // namespace kestrel

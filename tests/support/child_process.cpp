@@ -81,11 +81,11 @@ int freeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-LoopbackConnection::LoopbackConnection() {
+LoopbackConnection::LoopbackConnection(int clientFd) {
     sockaddr_in address{};
     listener = boundLoopbackSocket(address);
     ::listen(listener, 1);
-    client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    client = clientFd >= 0 ? clientFd : ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
     accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }

@@ -39,7 +39,8 @@ int freeLoopbackPort();
 /// stream's: the listener, the connecting end and the accepted end. Closes all
 /// three when it goes.
 struct LoopbackConnection {
-    LoopbackConnection();
+    /// Connects `clientFd` when given (a socket made earlier), else a new socket.
+    explicit LoopbackConnection(int clientFd = -1);
     ~LoopbackConnection();
     LoopbackConnection(const LoopbackConnection&) = delete;
     LoopbackConnection& operator=(const LoopbackConnection&) = delete;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fstream>
 
 #include "platform/proc_processes.h"
+#include "platform/socket_intake.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -189,6 +191,28 @@ TEST(ProcProcessTable, BytesReadCountWhatTheProcessesSocketsReceived) {
     const auto after = table.bytesRead(comm);
     ASSERT_TRUE(after);
     EXPECT_GE(*after - *before, data.size());
+}
+
+// A socket first seen before it is connected (a player between socket() and
+// connect()) is looked for again, and counted once its stream flows.
+TEST(SocketIntake, ASocketSeenBeforeItConnectedIsLookedForAgain) {
+    using namespace std::chrono_literals;
+    const int late = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(late, &info), 0);
+    const std::vector<std::uint64_t> inodes = {info.st_ino};
+    KnownSockets known;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(tcpBytesReceived(inodes, &known, t0), 0u);
+
+    const test::LoopbackConnection connection(late);
+    const std::string data(1000, 'x');
+    ASSERT_EQ(::send(connection.accepted, data.data(), data.size(), 0), 1000);
+    char buffer[1000];
+    for (std::size_t got = 0; got < data.size();)
+        got += static_cast<std::size_t>(::recv(late, buffer, sizeof buffer, 0));
+    EXPECT_EQ(tcpBytesReceived(inodes, &known, t0 + 500ms), 0u) << "not looked for yet";
+    EXPECT_EQ(tcpBytesReceived(inodes, &known, t0 + 1100ms), 1000u);
 }
 
 }  // namespace
