@@ -158,6 +158,10 @@ void ConfigCheck::checkValues() {
         if (key->kind == KeyKind::Number && !plainInteger(value)) {
             add(at.line, written(*key) + " reads as " + std::to_string(profileNumber(value)));
         }
+        if (key->kind == KeyKind::Port && !portNumber(value)) {
+            add(at.line, written(*key) + " is no port from 1 to 65535: the API listens on port " +
+                             std::to_string(kDefaultApiPort));
+        }
         if (key->kind == KeyKind::Url && !value.empty() && !isWebAddress(value)) {
             add(at.line, std::string(key->name) + " " + inQuotes(value) +
                              " is not an http:// or https:// address");

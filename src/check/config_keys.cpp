@@ -52,8 +52,12 @@ constexpr std::array kKeys{
               &S::SwitchTimeout,
               WhenAbsent::DirectoryPath,
               {2, 600, 10}},
-    // The address the API listens on; absent: all addresses.
+    // The address and port the API listens on; absent: all addresses, port 1011.
     ConfigKey{"APIBind", Text, Nothing, None, None, &S::APIBind, {}, WhenAbsent::Empty},
+    ConfigKey{"APIPort", Port, Nothing, None, None, &S::APIPort, {}, WhenAbsent::Empty},
+    // What the station is called where many are seen together (the metrics).
+    ConfigKey{
+        "StationName", Text, Nothing, None, None, &S::StationName, {}, WhenAbsent::DirectoryName},
     // A silence on air: every channel below SilenceLevel dBFS for SilenceSeconds.
     ConfigKey{"SilenceLevel",
               Number,
@@ -126,6 +130,8 @@ void readConfigKeys(const std::filesystem::path& dir, const std::string& directo
         std::string value =
             readProfileString(file, kConfigSection, std::string(key.name), directoryText);
         if (key.absent == WhenAbsent::Empty && value == directoryText) value.clear();
+        if (key.absent == WhenAbsent::DirectoryName && (value == directoryText || value.empty()))
+            value = directoryName(dir);
         if (key.number) {
             state.*key.number = numberOf(key, value);
         } else {
@@ -139,6 +145,21 @@ const ConfigKey* findConfigKey(std::string_view name) {
         return sameProfileName(key.name, name);
     });
     return found == kKeys.end() ? nullptr : &*found;
+}
+
+std::optional<std::uint16_t> portNumber(std::string_view value) {
+    if (value.empty()) return kDefaultApiPort;
+    if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const unsigned long port = std::stoul(std::string(value));
+    if (port < 1 || port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
+}
+
+std::string directoryName(const std::filesystem::path& dir) {
+    auto path = dir.lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    return path.filename().string();
 }
 
 bool isWebAddress(std::string_view text) {

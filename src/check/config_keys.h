@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@ enum class KeyKind {
     Url,     ///< an http:// or https:// address
     Flag,    ///< on only for exactly "1"
     Number,  ///< the leading number, rounded to 16 bits
+    Port,    ///< a TCP port, 1 to 65535, kept as written
 };
 
 /// The features that configuration switches on; `Always` is the part of the
@@ -37,6 +39,7 @@ enum class Need {
 enum class WhenAbsent {
     DirectoryPath,  ///< the station directory's path, as the station always has
     Empty,
+    DirectoryName,  ///< the station directory's own name; also when empty
 };
 
 /// Bounds of a Number key: a value outside them is taken as the nearer one,
@@ -58,7 +61,7 @@ struct ConfigKey {
     Need need = Need::Nothing;
     Feature usedBy = Feature::None;
     Feature alsoUsedBy = Feature::None;
-    /// The field the key fills: `text` for Text, Url and Flag keys, `number`
+    /// The field the key fills: `text` for Text, Url, Flag and Port keys, `number`
     /// for Number keys.
     std::string StationState::*text = nullptr;
     std::int16_t StationState::*number = nullptr;
@@ -78,6 +81,16 @@ void readConfigKeys(const std::filesystem::path& dir, const std::string& directo
 
 /// A key of the table, whatever its case; nullptr when unknown.
 const ConfigKey* findConfigKey(std::string_view name);
+
+/// The port the API listens on when APIPort is absent.
+inline constexpr std::uint16_t kDefaultApiPort = 1011;
+
+/// The port a Port key's value names: kDefaultApiPort for an empty value,
+/// nullopt for anything but a plain number from 1 to 65535.
+std::optional<std::uint16_t> portNumber(std::string_view value);
+
+/// The name of a station directory (its last path element).
+std::string directoryName(const std::filesystem::path& dir);
 
 /// True for an address that begins with http:// or https://, in any case.
 bool isWebAddress(std::string_view text);

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "check/config_keys.h"
 #include "station/station_events.h"
 
 namespace kestrel {
@@ -40,6 +41,10 @@ std::string clientAddress(const QTcpSocket& socket) {
 }
 
 }  // namespace
+
+quint16 configuredApiPort(const Station& station) {
+    return portNumber(station.state.APIPort).value_or(kDefaultApiPort);
+}
 
 ApiServer::ApiServer(Station& station, quint16 port, QObject* parent)
     : QObject(parent), m_connections(station) {

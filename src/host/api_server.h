@@ -15,8 +15,9 @@ class QTimer;
 
 namespace kestrel {
 
-/// The port a station's API listens on.
-inline constexpr quint16 kApiPort = 1011;
+/// The port the station's APIPort names; 1011 when absent or no port (the
+/// configuration check reports that).
+quint16 configuredApiPort(const Station& station);
 
 /// The API's listener: a thin socket host over the core's connection table.
 /// Listens on `port` (0 picks a free one) at the address APIBind names, hands

@@ -17,7 +17,7 @@ void HeadlessHost::endProgram() {
 }
 
 void HeadlessHost::showApiWindow() {
-    if (!m_api) m_api = std::make_unique<ApiServer>(m_station, kApiPort);
+    if (!m_api) m_api = std::make_unique<ApiServer>(m_station, configuredApiPort(m_station));
 }
 
 }  // namespace kestrel

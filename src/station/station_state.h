@@ -77,6 +77,8 @@ struct StationState {
     std::string MetaLocation;
     std::string CheckSource;           ///< "1": the failure detector tests the on-air server
     std::string APIBind;               ///< address the API listens on; empty: all addresses
+    std::string APIPort;               ///< port the API listens on as written; empty: 1011
+    std::string StationName;           ///< the station's name in metrics; the directory's name
     std::int16_t SwitchTimeout = 10;   ///< seconds a switch waits at most for its new player
     std::int16_t SilenceLevel = -40;   ///< dBFS below which every channel on air is silent
     std::int16_t SilenceSeconds = 15;  ///< that long declares a silence; 0: never

@@ -414,7 +414,8 @@ void MainWindow::endProgram() {
 
 void MainWindow::showApiWindow() {
     if (!m_apiServer) {
-        m_apiServer = std::make_unique<ApiServer>(m_controller.station(), kApiPort);
+        auto& station = m_controller.station();
+        m_apiServer = std::make_unique<ApiServer>(station, configuredApiPort(station));
         m_apiServer->setAfterEvent([this] { render(); });
         m_apiWindow = std::make_unique<ApiWindow>(*m_apiServer);
     }

@@ -352,9 +352,16 @@ TEST_F(ApiServerTest, APIBindNamesTheAddressAndAnythingElseMeansAll) {
 }
 
 TEST_F(ApiServerTest, PortInUseLeavesNoConnectionAndNothingListening) {
+    std::ostringstream journal;
+    controller.station().journal.setOutput(&journal);
     ApiServer second(controller.station(), port());
     ApiWindow secondWindow(second);
     EXPECT_EQ(second.port(), 0);
+    EXPECT_NE(journal.str().find("event=configuration_problem problem=\"the API cannot listen on "),
+              std::string::npos)
+        << journal.str();
+    EXPECT_NE(journal.str().find(" port " + std::to_string(port()) + ": "), std::string::npos)
+        << journal.str();
     EXPECT_EQ(secondWindow.line(0)->text().toStdString(), "(No Connection)");
 }
 

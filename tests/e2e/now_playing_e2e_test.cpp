@@ -187,11 +187,38 @@ protected:
         return stationDir.read(log).find("Starting playback...") != std::string::npos;
     }
 
+    // Asks the station's API once; the answer's body, empty when none came in time.
+    std::string askApi(const std::string& path, long limitSeconds = 2) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        timeval limit{limitSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(apiPort));
+        std::string answer;
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+            send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+            char buffer[2048];
+            for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                answer.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(fd);
+        const auto body = answer.find("\r\n\r\n");
+        return body == std::string::npos ? "" : answer.substr(body + 4);
+    }
+    // The API's lines of kestrelfield.ini, on a port of its own.
+    std::string apiKeys() const {
+        return "APIallowed=1\r\nAPIKey=k\r\nAPIPort=" + std::to_string(apiPort) + "\r\n";
+    }
+
     test::TempDir playerHome;
     test::TempDir stationDir;
     test::TempDir scratch;
     TestStream stream;
     Child station;
+    const int apiPort = test::freeLoopbackPort();
 };
 
 TEST_F(NowPlayingEndToEnd, RealPlayerShowsTheStreamDetailsAndTitles) {
@@ -261,28 +288,6 @@ TEST_F(NowPlayingEndToEnd, StationWritesTheTitleAndRestartsAKilledPlayer) {
     EXPECT_TRUE(titled()) << stationDir.read("metadata.txt");
 }
 
-// Asks the station's API once; the answer's body, empty when none came in time.
-std::string askApi(const std::string& path, long limitSeconds = 2) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    timeval limit{limitSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(1011);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char buffer[2048];
-        for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            answer.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    const auto body = answer.find("\r\n\r\n");
-    return body == std::string::npos ? "" : answer.substr(body + 4);
-}
-
 // The weather and TuneIn AIR services answer only after 8 s; meanwhile a
 // scheduled event switches on time and every API request is answered at once.
 TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
@@ -299,9 +304,9 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
     std::snprintf(event, sizeof event, "%d %02d%02d%02d 1\r\n", local.tm_wday + 1, local.tm_hour,
                   local.tm_min, local.tm_sec);
     stationDir.write("sourceevents.ini", event);
-    stationDir.write("kestrelfield.ini",
-                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nMetaWeather=1\r\n"
-                     "MetaLocation=Leeds\r\nAIRenable=1\r\nAIRid=s1\r\n");
+    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\n" + apiKeys() +
+                                             "MetaWeather=1\r\n"
+                                             "MetaLocation=Leeds\r\nAIRenable=1\r\nAIRid=s1\r\n");
     stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() +
                                            "\r\n1n:One\r\n1u:" + stream.url() + "?one\r\n");
     // The services' fixed hosts are reached through the slow server as a proxy;
@@ -340,8 +345,7 @@ TEST_F(NowPlayingEndToEnd, SlowServicesHoldUpNeitherTheScheduleNorTheApi) {
 TEST_F(NowPlayingEndToEnd, ASwitchKeepsTheOldPlayerUntilTheNewOnePlays) {
     TestStream late({"--first-byte-after", "4"});
     const std::string refusedPort = std::to_string(test::freeLoopbackPort());
-    stationDir.write("kestrelfield.ini",
-                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nSwitchTimeout=30\r\n");
+    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\n" + apiKeys() + "SwitchTimeout=30\r\n");
     stationDir.write("sourcelist.ini",
                      "9n:Nine\r\n9u:" + stream.url() + "\r\n2n:Late\r\n2u:" + late.url() +
                          "\r\n3n:Refused\r\n3u:http://127.0.0.1:" + refusedPort + "/live\r\n");
@@ -390,7 +394,7 @@ TEST_F(NowPlayingEndToEnd, ASwitchKeepsTheOldPlayerUntilTheNewOnePlays) {
 // player's cache has run dry and it has taken in nothing for 2 s, the station
 // logs one STALL line and plays the source again from the other slot.
 TEST_F(NowPlayingEndToEnd, AStalledStreamIsRestartedWithinSeconds) {
-    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\n");
+    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\n" + apiKeys());
     stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() + "\r\n");
     ASSERT_TRUE(startStation());
     ASSERT_TRUE(waitFor(20s, [&] { return plays("mplayer1.log"); }));
@@ -419,8 +423,7 @@ TEST_F(NowPlayingEndToEnd, AStalledStreamIsRestartedWithinSeconds) {
 // has begun playback.
 TEST_F(NowPlayingEndToEnd, FailoverAndRecoveryLeaveNoGap) {
     TestStream backup;
-    stationDir.write("kestrelfield.ini",
-                     "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nCheckSource=1\r\n");
+    stationDir.write("kestrelfield.ini", "[Kestrelfield]\r\n" + apiKeys() + "CheckSource=1\r\n");
     stationDir.write("sourcelist.ini", "9n:Nine\r\n9u:" + stream.url() +
                                            "\r\n0n:Backup\r\n0u:" + backup.url() + "\r\n");
     ASSERT_TRUE(startStation());
