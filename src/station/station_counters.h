@@ -71,6 +71,7 @@ struct StationCounters {
     std::map<std::string, FileWrites> fileWrites;
     double startTime = 0;
     double metadataUpdated = 0;  ///< when the stream title last changed
+    double lastSwitch = 0;       ///< when the latest switch ended
 
     /// Not a count: set when a failed source's server answers again, so that
     /// the hand-back which restarts it counts as recovery; any switch clears it.

@@ -20,6 +20,7 @@ std::string number(long value) {
 void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int slot,
                   std::string_view result) {
     ++station.counters.switchesBy(cause);
+    station.counters.lastSwitch = station.platform.clock.epochSeconds();
     station.counters.recoveryPending = false;
     SilenceState& silence = station.silence;
     const bool endsHold = cause == SwitchCause::Operator || cause == SwitchCause::Api ||

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "platform/timed_fetcher.h"
+#include "station/utf8_text.h"
 #include "status/status_json.h"
 
 namespace kestrel {
@@ -125,6 +126,13 @@ std::string metricsText(const Station& station) {
     Exposition out;
     out.family("kestrelfield_build_info", "gauge", "Always 1; the version is a label.");
     out.sample("kestrelfield_build_info", Exposition::label("version", KESTREL_VERSION), 1);
+    // Prometheus tells stations apart by instance; this names the one behind each.
+    out.family("kestrelfield_info", "gauge",
+               "Always 1; the station's name and version are labels.");
+    out.sample("kestrelfield_info",
+               Exposition::label("station", utf8FromStationText(state.StationName)) + "," +
+                   Exposition::label("version", KESTREL_VERSION),
+               1);
     out.family("kestrelfield_start_time_seconds", "gauge", "Start of the station, Unix time.");
     out.sample("kestrelfield_start_time_seconds", "", counters.startTime);
     out.family("kestrelfield_on_air_source", "gauge", "Source that should be on air; -1 none.");
@@ -146,6 +154,9 @@ std::string metricsText(const Station& station) {
         out.sample("kestrelfield_switches_total", Exposition::label("cause", causeName(cause)),
                    static_cast<double>(counters.switchesBy(cause)));
     }
+    out.family("kestrelfield_last_switch_timestamp_seconds", "gauge",
+               "When the latest switch ended, Unix time; 0 never.");
+    out.sample("kestrelfield_last_switch_timestamp_seconds", "", counters.lastSwitch);
     out.family("kestrelfield_player_restarts_total", "counter",
                "Times the watchdog found no player running and restarted the source.");
     out.sample("kestrelfield_player_restarts_total", "",

@@ -120,6 +120,7 @@ std::string statusJson(const Station& station) {
 
     const Json status = {
         {"version", KESTREL_VERSION},
+        {"station", shown(state.StationName)},
         {"startTime", station.counters.startTime},
         {"onAir",
          {{"source", state.CurrentSource},

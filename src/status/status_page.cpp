@@ -152,6 +152,7 @@ function show(status) {
   $("playerRestarts").textContent = counts.playerRestarts;
   $("switchFailures").textContent = counts.switchFailures;
   $("failovers").textContent = counts.failovers;
+  document.title = status.station + " \u2013 Kestrelfield";
   $("started").textContent = new Date(status.startTime * 1000).toLocaleString() +
     ", version " + status.version;
   const unwritable = status.unwritableFiles

@@ -94,12 +94,15 @@ TEST(Metrics, ParseAsExpositionFormatAndCarryTheStation) {
     s.host.station().fetchMetrics = &fetches;
     s.host.station().counters.metadataUpdated = 1765094400.5;
     s.host.station().counters.apiEvictionsBy(ApiEviction::TableFull) = 7;
+    s.host.station().state.StationName = "Dales \"FM\"\\";
 
     const std::string metrics = metricsText(s.host.station());
     std::string complaint;
     EXPECT_TRUE(promtoolAccepts(metrics, complaint)) << complaint << metrics;
     EXPECT_EQ(complaint, "");
     for (const char* line : {
+             "kestrelfield_info{station=\"Dales \\\"FM\\\"\\\\\",version=\"" KESTREL_VERSION
+             "\"} 1\n",
              "kestrelfield_on_air_source 3\n",
              "kestrelfield_player_running{slot=\"1\"} 1\n",
              "kestrelfield_switches_total{cause=\"schedule\"} 1\n",
