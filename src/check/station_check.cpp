@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "check/config_check.h"
+#include "check/neighbour_check.h"
 #include "check/schedule_check.h"
 #include "check/source_list_check.h"
 
@@ -11,6 +12,7 @@ namespace kestrel {
 Findings stationFindings(const std::filesystem::path& dir) {
     Findings findings;
     const ConfigFacts config = checkConfig(dir, dir.string(), findings);
+    checkNeighbours(dir, findings);
     const auto sources = checkSourceList(dir, findings);
     checkSchedule(dir, config, sources, findings);
     return findings;

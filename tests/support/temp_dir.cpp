@@ -11,12 +11,13 @@ namespace kestrel::test {
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+    m_path = std::filesystem::path(pattern) / "station";
+    std::filesystem::create_directory(m_path);
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
+    std::filesystem::remove_all(m_path.parent_path(), ignored);
 }
 
 void TempDir::write(const std::string& name, const std::string& bytes) const {

@@ -5,8 +5,9 @@
 
 namespace kestrel::test {
 
-/// A fresh directory under the system's temporary directory, removed with
-/// everything in it when the object goes.
+/// A fresh directory "station" alone in a fresh directory under the system's
+/// temporary directory (so no other test's station lies beside it), removed
+/// with everything in it when the object goes.
 class TempDir {
 public:
     TempDir();

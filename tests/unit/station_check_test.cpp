@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "check/neighbour_check.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -63,7 +65,8 @@ TEST(StationCheck, EachBrokenFileGivesExactlyItsFindings) {
         std::vector<std::string> expected;
     } cases[] = {
         {kConfig + "AIRenable=Y\r\nMetaWeather=true\r\nCheckSource=01\r\nAIRenable=1\r\n"
-                   "ApiAlowed=1\r\nAPIALLOWED=1\r\nFoo=1\r\nSwitchTimeout=10\r\nAPIBind=::1\r\n",
+                   "ApiAlowed=1\r\nAPIALLOWED=1\r\nFoo=1\r\nSwitchTimeout=10\r\nAPIBind=::1\r\n"
+                   "APIPort=65536\r\nStationName=\r\n",
          kSources,
          kSchedule,
          {"kestrelfield.ini:6: AIRenable=Y reads as off: only 1 turns it on",
@@ -72,7 +75,9 @@ TEST(StationCheck, EachBrokenFileGivesExactlyItsFindings) {
           "kestrelfield.ini:9: AIRenable again: ignored, line 6 is read",
           "kestrelfield.ini:10: unknown key \"ApiAlowed\": ignored (did you mean APIallowed?)",
           "kestrelfield.ini:11: APIALLOWED again: ignored, line 4 is read",
-          "kestrelfield.ini:12: unknown key \"Foo\": ignored"}},
+          "kestrelfield.ini:12: unknown key \"Foo\": ignored",
+          "kestrelfield.ini:15: APIPort=65536 is no port from 1 to 65535: the API listens on port "
+          "1011"}},
         {"[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=\r\nMetaWeather=1\r\nMetaLocation=Leeds\r\n"
          "ManagementUpdate=five\r\nCheckForChanges=2\r\n" +
              std::string(1, '\0'),
@@ -172,6 +177,61 @@ TEST(StationCheck, EachBrokenFileGivesExactlyItsFindings) {
         const Checked checked = check(dir);
         EXPECT_EQ(checked.lines, c.expected);
         EXPECT_EQ(checked.status, c.expected.empty() ? kCheckClean : kCheckFoundProblems);
+    }
+}
+
+// Stations side by side on one machine: the instances' directories beside
+// each other, under the plain unit's station directory.
+TEST(StationCheck, StationsBesideItSharingTheApiOrTheNameAreReported) {
+    const std::string api = "[Kestrelfield]\r\nAPIallowed=1\r\n";
+    struct Case {
+        std::string own, other;
+        const char* otherDir;  ///< beside "a", or "" for the directory holding "a"
+        std::vector<std::string> expected;
+    } cases[] = {
+        {api,
+         api,
+         "b",
+         {"kestrelfield.ini: the API's port 1011 on all addresses is also the API of the station "
+          "in \"B\": while both run, only the first to start answers (set APIPort or APIBind "
+          "apart)"}},
+        {api + "APIBind=127.0.0.2\r\n",
+         api + "APIPort=1011\r\n",
+         "",
+         {"kestrelfield.ini: the API's port 1011 on \"127.0.0.2\" is also the API of the station "
+          "in \"B\": while both run, only the first to start answers (set APIPort or APIBind "
+          "apart)"}},
+        {api + "APIPort=1012\r\n", api, "b", {}},
+        {api + "APIBind=127.0.0.2\r\n", api + "APIBind=127.0.0.3\r\n", "b", {}},
+        {api, "[Kestrelfield]\r\nAPIallowed=0\r\n", "b", {}},
+        {"[Kestrelfield]\r\nStationName=Dales\r\n",
+         "[Kestrelfield]\r\nStationName=Dales\r\n",
+         "b",
+         {"kestrelfield.ini: StationName \"Dales\" is also the name of the station in \"B\": "
+          "their metrics look alike"}},
+        {"[Kestrelfield]\r\nStationName=a\r\n",
+         "[Kestrelfield]\r\n",
+         "a/a",  // default name
+         {"kestrelfield.ini: StationName \"a\" is also the name of the station in \"B\": their "
+          "metrics look alike"}},
+    };
+    for (const Case& c : cases) {
+        test::TempDir machine;
+        const fs::path own = machine.path() / "a";
+        const fs::path other = c.otherDir[0] ? machine.path() / c.otherDir : machine.path();
+        fs::create_directories(own);
+        fs::create_directories(other);
+        fs::create_directory(machine.path() / "not-a-station");
+        std::ofstream(own / "kestrelfield.ini") << c.own;
+        std::ofstream(other / "kestrelfield.ini") << c.other;
+        Findings findings;
+        checkNeighbours(own, findings);
+        std::vector<std::string> lines = findings.report();
+        for (auto& line : lines) {
+            const auto at = line.find(other.string());
+            if (at != std::string::npos) line.replace(at, other.string().size(), "B");
+        }
+        EXPECT_EQ(lines, c.expected) << c.own << " / " << c.other;
     }
 }
 
