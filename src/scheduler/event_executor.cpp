@@ -6,6 +6,7 @@
 #include "scheduler/event_calculation.h"
 #include "station/station_events.h"
 #include "station/time_format.h"
+#include "station/timer_names.h"
 
 namespace kestrel {
 namespace {
@@ -113,6 +114,16 @@ void tmrClockandEventCheck(Station& station) {
     const LocalDateTime now = station.now();
     station.display.lblClock.caption = formatTime(now);
     station.display.lblDate.caption = formatDate(now);
+    // A due event goes on air within a tenth of a second of its second, not at
+    // the executor's next tick up to a second later, so that stations whose
+    // schedules switch at the same second do so together. The executor's first
+    // look stays on its own tick.
+    auto& timers = station.timers;
+    if (station.state.EventsOwedAfter != 0 && !station.switching.taken() &&
+        owedEvent(station.state, now) && timers.isEnabled(timer::tmrCheckAndDoEvents) &&
+        !timers.isWaiting(timer::tmrCheckAndDoEvents)) {
+        timers.fire(timer::tmrCheckAndDoEvents);
+    }
 }
 
 }  // namespace kestrel

@@ -21,7 +21,8 @@ Task<> tmrCheckAndDoEvents(Station& station);
 /// No event that came due before now is owed (start-up, back to AUTOMATIC).
 void owedEventsFromNow(Station& station);
 
-/// Every 100 ms: lblClock "HH:MM:SS" and lblDate "YYYY-MM-DD".
+/// Every 100 ms: lblClock "HH:MM:SS" and lblDate "YYYY-MM-DD"; runs
+/// tmrCheckAndDoEvents at once when an event has come due.
 void tmrClockandEventCheck(Station& station);
 
 }  // namespace kestrel

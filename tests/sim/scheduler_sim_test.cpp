@@ -114,6 +114,22 @@ TEST(SchedulerSim, TwoEventsInOneMinuteBothFireEachOnItsSecond) {
     EXPECT_EQ(sim.state().LastEvent, "2 083040 4");
 }
 
+// Stations whose schedules switch at the same second do so together: an event
+// starts within a tenth of a second of its second, whatever the phase of the
+// executor's one-second tick.
+TEST(SchedulerSim, AnEventStartsWithinATenthOfItsSecondWhateverTheTickPhase) {
+    for (const int phaseMs : {0, 450, 990}) {
+        Sim sim("2 083020 3\r\n", 7, 8, 29, 0);
+        sim.clock.advanceMs(phaseMs);
+        sim.start();
+        sim.runUntil(7, 8, 30, 30);
+        ASSERT_EQ(sim.switches().size(), 2u) << phaseMs;
+        const std::int64_t late = sim.switches()[1].atMs - at(7, 8, 30, 20);
+        EXPECT_GE(late, 0) << phaseMs;
+        EXPECT_LT(late, 100) << phaseMs;
+    }
+}
+
 // An event that comes due while a switch holds the turn fires once, as soon
 // as the executor can act, even after its minute; an operator's switch asked
 // for after the event's second replaces it.
