@@ -7,12 +7,12 @@
 #    players of those started before it alone (same PIDs);
 #  - per-station CPU (% of one core) and RSS over SECONDS (default 30), the
 #    stations' total, and the players' decoding apart;
-#  - killing one of the four programme stream servers makes exactly the
-#    stations that play it fall back to source 0, while the others keep their
-#    players (same PIDs), and the alert for a fallback fires for exactly those;
-#  - Prometheus' up is 1 for every station, kestrelfield_info names each one;
 #  - a scheduled switch at the same second on every station happens on every
-#    one; the spread of the new players' start across the stations.
+#    one; the spread of the new players' start across the stations;
+#  - killing one of the four stream servers makes exactly the stations that
+#    play it fall back to source 0, while the others keep their players (same
+#    PIDs), and the alert for a fallback fires for exactly those;
+#  - Prometheus' up is 1 for every station, kestrelfield_info names each one.
 # Exits 1 when a check fails. Starts players: run it under the players' lock,
 #   flock /tmp/kestrelfield-players.lock bench/fleet.sh BUILD_DIR [N] [SECONDS]
 set -euo pipefail
@@ -61,7 +61,7 @@ start_stream() {
   for _ in $(seq 1 100); do [ -s "$work/$name.port" ] && break; sleep 0.05; done
   server_port[$name]=$(head -n1 "$work/$name.port")
 }
-for name in p0 p1 p2 p3 backup network; do start_stream "$name"; done
+for name in p0 p1 p2 p3 backup; do start_stream "$name"; done
 
 free_port() {
   local port=$1
@@ -75,6 +75,7 @@ name_of() { printf 'fleet-%02d' "$1"; }
 dir_of() { echo "$work/stations/$(name_of "$1")"; }
 address_of() { echo "127.0.0.$1"; }
 programme_of() { echo "p$((($1 - 1) % 4))"; }  # the stream server of station K's source 1
+network_of() { echo "p$(($1 % 4))"; }            # and of its source 2, after the scheduled switch
 
 status_of() {
   curl -s --max-time 2 "http://$(address_of "$1"):$api_port/api/status.json?id=fleet" || true
@@ -124,7 +125,7 @@ for k in $(seq 1 "$count"); do
   printf '[Kestrelfield]\r\nDefaultStrapline=%s\r\nExtraMetaNowPlaying=OFF\r\nAPIallowed=1\r\nAPIKey=fleet\r\nAPIBind=%s\r\nAPIPort=%s\r\n' \
     "$(name_of "$k")" "$(address_of "$k")" "$api_port" > "$dir/kestrelfield.ini"
   printf '0n:Backup\r\n0u:http://127.0.0.1:%s/backup\r\n1n:Programme %s\r\n1u:http://127.0.0.1:%s/live\r\n2n:Network\r\n2u:http://127.0.0.1:%s/network\r\n' \
-    "${server_port[backup]}" "$k" "${server_port[$(programme_of "$k")]}" "${server_port[network]}" \
+    "${server_port[backup]}" "$k" "${server_port[$(programme_of "$k")]}" "${server_port[$(network_of "$k")]}" \
     > "$dir/sourcelist.ini"
   printf '%s' "$everyday" > "$dir/sourceevents.ini"
 done
@@ -215,55 +216,6 @@ awk -v hz="$hz" -v w="$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')" '
   "$work/idle"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# One programme server dies: its stations fall back to source 0, the others keep their players.
-victim=p0
-affected=()
-unaffected=()
-for k in "${all[@]}"; do
-  if [ "$(programme_of "$k")" = "$victim" ]; then affected+=("$k"); else unaffected+=("$k"); fi
-done
-declare -A players_before_kill
-player_table > "$work/table"
-for k in "${unaffected[@]}"; do players_before_kill[$k]="$(players_in "$work/table" "$(dir_of "$k")")"; done
-kill -KILL "${server_pid[$victim]}"
-wait "${server_pid[$victim]}" 2>/dev/null || true
-wait_on_air 0 60 "${affected[@]}" || fail "not every station of the dead server fell back to source 0"
-sleep 5
-kept=0
-player_table > "$work/table"
-for k in "${unaffected[@]}"; do
-  if [ "$(players_in "$work/table" "$(dir_of "$k")")" = "${players_before_kill[$k]}" ] &&
-    [ "$(on_air "$k" | cut -d' ' -f1)" = 1 ]; then
-    kept=$((kept + 1))
-  else
-    echo "station $k: players ${players_before_kill[$k]}now $(players_in "$work/table" "$(dir_of "$k")")" >&2
-  fi
-done
-fell_back=$(for k in "${all[@]}"; do echo "$k $(on_air "$k")"; done | awk '$2 == 0 && $3 == 1' | wc -l)
-bench "stations on source 0 after their server died" "$fell_back" "${#affected[@]}"
-bench "other stations keeping their players (same PIDs) and source" "$kept/${#unaffected[@]}" "${#unaffected[@]}/${#unaffected[@]}"
-[ "$fell_back" = "${#affected[@]}" ] || fail "$fell_back stations fell back, ${#affected[@]} use the dead server"
-[ "$kept" = "${#unaffected[@]}" ] || fail "only $kept of ${#unaffected[@]} other stations kept their players"
-
-# Prometheus: every station up and named; the fallback alert for exactly those stations.
-expected_alerts=$(for k in "${affected[@]}"; do name_of "$k"; echo; done | sort | tr '\n' ' ')
-firing=""
-for _ in $(seq 1 60); do
-  firing=$(query 'ALERTS{alertname="KestrelfieldBackupOnAir",alertstate="firing"}' |
-    jq -r '.[].metric.station' | sort | tr '\n' ' ')
-  [ "$firing" = "$expected_alerts" ] && break
-  sleep 2
-done
-up=$(query 'up{job="kestrelfield"} == 1' | jq length)
-named=$(query 'count(count by (station) (kestrelfield_info))' | jq -r '.[0].value[1] // 0')
-fleet_row=$(query '(max by (job, instance) (kestrelfield_on_air_source)) * on (job, instance) group_left (station) kestrelfield_info' | jq length)
-bench "Prometheus targets up" "$up/$count" "$count/$count"
-bench "stations named by kestrelfield_info, lines in the dashboard's fleet row" "$named, $fleet_row" "$count, $count"
-bench "KestrelfieldBackupOnAir firing for the fallen-back stations" "$([ "$firing" = "$expected_alerts" ] && echo exactly || echo "[$firing]")" "exactly [$expected_alerts]"
-[ "$up" = "$count" ] || fail "up is 1 for $up of $count stations"
-[ "$named" = "$count" ] && [ "$fleet_row" = "$count" ] || fail "$named stations named, $fleet_row fleet lines"
-[ "$firing" = "$expected_alerts" ] || fail "the fallback alert fires for [$firing], not [$expected_alerts]"
-
 # A scheduled switch at the same second on every station.
 at=$(($(date +%s) + 15))
 event="$(date -d "@$at" +%w | awk '{print $1 + 1}') $(date -d "@$at" +%H%M%S) 2"
@@ -291,6 +243,55 @@ awk -v hz="$hz" -v boot="$boot" -v wall="$wall" -v at="$at" '
 bench "stations on source 2 after the scheduled switch" "$switched/$count" "$count/$count"
 [ "$switched" = "$count" ] || fail "$switched of $count stations switched to source 2"
 [ "$(wc -l < "$work/switch-starts")" = "$count" ] || fail "not every station started a source-2 player"
+
+# One stream server dies: its stations fall back to source 0, the others keep their players.
+victim=p0
+affected=()
+unaffected=()
+for k in "${all[@]}"; do
+  if [ "$(network_of "$k")" = "$victim" ]; then affected+=("$k"); else unaffected+=("$k"); fi
+done
+declare -A players_before_kill
+player_table > "$work/table"
+for k in "${unaffected[@]}"; do players_before_kill[$k]="$(players_in "$work/table" "$(dir_of "$k")")"; done
+kill -KILL "${server_pid[$victim]}"
+wait "${server_pid[$victim]}" 2>/dev/null || true
+wait_on_air 0 60 "${affected[@]}" || fail "not every station of the dead server fell back to source 0"
+sleep 5
+kept=0
+player_table > "$work/table"
+for k in "${unaffected[@]}"; do
+  if [ "$(players_in "$work/table" "$(dir_of "$k")")" = "${players_before_kill[$k]}" ] &&
+    [ "$(on_air "$k" | cut -d' ' -f1)" = 2 ]; then
+    kept=$((kept + 1))
+  else
+    echo "station $k: players ${players_before_kill[$k]}now $(players_in "$work/table" "$(dir_of "$k")")" >&2
+  fi
+done
+fell_back=$(for k in "${all[@]}"; do echo "$k $(on_air "$k")"; done | awk '$2 == 0 && $3 == 2' | wc -l)
+bench "stations on source 0 after their server died" "$fell_back" "${#affected[@]}"
+bench "other stations keeping their players (same PIDs) and source" "$kept/${#unaffected[@]}" "${#unaffected[@]}/${#unaffected[@]}"
+[ "$fell_back" = "${#affected[@]}" ] || fail "$fell_back stations fell back, ${#affected[@]} use the dead server"
+[ "$kept" = "${#unaffected[@]}" ] || fail "only $kept of ${#unaffected[@]} other stations kept their players"
+
+# Prometheus: every station up and named; the fallback alert for exactly those stations.
+expected_alerts=$(for k in "${affected[@]}"; do name_of "$k"; echo; done | sort | tr '\n' ' ')
+firing=""
+for _ in $(seq 1 60); do
+  firing=$(query 'ALERTS{alertname="KestrelfieldBackupOnAir",alertstate="firing"}' |
+    jq -r '.[].metric.station' | sort | tr '\n' ' ')
+  [ "$firing" = "$expected_alerts" ] && break
+  sleep 2
+done
+up=$(query 'up{job="kestrelfield"} == 1' | jq length)
+named=$(query 'count(count by (station) (kestrelfield_info))' | jq -r '.[0].value[1] // 0')
+fleet_row=$(query '(max by (job, instance) (kestrelfield_on_air_source)) * on (job, instance) group_left (station) kestrelfield_info' | jq length)
+bench "Prometheus targets up" "$up/$count" "$count/$count"
+bench "stations named by kestrelfield_info, lines in the dashboard's fleet row" "$named, $fleet_row" "$count, $count"
+bench "KestrelfieldBackupOnAir firing for the fallen-back stations" "$([ "$firing" = "$expected_alerts" ] && echo exactly || echo "[$firing]")" "exactly [$expected_alerts]"
+[ "$up" = "$count" ] || fail "up is 1 for $up of $count stations"
+[ "$named" = "$count" ] && [ "$fleet_row" = "$count" ] || fail "$named stations named, $fleet_row fleet lines"
+[ "$firing" = "$expected_alerts" ] || fail "the fallback alert fires for [$firing], not [$expected_alerts]"
 
 [ "$failures" = 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "fleet of $count: every check passed"
