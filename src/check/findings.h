@@ -25,6 +25,8 @@ public:
     void add(std::string_view file, std::size_t line, std::string message);
 
     std::size_t count() const { return m_count; }
+    /// The findings shown, in the order found.
+    const std::vector<Finding>& shown() const { return m_shown; }
 
     /// "FILE:LINE: message" (or "FILE: message") for each finding shown, in
     /// file and line order; after a file's last one, the count of its

@@ -14,10 +14,6 @@ namespace {
 
 constexpr std::string_view kFile = kScheduleFile;
 
-bool timeOfDay(int time) {
-    return time / 10000 < 24 && time / 100 % 100 < 60 && time % 100 < 60;
-}
-
 bool sixDigits(std::string_view text) {
     return text.size() == 6 && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -42,13 +38,16 @@ void checkSchedule(const std::filesystem::path& dir, const ConfigFacts& config,
                    const std::optional<SourceTable>& sources, Findings& findings) {
     const auto bytes = readFileToCheck(
         dir, {kFile, "nothing switches on schedule", config.managementOn}, findings);
-    if (!bytes) return;
+    if (bytes) checkScheduleText(*bytes, sources, findings);
+}
 
+void checkScheduleText(std::string_view text, const std::optional<SourceTable>& sources,
+                       Findings& findings) {
     // The events of each day and second: only the first in the file fires.
     std::map<std::pair<int, int>, std::vector<Timed>> seconds;
     std::set<char> sourcesReported;  // at the first event of each source
     std::size_t number = 0;
-    for (const std::string& line : splitLines(*bytes)) {
+    for (const std::string& line : splitLines(text)) {
         ++number;
         if (line.find_first_not_of(" \t") == std::string::npos || line.front() == ';') continue;
         EventLine event;
@@ -64,7 +63,7 @@ void checkSchedule(const std::filesystem::path& dir, const ConfigFacts& config,
             fires = false;
         }
         const std::string_view time = std::string_view(line).substr(2, 6);
-        if (!timeOfDay(event.time)) {
+        if (!isTimeOfDay(event.time)) {
             findings.add(kFile, number,
                          "time " + inQuotes(time) + " is not a time of day: never fires");
             fires = false;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "check/config_check.h"
 #include "check/findings.h"
@@ -16,5 +17,9 @@ namespace kestrel {
 /// file is fine while the management server supplies the schedule.
 void checkSchedule(const std::filesystem::path& dir, const ConfigFacts& config,
                    const std::optional<SourceTable>& sources, Findings& findings);
+
+/// The same checks on the schedule's bytes, `text`.
+void checkScheduleText(std::string_view text, const std::optional<SourceTable>& sources,
+                       Findings& findings);
 
 }  // namespace kestrel

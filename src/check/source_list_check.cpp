@@ -21,13 +21,17 @@ std::optional<SourceTable> checkSourceList(const std::filesystem::path& dir, Fin
     const auto bytes =
         readFileToCheck(dir, {kFile, "no source has an address, so nothing plays"}, findings);
     if (!bytes) return std::nullopt;
-    const SourceTable sources = lookupDigitSources(*bytes);
+    return checkSourceListText(*bytes, findings);
+}
+
+SourceTable checkSourceListText(std::string_view text, Findings& findings) {
+    const SourceTable sources = lookupDigitSources(text);
 
     // Lines of each source's name and address; the last one is what a switch reads.
     std::array<std::size_t, 10> nameLine{};
     std::array<std::size_t, 10> addressLine{};
     std::size_t number = 0;
-    for (const std::string& line : splitLines(*bytes)) {
+    for (const std::string& line : splitLines(text)) {
         ++number;
         if (blankLine(line) || line.front() == ';') continue;
         const std::string_view kind = std::string_view(line).substr(1, 2);

@@ -6,6 +6,7 @@
 #include "check/neighbour_check.h"
 #include "check/schedule_check.h"
 #include "check/source_list_check.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
 
@@ -15,6 +16,20 @@ Findings stationFindings(const std::filesystem::path& dir) {
     checkNeighbours(dir, findings);
     const auto sources = checkSourceList(dir, findings);
     checkSchedule(dir, config, sources, findings);
+    return findings;
+}
+
+Findings checkFileText(const std::filesystem::path& dir, std::string_view name,
+                       std::string_view text) {
+    Findings findings;
+    if (name == kSourceListFile) {
+        checkSourceListText(text, findings);
+    } else {
+        std::optional<SourceTable> sources;
+        std::string list;
+        if (readWholeFile(dir / kSourceListFile, list)) sources = lookupDigitSources(list);
+        checkScheduleText(text, sources, findings);
+    }
     return findings;
 }
 

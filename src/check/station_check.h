@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <string_view>
 
 #include "check/findings.h"
 
@@ -15,6 +16,12 @@ inline constexpr int kCheckCannotRead = 2;
 /// The problems of kestrelfield.ini, sourcelist.ini and sourceevents.ini in
 /// the station directory `dir`, whose path is what an absent key reads as.
 Findings stationFindings(const std::filesystem::path& dir);
+
+/// What the checks find in `text` as the content of sourcelist.ini or
+/// sourceevents.ini (`name`) of `dir`; the schedule is checked against the
+/// source list of `dir`.
+Findings checkFileText(const std::filesystem::path& dir, std::string_view name,
+                       std::string_view text);
 
 /// Checks kestrelfield.ini, sourcelist.ini and sourceevents.ini of `dir`
 /// with the station's own readers. Prints each problem to `out` as

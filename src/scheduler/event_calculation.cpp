@@ -71,6 +71,31 @@ bool parseEventLine(std::string_view line, EventLine& event) {
     return true;
 }
 
+std::vector<WeekEvent> weekEvents(std::string_view text) {
+    std::vector<WeekEvent> events;
+    std::size_t number = 0;
+    for (const std::string& line : splitLines(text)) {
+        ++number;
+        EventLine event;
+        if (!parseEventLine(line, event) || event.weekday < 1 || event.weekday > 7 ||
+            !isTimeOfDay(event.time)) {
+            continue;
+        }
+        const int source = event.source >= '0' && event.source <= '9' ? event.source - '0' : 0;
+        events.push_back({event.weekday, event.time, source, number});
+    }
+    // The search's comparisons are strict: of one day and second, the earliest line wins.
+    std::stable_sort(events.begin(), events.end(), [](const WeekEvent& a, const WeekEvent& b) {
+        return a.weekday != b.weekday ? a.weekday < b.weekday : a.time < b.time;
+    });
+    events.erase(std::unique(events.begin(), events.end(),
+                             [](const WeekEvent& a, const WeekEvent& b) {
+                                 return a.weekday == b.weekday && a.time == b.time;
+                             }),
+                 events.end());
+    return events;
+}
+
 int leadingNumber(std::string_view text) {
     long long value = 0;
     for (char c : text) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "station/station.h"
 
@@ -21,6 +22,24 @@ struct EventLine {
 /// (";"), with a blank second character, is an event; every other line is
 /// skipped and gives false.
 bool parseEventLine(std::string_view line, EventLine& event);
+
+/// Whether an HHMMSS time value is a time of day that the clock reaches.
+inline bool isTimeOfDay(int time) {
+    return time >= 0 && time / 10000 < 24 && time / 100 % 100 < 60 && time % 100 < 60;
+}
+
+/// An event of the schedule that fires, and where it stands in the file.
+struct WeekEvent {
+    int weekday = 1;  ///< 1 = Sunday .. 7 = Saturday
+    int time = 0;     ///< HHMMSS
+    int source = 0;   ///< the source it switches to (0 for a character that is no digit)
+    std::size_t line = 0;
+};
+
+/// The events of the schedule bytes `text` that fire, in the order of the
+/// week (Sunday first): lines the filter passes, with a weekday 1 to 7 and a
+/// time of day; of several at one day and second, the first in the file.
+std::vector<WeekEvent> weekEvents(std::string_view text);
 
 /// Every 10 s: reads "sourceevents.ini" afresh, works out LastEvent (today's
 /// latest passed event) and NextEvent (the next one, today or else first of
