@@ -9,6 +9,7 @@ namespace kestrel {
 ApiConnections::ApiConnections(Station& station, FileReader readFile)
     : m_station(station),
       m_readFile(std::move(readFile)),
+      m_controlRoom(station),
       m_elements(1),
       m_lines{"(No Connection)"},
       m_self(std::make_shared<ApiConnections*>(this)) {
@@ -110,8 +111,17 @@ std::optional<std::string> ApiConnections::receive(int i, std::string_view data)
     if (!isOpen(i) || m_elements[i].phase != Phase::Receiving) return std::nullopt;
     m_elements[i].lastData = now();
     auto& pending = m_elements[i].pending;
-    if (pending.empty() && matchesRequestPattern(data)) return answer(i, data);
+    if (pending.empty() && !ControlRoom::mayBecomeRequest(data) && matchesRequestPattern(data))
+        return answer(i, data);
     pending.append(data);
+    // A control room request is whole once its header and body have come.
+    if (ControlRoom::isRequest(pending)) {
+        if (m_controlRoom.arrival(pending) == RequestArrival::Partial) return std::nullopt;
+        const std::string text = std::move(pending);
+        pending.clear();
+        return answer(i, text);
+    }
+    if (ControlRoom::mayBecomeRequest(pending)) return std::nullopt;
     if (matchesRequestPattern(pending) || pending.size() > kMaxPending ||
         !mayBecomeRequest(pending)) {
         const std::string text = std::move(pending);
@@ -146,6 +156,11 @@ std::optional<std::string> ApiConnections::answer(int i, std::string_view text) 
     element.phase = Phase::Answered;
     // The answer gets the same time again to go out before the connection is ended.
     element.deadline = now() + kDeadlineSeconds;
+    if (ControlRoom::isRequest(text)) {
+        ControlRoom::Answer web = m_controlRoom.answer(text, element.client);
+        m_lines[i] = lineTag(i) + " Transfering: " + web.path;
+        return std::move(web.bytes);
+    }
     RequestOutcome outcome = handleRequest(m_station, text, m_readFile, element.client);
     if (!outcome.failure.empty()) report(outcome.failure);
     if (outcome.matched) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/api_request.h"
+#include "api/control_room.h"
 #include "station/station.h"
 
 namespace kestrel {
@@ -99,6 +100,8 @@ public:
     }
 
     int openCount() const { return m_openCount; }
+    /// The control room's requests, beside the API's.
+    ControlRoom& controlRoom() { return m_controlRoom; }
     /// How many switch requests have ended; the host re-renders the station when it grows.
     int switchesRun() const { return m_switchesRun; }
     bool isOpen(int i) const;
@@ -129,6 +132,7 @@ private:
 
     Station& m_station;
     FileReader m_readFile;
+    ControlRoom m_controlRoom;
     std::vector<Element> m_elements;  // index 0: the listener
     std::vector<std::string> m_lines;
     std::string m_lastFailure;

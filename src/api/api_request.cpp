@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "api/http_message.h"
 #include "playback/source_list.h"
 #include "playback/switch_procedure.h"
 #include "station/station_events.h"
@@ -118,14 +119,7 @@ std::string requestPath(std::string_view text) {
 }
 
 std::string responseWithHeader(std::string_view body, std::string_view contentType) {
-    std::string bytes = "HTTP/1.0 200 OK\r\nServer: Fernbeacon Server Version 1.1\r\n";
-    bytes += "Content-Type: ";
-    bytes += contentType;
-    bytes += "\r\nContent-Length: ";
-    bytes += std::to_string(body.size());
-    bytes += "\r\n\r\n";
-    bytes += body;
-    return bytes;
+    return httpResponse(200, contentType, body);
 }
 
 std::string failureText(std::string_view description, int stage) {

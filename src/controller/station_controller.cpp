@@ -1,7 +1,10 @@
 #include "controller/station_controller.h"
 
+#include <algorithm>
+
 #include "check/config_keys.h"
 #include "check/station_check.h"
+#include "controller/station_mode.h"
 #include "management/change_poll.h"
 #include "management/config_download.h"
 #include "management/source_status.h"
@@ -51,7 +54,10 @@ void StationController::registerTimers() {
     timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
-    timers.add(timer::tmrReadLevels, 100, [this] { m_silenceGuard.tmrReadLevels(); });
+    timers.add(timer::tmrReadLevels, 100, [this] {
+        m_silenceGuard.tmrReadLevels();
+        sampleOnAirLevel();
+    });
 }
 
 void StationController::readConfiguration() {
@@ -63,6 +69,8 @@ void StationController::readConfiguration() {
 }
 
 void StationController::startUp() {
+    m_station.noteHistoryWrite(m_station.history.open(m_station.file(kHistoryFile),
+                                                      m_station.platform.clock.epochSeconds()));
     reset();
     readConfiguration();
     tmrLoadEventsAndCalculate(m_station);  // the first look at the schedule
@@ -158,6 +166,17 @@ void StationController::startServices() {
     }
 }
 
+void StationController::sampleOnAirLevel() {
+    std::optional<double> loudest;
+    const int slot = m_station.onAirSlot();
+    if (const auto& levels = m_station.audio.slot(slot).levels(); slot != 0 && levels) {
+        for (const double rms : levels->rmsDbfs)
+            loudest = std::max(loudest.value_or(rms), rms);
+    }
+    m_station.noteHistoryWrite(m_station.history.sampleLevel(
+        m_station.platform.clock.epochSeconds(), m_station.state.CurrentSource, loudest));
+}
+
 void StationController::tickCounter() {
     auto& count = m_station.state.TimerCount;
     count = static_cast<std::int16_t>(count + 1);
@@ -185,17 +204,7 @@ void StationController::cmdForceSwitch_Click() {
 }
 
 void StationController::cmdAutoManual() {
-    auto& button = m_station.display.cmdAutoManual;
-    if (button.caption == "AUTOMATIC") {
-        button.caption = "MANUAL";
-        button.background = kRed;
-        m_station.timers.stop(timer::tmrCheckAndDoEvents);
-    } else {
-        button.caption = "AUTOMATIC";
-        button.background = kGreen;
-        owedEventsFromNow(m_station);  // MANUAL stopped the schedule's switches
-        m_station.timers.start(timer::tmrCheckAndDoEvents);
-    }
+    setMode(m_station, m_station.display.cmdAutoManual.caption != "AUTOMATIC", "operator");
 }
 
 void StationController::cmdFullScreen() {

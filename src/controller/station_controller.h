@@ -38,6 +38,8 @@ public:
 
 private:
     void registerTimers();
+    /// The on-air slot's loudest channel into the history's minute levels.
+    void sampleOnAirLevel();
     /// Variables and labels to their start values; players and output files
     /// of an earlier run gone.
     void reset();

@@ -92,7 +92,7 @@ void noteSwitchOrder(Station& station, std::int64_t askedAt) {
     after = std::max(after, askedAt);
 }
 
-// At most one API switch waits behind a running one: a newer request replaces
+// At most one API or web switch waits behind a running one: a newer request replaces
 // it, and the replaced one ends at once, unswitched. False for a replaced one.
 Task<bool> mayApiSwitchWait(Station& station) {
     constexpr double kLookEverySeconds = 0.05;
@@ -208,10 +208,12 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
 
 namespace {
 
-// The operator's and the API's switch: the same entry, told apart by cause.
+// The operator's, the API's and the control room's switch: the same entry,
+// told apart by cause.
 Task<bool> forceSwitch(Station& station, std::string key, SwitchCause cause) {
     noteSwitchOrder(station, localSeconds(station.now()));
-    if (cause == SwitchCause::Api && !co_await mayApiSwitchWait(station)) co_return false;
+    const bool remote = cause == SwitchCause::Api || cause == SwitchCause::Web;
+    if (remote && !co_await mayApiSwitchWait(station)) co_return false;
     const auto turn = co_await station.switching.take();
     const auto number = sourceNumberOfKey(key);
     co_return co_await runSwitchProcedure(station, SwitchEntry::Operator, cause, std::move(key),
@@ -227,6 +229,10 @@ Task<bool> cmdForceSwitch_Click(Station& station) {
 
 Task<bool> apiSwitch(Station& station, std::string key) {
     return forceSwitch(station, std::move(key), SwitchCause::Api);
+}
+
+Task<bool> webSwitch(Station& station, std::string key) {
+    return forceSwitch(station, std::move(key), SwitchCause::Web);
 }
 
 Task<bool> eventSwitch(Station& station, std::int16_t candidate, SwitchCause cause) {

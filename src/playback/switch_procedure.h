@@ -55,6 +55,10 @@ Task<bool> cmdForceSwitch_Click(Station& station);
 /// client hears "ERROR".
 Task<bool> apiSwitch(Station& station, std::string key);
 
+/// The control room's entry: the API's, with the web as cause; web and API
+/// switches share the rule that only the latest one waits.
+Task<bool> webSwitch(Station& station, std::string key);
+
 /// The event executor's entry: plays `candidate`, which it chose for `cause`.
 /// Waits for a switch that is running to end first. With cause SilenceEnded
 /// (a source held off for silence tried again) the new player takes over

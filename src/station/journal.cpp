@@ -41,6 +41,7 @@ std::string logfmtValue(std::string_view value) {
 
 void Journal::write(std::string_view time, Level level, std::string_view event,
                     std::initializer_list<Field> fields) {
+    if (m_observer) m_observer(event, fields);
     if (!m_out) return;
     std::string line;
     if (m_priorityPrefix) line = level == Level::Warning ? "<4>" : "<6>";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <iosfwd>
 #include <string>
@@ -28,12 +29,18 @@ public:
     /// journald reads as the entry's priority when stderr is the journal.
     void setPriorityPrefix(bool on) { m_priorityPrefix = on; }
 
+    /// Sees every event written, also while there is no output.
+    using Observer =
+        std::function<void(std::string_view event, std::initializer_list<Field> fields)>;
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
+
     /// One line: time, level, event, then the fields in their order.
     void write(std::string_view time, Level level, std::string_view event,
                std::initializer_list<Field> fields);
 
 private:
     std::ostream* m_out;
+    Observer m_observer;
     bool m_priorityPrefix = false;
 };
 

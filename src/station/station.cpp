@@ -5,7 +5,9 @@
 
 #include "station/exception_barrier.h"
 #include "station/station_events.h"
+#include "station/station_files.h"
 #include "station/timer_names.h"
+#include "station/utf8_text.h"
 #include "station/waits.h"
 
 namespace kestrel {
@@ -16,6 +18,25 @@ Station::Station(Platform platformIn)
     timers.setOnFailure([this](const std::string& timer, const std::string& what) {
         recordHandlerFailure(*this, timer, what);
     });
+    journal.setObserver(
+        [this](std::string_view event, std::initializer_list<Journal::Field> fields) {
+            keepInHistory(event, fields);
+        });
+}
+
+void Station::keepInHistory(std::string_view event, std::initializer_list<Journal::Field> fields) {
+    if (!History::keeps(event)) return;
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (const auto& field : fields)
+        kept.emplace_back(field.key, utf8FromStationText(field.value));
+    noteHistoryWrite(
+        history.add(platform.clock.epochSeconds(), std::string(event), std::move(kept)));
+}
+
+void Station::noteHistoryWrite(History::Appended appended) {
+    // A history that has always been written adds nothing to the file counts.
+    if (appended && (*appended || counters.fileWrites.contains(kHistoryFile)))
+        noteFileWrite(*this, kHistoryFile, *appended);
 }
 
 Station::~Station() {

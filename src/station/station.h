@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "station/audio_levels.h"
 #include "station/display_model.h"
+#include "station/history.h"
 #include "station/host_hooks.h"
 #include "station/journal.h"
 #include "station/silence_state.h"
@@ -64,7 +65,7 @@ struct Station {
     HostHooks* host = &m_noHost;
     /// Only one switch runs at a time; the others wait here in turn.
     Turns switching;
-    /// Counts API switch requests; only the latest may wait for the turn.
+    /// Counts API and web switch requests; only the latest may wait for the turn.
     std::uint64_t latestApiSwitch = 0;
     TimerTable timers;
     /// The latest source status report while it is being sent; a newer one replaces it.
@@ -79,10 +80,17 @@ struct Station {
     AudioLevels audio;
     SilenceState silence;
     Journal journal;
+    /// The last day's events and levels, for the look back; fed by the journal.
+    History history;
     /// Fetch durations per fetcher instance, when the host measures them.
     const FetchMetrics* fetchMetrics = nullptr;
 
+    /// Takes note of what an append to the history file came to.
+    void noteHistoryWrite(History::Appended appended);
+
 private:
+    void keepInHistory(std::string_view event, std::initializer_list<Journal::Field> fields);
+
     HostHooks m_noHost;
     std::vector<Task<>> m_spawned;
 };

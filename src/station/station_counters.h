@@ -21,20 +21,21 @@ enum class SwitchCause {
     SourceDead,    ///< source 0 standing in while the wanted source cannot play
     Silence,       ///< the backup source while the source on air is silent
     SilenceEnded,  ///< the silent source again, its trial having found sound
+    Web,           ///< the control room's switch in a browser
 };
 
-inline constexpr std::array<SwitchCause, 11> kSwitchCauses = {
+inline constexpr std::array<SwitchCause, 12> kSwitchCauses = {
     SwitchCause::Operator,   SwitchCause::Api,          SwitchCause::Schedule,
     SwitchCause::Management, SwitchCause::Watchdog,     SwitchCause::Failover,
     SwitchCause::Recovery,   SwitchCause::Stall,        SwitchCause::SourceDead,
-    SwitchCause::Silence,    SwitchCause::SilenceEnded,
+    SwitchCause::Silence,    SwitchCause::SilenceEnded, SwitchCause::Web,
 };
 
 /// The cause's name in the journal, status.json and the metrics' labels.
 constexpr std::string_view causeName(SwitchCause cause) {
-    constexpr std::string_view names[] = {"operator",    "api",      "schedule",     "management",
-                                          "watchdog",    "failover", "recovery",     "stall",
-                                          "source_dead", "silence",  "silence_ended"};
+    constexpr std::string_view names[] = {"operator",    "api",      "schedule",      "management",
+                                          "watchdog",    "failover", "recovery",      "stall",
+                                          "source_dead", "silence",  "silence_ended", "web"};
     return names[static_cast<int>(cause)];
 }
 
@@ -70,8 +71,9 @@ struct StationCounters {
     /// By file name, for every file the station has written whole.
     std::map<std::string, FileWrites> fileWrites;
     double startTime = 0;
-    double metadataUpdated = 0;  ///< when the stream title last changed
-    double lastSwitch = 0;       ///< when the latest switch ended
+    double metadataUpdated = 0;     ///< when the stream title last changed
+    double lastSwitch = 0;          ///< when the latest switch ended
+    double scheduleDownloaded = 0;  ///< when the management server last wrote the schedule
 
     /// Not a count: set when a failed source's server answers again, so that
     /// the hand-back which restarts it counts as recovery; any switch clears it.

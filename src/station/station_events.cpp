@@ -24,8 +24,8 @@ void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int 
     station.counters.recoveryPending = false;
     SilenceState& silence = station.silence;
     const bool endsHold = cause == SwitchCause::Operator || cause == SwitchCause::Api ||
-                          cause == SwitchCause::Schedule || cause == SwitchCause::Management ||
-                          cause == SwitchCause::SilenceEnded;
+                          cause == SwitchCause::Web || cause == SwitchCause::Schedule ||
+                          cause == SwitchCause::Management || cause == SwitchCause::SilenceEnded;
     if (endsHold && silence.heldSource != -1) {
         journal(station, Journal::Level::Info, "silence_hold_ended",
                 {{"source", number(silence.heldSource)}, {"cause", std::string(causeName(cause))}});
@@ -95,6 +95,7 @@ void recordFailureRecovered(Station& station) {
 
 void recordScheduleDownload(Station& station, bool usable, bool written) {
     if (written) {
+        station.counters.scheduleDownloaded = station.platform.clock.epochSeconds();
         journal(station, Journal::Level::Info, "schedule_downloaded", {});
     } else {
         journal(station, Journal::Level::Warning, "schedule_refused",
@@ -110,6 +111,33 @@ void recordRemoteOrderIgnored(Station& station, std::string_view key, std::strin
 void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key) {
     journal(station, Journal::Level::Info, "api_switch_request",
             {{"client", std::string(client)}, {"key", std::string(key)}});
+}
+
+void recordWebOrder(Station& station, std::string_view client, std::string_view key) {
+    journal(station, Journal::Level::Info, "web_order",
+            {{"client", std::string(client)}, {"order", "switch"}, {"key", std::string(key)}});
+}
+
+void recordMode(Station& station, bool automatic, std::string_view origin,
+                std::string_view client) {
+    journal(station, Journal::Level::Info, "mode",
+            {{"mode", automatic ? "automatic" : "manual"},
+             {"origin", std::string(origin)},
+             {"client", std::string(client)}});
+}
+
+void recordFileSaved(Station& station, std::string_view file, std::string_view client,
+                     std::size_t bytes) {
+    journal(station, Journal::Level::Info, "file_saved",
+            {{"file", std::string(file)},
+             {"origin", "web"},
+             {"client", std::string(client)},
+             {"bytes", std::to_string(bytes)}});
+}
+
+void recordWebLogin(Station& station, std::string_view client, bool accepted) {
+    journal(station, accepted ? Journal::Level::Info : Journal::Level::Warning,
+            accepted ? "web_login" : "web_login_failed", {{"client", std::string(client)}});
 }
 
 void recordApiEvictions(Station& station, std::uint64_t perAddress, std::uint64_t tableFull,

@@ -59,6 +59,21 @@ void recordRemoteOrderIgnored(Station& station, std::string_view key, std::strin
 /// An API client asked to switch to the source named by `key`.
 void recordApiSwitchRequest(Station& station, std::string_view client, std::string_view key);
 
+/// A control room page in a browser at `client` asked to switch to `key`.
+void recordWebOrder(Station& station, std::string_view client, std::string_view key);
+
+/// The mode became AUTOMATIC or MANUAL by `origin` ("operator": the window's
+/// button, "web": a control room page at `client`).
+void recordMode(Station& station, bool automatic, std::string_view origin,
+                std::string_view client = {});
+
+/// A control room page at `client` saved `bytes` bytes as the station file `file`.
+void recordFileSaved(Station& station, std::string_view file, std::string_view client,
+                     std::size_t bytes);
+
+/// A login to the control room from `client` was accepted, or refused for a wrong key.
+void recordWebLogin(Station& station, std::string_view client, bool accepted);
+
 /// API connections were closed to admit new ones: how many since the last
 /// such line because one address held too many and because the table was
 /// full, and the address of the latest one closed.

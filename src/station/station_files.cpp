@@ -12,17 +12,21 @@ bool writeStationFile(Station& station, const std::string& name, std::string_vie
     const bool unchanged = readWholeFile(station.file(name), current) && current == bytes;
     const std::error_code error =
         unchanged ? std::error_code() : replaceFileDurably(station.file(name), bytes);
+    noteFileWrite(station, name, error);
+    return !error;
+}
+
+void noteFileWrite(Station& station, const std::string& name, std::error_code error) {
     FileWrites& writes = station.counters.fileWrites[name];
     const bool wasFailing = !writes.error.empty();
     if (!error) {
         writes.error.clear();
         if (wasFailing) recordWriteRecovered(station, name);
-        return true;
+        return;
     }
     ++writes.failures;
     writes.error = error.message();
     if (!wasFailing) recordWriteFailed(station, name, writes.error);
-    return false;
 }
 
 }  // namespace kestrel

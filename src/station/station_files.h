@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "station/station.h"
 
@@ -12,5 +13,9 @@ namespace kestrel {
 /// write failures, shows on the status page until a write of the file succeeds, and is journaled as
 /// write_failed once until then. Returns whether the file was written.
 bool writeStationFile(Station& station, const std::string& name, std::string_view bytes);
+
+/// Takes note of a write of the station file `name` that ended with `error`
+/// (none: it was written), as writeStationFile does for its own.
+void noteFileWrite(Station& station, const std::string& name, std::error_code error);
 
 }  // namespace kestrel

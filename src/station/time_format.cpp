@@ -1,5 +1,6 @@
 #include "station/time_format.h"
 
+#include <cmath>
 #include <cstdlib>
 
 namespace kestrel {
@@ -51,6 +52,17 @@ std::int64_t localSeconds(const LocalDateTime& t) {
     const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
     return days * 86400 + t.secondsSinceMidnight();
+}
+
+std::int64_t localOffset(const Clock& clock) {
+    return localSeconds(clock.now()) - static_cast<std::int64_t>(std::floor(clock.epochSeconds()));
+}
+
+std::string localClock(double epochSeconds, std::int64_t offset) {
+    const std::int64_t local = static_cast<std::int64_t>(std::floor(epochSeconds)) + offset;
+    const auto seconds = static_cast<int>((local % 86400 + 86400) % 86400);
+    return formatTime(
+        {.hour = seconds / 3600, .minute = seconds / 60 % 60, .second = seconds % 60});
 }
 
 }  // namespace kestrel

@@ -1,5 +1,9 @@
 #include "status/status_page.h"
 
+#include <string>
+
+#include "status/live_script.h"
+
 namespace kestrel {
 namespace {
 
@@ -122,26 +126,16 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
 <div id="lblCopyright" class="w6"></div>
 </div>
 <script>
-"use strict";
+)html";
+
+// After the shared script functions.
+constexpr std::string_view kPageScript = R"html(
 // The page's own query string carries the key, byte for byte as it was opened.
 const query = location.search;
-const $ = (id) => document.getElementById(id);
-const green = "#00ff00", red = "#ff0000";
 let choicesShown = "";
 
-function paint(element, background, foreground) {
-  element.style.background = background || "";
-  element.style.color = foreground || "";
-}
-
 function show(status) {
-  for (const [name, label] of Object.entries(status.window)) {
-    const element = $(name);
-    if (!element) continue;
-    element.textContent = label.caption;
-    element.title = label.caption;
-    paint(element, label.background, label.foreground);
-  }
+  showLabels(status);
   $("pending").textContent = status.pending.source < 0 ? "None" : String(status.pending.source);
   const automatic = status.mode === "automatic";
   $("cmdAutoManual").textContent = automatic ? "AUTOMATIC" : "MANUAL";
@@ -155,10 +149,7 @@ function show(status) {
   document.title = status.station + " \u2013 Kestrelfield";
   $("started").textContent = new Date(status.startTime * 1000).toLocaleString() +
     ", version " + status.version;
-  const unwritable = status.unwritableFiles
-    .map((f) => "Cannot write " + f.file + ": " + f.error + " (the old content stays)");
-  $("unwritable").textContent = unwritable.join("\n");
-  $("unwritable").style.display = unwritable.length ? "block" : "none";
+  showUnwritable(status);
   showMeter(status);
   const choices = JSON.stringify(status.operator.choices);
   if (choices !== choicesShown) {
@@ -171,30 +162,6 @@ function show(status) {
   }
 }
 
-// The on-air slot's levels, -60 to 0 dBFS: RMS as the bar, peak as the line.
-function showMeter(status) {
-  const slot = status.onAir.source < 0 ? 0 : status.onAir.slot;
-  const levels = slot ? status.audio["slot" + slot] : null;
-  const silence = status.audio.silence;
-  $("meterTitle").textContent = !levels ? "On air: no data"
-    : "On air, player " + slot + (silence.declared ? ": SILENCE" : "");
-  const bars = $("meterBars");
-  const channels = levels ? levels.rmsDbfs.length : 0;
-  while (bars.children.length > channels) bars.lastChild.remove();
-  while (bars.children.length < channels) {
-    const bar = document.createElement("div");
-    bar.className = "bar";
-    bar.append(document.createElement("div"), document.createElement("div"));
-    bar.firstChild.className = "rms";
-    bar.lastChild.className = "peak";
-    bars.append(bar);
-  }
-  const along = (dbfs) => (Math.min(Math.max(dbfs, -60), 0) + 60) / 60 * 100 + "%";
-  for (let c = 0; c < channels; ++c) {
-    bars.children[c].firstChild.style.width = along(levels.rmsDbfs[c]);
-    bars.children[c].lastChild.style.left = "calc(" + along(levels.peakDbfs[c]) + " - 2px)";
-  }
-}
 async function refresh() {
   try {
     const answer = await fetch("status.json" + query, { cache: "no-store" });
@@ -231,7 +198,9 @@ refresh();
 }  // namespace
 
 std::string_view statusPage() {
-    return kPage;
+    static const std::string page =
+        std::string(kPage) + std::string(liveScript()) + std::string(kPageScript);
+    return page;
 }
 
 }  // namespace kestrel

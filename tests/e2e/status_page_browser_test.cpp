@@ -3,70 +3,15 @@
 
 #include <chrono>
 #include <future>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "support/api_station.h"
-#include "support/child_process.h"
-#include "support/wait.h"
+#include "support/browser.h"
 
 namespace kestrel {
 namespace {
 
-using Json = nlohmann::json;
+using test::Browser;
 const std::string kKey = "page-key";
-
-// A headless Chromium driven over WebDriver (Debian's chromedriver) on loopback.
-class Browser {
-public:
-    explicit Browser(const test::TempDir& dir)
-        : m_port(test::freeLoopbackPort()),
-          m_driver({"chromedriver", "--port=" + std::to_string(m_port)}, dir.path(),
-                   dir.path() / "chromedriver.log"),
-          m_http("127.0.0.1", m_port) {
-        m_http.set_read_timeout(60);
-        test::waitUntil([this] { return m_http.Get("/status") != nullptr; });
-        Json args = {"--user-data-dir=" + (dir.path() / "profile").string()};
-        std::istringstream flags(
-            "--headless --no-sandbox --disable-gpu --disable-quic "
-            "--no-first-run --disable-background-networking "
-            "--disable-component-update --disable-sync");
-        for (std::string flag; flags >> flag;)
-            args.push_back(flag);
-        const Json options = {{"binary", "/usr/bin/chromium"}, {"args", args}};
-        m_session += post("/session",
-                          {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", options}}}}}})
-                         .value("sessionId", "");
-    }
-    ~Browser() { m_http.Delete(m_session); }
-
-    bool started() const { return m_session != "/session/"; }
-    void open(const std::string& url) { post(m_session + "/url", {{"url", url}}); }
-    /// Runs `script` in the page with `argument`; its result.
-    Json run(const std::string& script, const std::string& argument = "") {
-        return post(m_session + "/execute/sync", {{"script", script}, {"args", {argument}}});
-    }
-    /// Whether the element with this id shows `expected` within `limit`.
-    bool shows(const std::string& id, const std::string& expected, std::chrono::seconds limit) {
-        return test::waitUntil([&] { return text(id) == expected; }, limit);
-    }
-    std::string text(const std::string& id) {
-        const Json shown = run("return document.getElementById(arguments[0]).textContent", id);
-        return shown.is_string() ? shown.get<std::string>() : "<none>";
-    }
-
-private:
-    Json post(const std::string& path, const Json& body) {
-        const auto answer = m_http.Post(path, body.dump(), "application/json");
-        const Json parsed = Json::parse(answer ? answer->body : "", nullptr, false);
-        return parsed.is_object() ? parsed.value("value", Json()) : Json();
-    }
-
-    int m_port;
-    test::ChildProcess m_driver;
-    httplib::Client m_http;
-    std::string m_session = "/session/";
-};
 
 TEST(StatusPageInBrowser, ShowsTheSourceOnAirFollowsASwitchAndForcesOne) {
     test::ApiStation station(kKey);
