@@ -8,7 +8,10 @@
 // answered, while others hold idle connections: 1,000 from its own address
 // (opened 500 a second, each reopened once the server closes it), 300 from
 // 20 other addresses, and two send 1 MB without a line end, over and over.
-// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status|flood]
+// With "exact", each of N clients makes R requests for the current source one
+// after another, each on a fresh connection, and the answers that are
+// byte for byte right are counted (R in place of the seconds).
+// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status|flood|exact]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,6 +26,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -31,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/api_request.h"
 #include "controller/station_controller.h"
 #include "host/api_server.h"
 #include "host/qt_event_loop.h"
@@ -77,28 +82,89 @@ sockaddr_in serverAddress(quint16 port) {
     return address;
 }
 
-// One exchange; the latency in ms, or a negative value when it failed.
-double exchange(quint16 port, const std::string& request, const std::string& expectedStart) {
-    const auto start = Clock::now();
+// How one exchange ended: read to the server's close (FIN), reset, or
+// neither within 5 s.
+enum class Ending { Closed, Reset, Failed };
+
+// One exchange on a new connection: what came back until the server closed.
+Ending exchangeBytes(quint16 port, const std::string& request, std::string& received) {
     const int fd = socketFrom(1);
-    if (fd < 0) return -1;
+    if (fd < 0) return Ending::Failed;
     sockaddr_in address = serverAddress(port);
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-                  static_cast<ssize_t>(request.size());
-    std::string received;
-    char buffer[4096];
-    while (ok) {
-        const auto n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n == 0) break;
-        if (n < 0) ok = false;
-        if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+    Ending ending = Ending::Failed;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        for (;;) {
+            const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            ending = n == 0 ? Ending::Closed : errno == ECONNRESET ? Ending::Reset : Ending::Failed;
+            break;
+        }
     }
     ::close(fd);
-    if (!ok || !received.starts_with(expectedStart)) return -1;
+    return ending;
+}
+
+// One exchange; the latency in ms, or a negative value when it failed.
+double exchange(quint16 port, const std::string& request, const std::string& expectedStart) {
+    const auto start = Clock::now();
+    std::string received;
+    if (exchangeBytes(port, request, received) != Ending::Closed ||
+        !received.starts_with(expectedStart)) {
+        return -1;
+    }
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// N clients, R requests each on fresh connections, one after another; counts
+// the answers that are exactly right and how the others went wrong.
+int runExact(QApplication& app, quint16 port, int clients, int requests,
+             const std::string& expected) {
+    const std::string request =
+        "GET /api/getcurrent.php?id=" + kKey + " HTTP/1.1\r\nHost: b\r\n\r\n";
+    std::atomic<long> exact = 0, wrong = 0, empty = 0, reset = 0, failed = 0;
+    std::atomic<int> running = clients;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&] {
+            for (int r = 0; r < requests; ++r) {
+                std::string received;
+                const Ending ending = exchangeBytes(port, request, received);
+                if (ending == Ending::Reset) {
+                    ++reset;
+                } else if (ending == Ending::Failed) {
+                    ++failed;
+                } else if (received == expected) {
+                    ++exact;
+                } else {
+                    ++(received.empty() ? empty : wrong);
+                }
+            }
+            --running;
+        });
+    }
+    QTimer finished;
+    QObject::connect(&finished, &QTimer::timeout, [&] {
+        if (running == 0) app.quit();
+    });
+    finished.start(20);
+    app.exec();
+    for (auto& thread : threads)
+        thread.join();
+    std::printf(
+        "getcurrent, %d clients x %d requests on fresh connections from one address: %ld exact, "
+        "%ld wrong, %ld closed without an answer, %ld reset, %ld failed otherwise\n",
+        clients, requests, exact.load(), wrong.load(), empty.load(), reset.load(), failed.load());
+    std::printf("BENCH API %d x %d fresh-connection requests, exact answers\t%ld of %d\tall\n",
+                clients, requests, exact.load(), clients * requests);
+    return 0;
 }
 
 enum class Mix { Both, CurrentOnly, ListOnly, Status };
@@ -325,6 +391,16 @@ int main(int argc, char** argv) {
     if (port == 0) {
         std::fprintf(stderr, "the API server could not listen\n");
         return 1;
+    }
+    if (mixName == "exact") {
+        const std::string body =
+            "Source: 3\r\nURL: http://stream3.example.org:8000/live\r\nName: Studio 3\r\n"
+            "Volume: 100\r\n";
+        const int requests = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+        const int result =
+            runExact(app, port, clients, requests, kestrel::responseWithHeader(body));
+        std::filesystem::remove_all(workdir);
+        return result;
     }
     if (mixName == "flood") {
         const int result = runFlood(app, port, argc > 2 ? seconds : 15);

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# The API beside a plain web server: wrk -c10 with "Connection: close" asks
-# the headless station's getcurrent, then nginx (one worker) for a file of
-# the same size, in the same run; prints rate and p99 of both as
-# "BENCH figure<TAB>value<TAB>target" lines. Binds port 1011.
-# Usage: bench/api_vs_nginx.sh BUILD_DIR [SECONDS]
+# The API beside a plain web server: for each CONNECTIONS count (default 10),
+# wrk with "Connection: close" from one address asks the headless station's
+# getcurrent, then nginx (one worker) for a file of the same size, in the same
+# run; prints rate, p99 and errors (socket errors and answers other than 200)
+# of both as "BENCH figure<TAB>value<TAB>target" lines. Binds port 1011.
+# Usage: bench/api_vs_nginx.sh BUILD_DIR [SECONDS] [CONNECTIONS...]
 set -euo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
 seconds="${2:-10}"
+shift $(($# < 2 ? $# : 2))
+counts=("${@:-10}")
 work="$(mktemp -d)"
 pids=()
 cleanup() {
@@ -17,6 +20,8 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/station" "$work/www"
+# nginx's worker runs as www-data: it must reach the file it serves.
+chmod 755 "$work" "$work/www"
 cd "$work/station"
 printf '[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=k\r\nDefaultStrapline=Bench\r\n' > kestrelfield.ini
 printf '9n:Bench\r\n9u:http://127.0.0.1:9/live\r\n' > sourcelist.ini
@@ -47,15 +52,19 @@ nginx -c "$work/nginx.conf" -p "$work" &
 pids+=($!)
 sleep 0.5
 
-# "rate p99" of wrk -c10 against a URL, every request on a new connection.
+# "rate p99 errors" of wrk -cN against a URL, every request on a new connection.
 measure() {
-  wrk -c10 -t1 -d"${seconds}s" --latency -H "Connection: close" "$1" |
-    awk '/^ *99%/ {p99 = $2} /^Requests\/sec/ {rate = $2} END {print rate, p99}'
+  wrk -c"$1" -t1 -d"${seconds}s" --latency -H "Connection: close" "$2" |
+    awk '/^ *99%/ {p99 = $2} /^Requests\/sec/ {rate = $2}
+         /Socket errors/ {gsub(",", ""); errors += $4 + $6 + $8 + $10}
+         /Non-2xx/ {errors += $NF} END {print rate, p99, errors + 0}'
 }
-read -r api_rate api_p99 < <(measure "$url")
-read -r nginx_rate nginx_p99 < <(measure "http://127.0.0.1:$port/getcurrent")
-echo -e "BENCH API getcurrent, wrk -c10 Connection: close, rate / p99\t$api_rate/s / $api_p99\t"
-echo -e "BENCH nginx (one worker), same file size and load, rate / p99\t$nginx_rate/s / $nginx_p99\t"
 to_ms() { awk -v t="$1" 'BEGIN { n = t + 0; if (t ~ /us$/) n /= 1000; else if (t ~ /[^m]s$/) n *= 1000; print n }'; }
-awk -v a="$(to_ms "$api_p99")" -v n="$(to_ms "$nginx_p99")" \
-  'BEGIN { printf "BENCH API p99 over nginx p99\t%.2fx\twithin 2x\n", a / n }'
+for c in "${counts[@]}"; do
+  read -r api_rate api_p99 api_errors < <(measure "$c" "$url")
+  read -r nginx_rate nginx_p99 nginx_errors < <(measure "$c" "http://127.0.0.1:$port/getcurrent")
+  echo -e "BENCH API getcurrent, wrk -c$c Connection: close, rate / p99 / errors\t$api_rate/s / $api_p99 / $api_errors\t0 errors"
+  echo -e "BENCH nginx (one worker), same file size, -c$c, rate / p99 / errors\t$nginx_rate/s / $nginx_p99 / $nginx_errors\t"
+  awk -v a="$(to_ms "$api_p99")" -v n="$(to_ms "$nginx_p99")" -v c="$c" \
+    'BEGIN { printf "BENCH API p99 over nginx p99, -c%s\t%.2fx\twithin 2x\n", c, a / n }'
+done
