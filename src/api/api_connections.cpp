@@ -38,22 +38,25 @@ double ApiConnections::now() const {
     return m_station.platform.clock.steadySeconds();
 }
 
-std::optional<ApiEviction> ApiConnections::boundReached(const std::string& client) const {
-    int fromClient = 0;
+int ApiConnections::openFrom(const std::string& client) const {
+    int count = 0;
     for (const auto& element : m_elements) {
-        if (element.phase != Phase::Closed && element.client == client) ++fromClient;
+        if (element.phase != Phase::Closed && element.client == client) ++count;
     }
-    if (fromClient >= kMaxPerAddress) return ApiEviction::PerAddress;
-    if (m_openCount >= kMaxOpen) return ApiEviction::TableFull;
-    return std::nullopt;
+    return count;
 }
 
-int ApiConnections::longestIdle(const std::string* client) const {
+// The connection accepted first among those that have sent nothing since,
+// accepted before `acceptedBefore`, of `client` when given; 0 when none.
+int ApiConnections::oldestIdle(const std::string* client, double acceptedBefore) const {
     int found = 0;
     for (int i = 1; i < static_cast<int>(m_elements.size()); ++i) {
         const auto& element = m_elements[i];
-        if (element.phase != Phase::Receiving || (client && element.client != *client)) continue;
-        if (found == 0 || element.lastData < m_elements[found].lastData) found = i;
+        if (element.phase != Phase::Receiving || !element.pending.empty() ||
+            element.acceptedAt > acceptedBefore || (client && element.client != *client)) {
+            continue;
+        }
+        if (found == 0 || element.acceptedAt < m_elements[found].acceptedAt) found = i;
     }
     return found;
 }
@@ -79,13 +82,24 @@ void ApiConnections::journalEvictions() {
 
 std::optional<ApiConnections::Admission> ApiConnections::accept(std::string client) {
     Admission admission;
-    if (const auto reason = boundReached(client)) {
-        // Its own address's idle connections go first; only a full table takes another's.
-        admission.evicted = longestIdle(&client);
-        if (admission.evicted == 0 && *reason == ApiEviction::TableFull)
-            admission.evicted = longestIdle(nullptr);
+    const double time = now();
+    if (m_openCount >= m_hardLimit) {
+        admission.evicted = oldestIdle(nullptr, time);
         if (admission.evicted == 0) return std::nullopt;
-        evict(admission.evicted, *reason);
+        evict(admission.evicted, ApiEviction::TableFull);
+    } else {
+        const bool addressFull = openFrom(client) >= kMaxPerAddress;
+        const bool tableFull = m_openCount >= kMaxOpen;
+        // Its own address's stale idle connections go first; only a full table takes another's.
+        const double stale = time - kGraceSeconds;
+        if (addressFull || tableFull) admission.evicted = oldestIdle(&client, stale);
+        if (admission.evicted != 0) {
+            evict(admission.evicted,
+                  addressFull ? ApiEviction::PerAddress : ApiEviction::TableFull);
+        } else if (tableFull) {
+            admission.evicted = oldestIdle(nullptr, stale);
+            if (admission.evicted != 0) evict(admission.evicted, ApiEviction::TableFull);
+        }
     }
     int chosen = 1;
     while (chosen < static_cast<int>(m_elements.size()) &&
@@ -100,16 +114,22 @@ std::optional<ApiConnections::Admission> ApiConnections::accept(std::string clie
     element.phase = Phase::Receiving;
     element.client = std::move(client);
     element.exchange = ++m_exchanges;
-    element.deadline = now() + kDeadlineSeconds;
-    element.lastData = now();
+    element.deadline = time + kDeadlineSeconds;
+    element.acceptedAt = time;
+    element.drained = 0;
     ++m_openCount;
     admission.element = chosen;
     return admission;
 }
 
 std::optional<std::string> ApiConnections::receive(int i, std::string_view data) {
-    if (!isOpen(i) || m_elements[i].phase != Phase::Receiving) return std::nullopt;
-    m_elements[i].lastData = now();
+    if (!isOpen(i)) return std::nullopt;
+    if (m_elements[i].phase != Phase::Receiving) {
+        auto& drained = m_elements[i].drained;
+        drained += data.size();
+        if (drained > kMaxDrained) return std::string();
+        return std::nullopt;
+    }
     auto& pending = m_elements[i].pending;
     if (pending.empty() && !ControlRoom::mayBecomeRequest(data) && matchesRequestPattern(data))
         return answer(i, data);
@@ -186,6 +206,12 @@ std::optional<std::string> ApiConnections::answer(int i, std::string_view text) 
             (*self)->switchEnded(i, exchange, std::move(bytes));
         }));
     return std::nullopt;
+}
+
+void ApiConnections::answerSent(int i) {
+    if (!isOpen(i)) return;
+    m_elements[i].phase = Phase::Draining;
+    m_elements[i].deadline = now() + kDrainSeconds;
 }
 
 void ApiConnections::switchEnded(int i, std::uint64_t exchange, std::string bytes) {

@@ -21,21 +21,34 @@ namespace kestrel {
 /// answers it, and keeps the status line of every element. The host owns the
 /// sockets and reports their events here; all calls come from the one thread.
 ///
-/// Admission: no address holds more than kMaxPerAddress connections and no
-/// more than kMaxOpen are open. A new connection beyond either bound closes
-/// the connection that has been idle longest without sending a whole request
-/// line, one of its own address first, so that idle connections never lock
-/// out a client that asks.
+/// Admission: a new connection while its address holds kMaxPerAddress, or
+/// while kMaxOpen are open, closes the connection that has been idle longest
+/// (sent nothing since it was accepted, kGraceSeconds or more ago), one of
+/// its own address first, so that idle connections never lock out a client
+/// that asks. A connection that has sent data, or is younger than that, is
+/// never closed for a bound: a real client sends its request within
+/// milliseconds. When only such connections hold the bounds the new one is
+/// admitted all the same, up to the hard limit (sized by the host to its
+/// descriptors); at the hard limit the oldest idle connection goes, however
+/// young, and the new one is refused only when none is idle.
 class ApiConnections {
 public:
     static constexpr int kMaxOpen = 256;
     static constexpr int kMaxPerAddress = 16;
+    static constexpr double kGraceSeconds = 2.0;
+    /// The hard limit until the host sets one.
+    static constexpr int kDefaultHardLimit = 1024;
     /// Evictions are journaled in one line per this many seconds at most.
     static constexpr double kEvictionJournalSeconds = 60.0;
     /// Data kept per connection while it does not yet make a request.
     static constexpr std::size_t kMaxPending = 8 * 1024;
     /// A connection that has made no request by then is ended.
     static constexpr double kDeadlineSeconds = 10.0;
+    /// After its answer has gone out, a connection is kept this long, and
+    /// for this much more data, so that what the client still sends is read
+    /// and the close is a FIN, never a reset that could cost it the answer.
+    static constexpr double kDrainSeconds = 5.0;
+    static constexpr std::size_t kMaxDrained = 32 * 1024;
 
     /// Empties `TransferString` and `response`, as the window does when it loads.
     explicit ApiConnections(Station& station, FileReader readFile = readWholeFile);
@@ -46,6 +59,9 @@ public:
     /// The listener has started: line 0 reads "00 Listening".
     void listening();
 
+    /// The most connections open at once (at least kMaxOpen).
+    void setHardLimit(int limit) { m_hardLimit = limit < kMaxOpen ? kMaxOpen : limit; }
+    int hardLimit() const { return m_hardLimit; }
     struct Admission {
         int element = 0;
         /// An element closed to make room (0: none). The host drops its
@@ -61,11 +77,17 @@ public:
 
     /// Data arrived on element i. Returns the bytes to send when the element
     /// is answered now (a request, or "ERROR" for data that can no longer
-    /// make one); the host closes the element once they are written. nullopt
-    /// while the request is incomplete, for data after the answer, and for a
-    /// switch request, whose answer goes to `setOnSwitchAnswered`'s callback
-    /// once its switch has ended. Other connections are served meanwhile.
+    /// make one); the host sends them, then `answerSent`. nullopt while the
+    /// request is incomplete, for data after the answer (read and dropped),
+    /// and for a switch request, whose answer goes to `setOnSwitchAnswered`'s
+    /// callback once its switch has ended. Other connections are served
+    /// meanwhile. An empty string: close the element now (more than
+    /// kMaxDrained after the request).
     std::optional<std::string> receive(int i, std::string_view data);
+
+    /// Every byte of element i's answer is written and its sending side shut
+    /// (FIN); it is read on until the client closes, for kDrainSeconds at most.
+    void answerSent(int i);
 
     /// Receives the answer of a switch request when its switch has ended, if
     /// the element is still open; the host sends it and closes the element.
@@ -111,19 +133,21 @@ public:
 
 private:
     // Switching: the request waits for its switch; no deadline ends it.
-    enum class Phase { Closed, Receiving, Switching, Answered };
+    // Draining: the answer has gone out; what the client still sends is dropped.
+    enum class Phase { Closed, Receiving, Switching, Answered, Draining };
     struct Element {
         Phase phase = Phase::Closed;
         std::string pending;
         std::string client;
         double deadline = 0;
-        double lastData = 0;         ///< when it was accepted or last sent data
+        double acceptedAt = 0;
+        std::size_t drained = 0;     ///< bytes received after the request
         std::uint64_t exchange = 0;  ///< tells this connection from a later one on the element
     };
 
     std::optional<std::string> answer(int i, std::string_view text);
-    std::optional<ApiEviction> boundReached(const std::string& client) const;
-    int longestIdle(const std::string* client) const;
+    int openFrom(const std::string& client) const;
+    int oldestIdle(const std::string* client, double acceptedBefore) const;
     void evict(int i, ApiEviction reason);
     void journalEvictions();
     void switchEnded(int i, std::uint64_t exchange, std::string bytes);
@@ -146,6 +170,7 @@ private:
     std::string m_lastEvicted;
     double m_evictionsJournaled = -kEvictionJournalSeconds;
     int m_openCount = 0;
+    int m_hardLimit = kDefaultHardLimit;
     int m_switchesRun = 0;
 };
 

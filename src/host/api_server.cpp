@@ -1,8 +1,10 @@
 #include "host/api_server.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 
-#include <QPointer>
+#include <algorithm>
+
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,6 +18,21 @@ namespace {
 constexpr int kOverdueCheckMs = 250;
 // Room for a burst of clients connecting at once before the kernel drops any.
 constexpr int kListenBacklog = 1024;
+// Connections accepted in one turn of the event loop at most.
+constexpr int kAcceptBatch = 32;
+// Descriptors kept for everything else: files, players' logs, fetches, the journal.
+constexpr rlim_t kReservedDescriptors = 128;
+
+// As many connections as the descriptor limit leaves room for: beyond it
+// accept() would fail, and Qt's listener stops accepting for good.
+int connectionLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return ApiConnections::kDefaultHardLimit;
+    }
+    if (limit.rlim_cur <= kReservedDescriptors) return 0;  // the table's own floor applies
+    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur - kReservedDescriptors, 1 << 20));
+}
 
 // The address named by APIBind; all addresses when it names none.
 QHostAddress bindAddress(Station& station) {
@@ -48,10 +65,18 @@ quint16 configuredApiPort(const Station& station) {
 
 ApiServer::ApiServer(Station& station, quint16 port, QObject* parent)
     : QObject(parent), m_connections(station) {
+    m_connections.setHardLimit(connectionLimit());
     m_server = new QTcpServer(this);
     m_server->setListenBacklogSize(kListenBacklog);
-    m_server->setMaxPendingConnections(kListenBacklog);
-    connect(m_server, &QTcpServer::newConnection, this, &ApiServer::acceptPending);
+    // The listener stops accepting once a batch waits; the batch is taken
+    // from the event loop, so that a flood of connections cannot hold up
+    // the answers, timers and the rest of the station.
+    m_server->setMaxPendingConnections(kAcceptBatch);
+    connect(m_server, &QTcpServer::newConnection, this, [this] {
+        if (m_acceptQueued) return;
+        m_acceptQueued = true;
+        QMetaObject::invokeMethod(this, &ApiServer::acceptPending, Qt::QueuedConnection);
+    });
     m_connections.setOnSwitchAnswered([this](int i, const std::string& bytes) {
         if (i < static_cast<int>(m_sockets.size()) && m_sockets[i]) send(i, m_sockets[i], bytes);
         lineChanged(i);
@@ -97,6 +122,7 @@ void ApiServer::eventHandled() {
 }
 
 void ApiServer::acceptPending() {
+    m_acceptQueued = false;
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         const auto admitted = m_connections.accept(clientAddress(*socket));
         if (!admitted) {
@@ -119,27 +145,17 @@ void ApiServer::acceptPending() {
     }
 }
 
-// A request that came with the connection is taken now, before later
-// connections of this batch could close this one as idle. It is read from
-// the descriptor without waiting (Qt's buffer is still empty) and answered
-// from the event loop: an answer sent and closed inside the accept handler
-// held other connections back, to a p99 of 40 ms and more under load.
+// A request that came with the connection is taken now, without waiting a
+// turn of the event loop for its read notification: read from the
+// descriptor (Qt's buffer is still empty) and answered at once. Accepting
+// runs in bounded batches from the event loop, so this holds nothing up;
+// and Qt closes a connection whose client has shut its sending side as soon
+// as it reads the end, before a later answer could go out.
 void ApiServer::takeArrivedRequest(int i, QTcpSocket* socket) {
     char bytes[4096];
     const ssize_t got =
         ::recv(static_cast<int>(socket->socketDescriptor()), bytes, sizeof bytes, MSG_DONTWAIT);
-    if (got <= 0) return;
-    auto answer = m_connections.receive(i, std::string_view(bytes, static_cast<std::size_t>(got)));
-    if (!answer) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, i, socket = QPointer<QTcpSocket>(socket), bytes = std::move(*answer)] {
-            if (!socket || m_sockets[i] != socket) return;  // dropped meanwhile
-            send(i, socket, bytes);
-            lineChanged(i);
-            eventHandled();
-        },
-        Qt::QueuedConnection);
+    if (got > 0) receive(i, socket, std::string_view(bytes, static_cast<std::size_t>(got)));
 }
 
 void ApiServer::readFrom(int i, QTcpSocket* socket) {
@@ -164,8 +180,22 @@ void ApiServer::send(int i, QTcpSocket* socket, const std::string& bytes) {
         return;
     }
     socket->flush();
-    // Closes once every byte has been written; `disconnected` then ends the element.
-    socket->disconnectFromHost();
+    if (socket->bytesToWrite() == 0) {
+        answerWritten(i, socket);
+        return;
+    }
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, i, socket] {
+        if (socket->bytesToWrite() == 0) answerWritten(i, socket);
+    });
+}
+
+// The answer is complete: a FIN tells the client so, while what it still
+// sends is read and dropped until it closes. A close with unread data would
+// send a reset instead, and a client could lose the answer with it.
+void ApiServer::answerWritten(int i, QTcpSocket* socket) {
+    if (i >= static_cast<int>(m_sockets.size()) || m_sockets[i] != socket) return;
+    ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+    m_connections.answerSent(i);
 }
 
 void ApiServer::finish(int i, QTcpSocket* socket) {

@@ -49,6 +49,7 @@ private:
     void readFrom(int i, QTcpSocket* socket);
     void receive(int i, QTcpSocket* socket, std::string_view bytes);
     void send(int i, QTcpSocket* socket, const std::string& bytes);
+    void answerWritten(int i, QTcpSocket* socket);
     void finish(int i, QTcpSocket* socket);
     void dropSocket(int i);
     void endOverdue();
@@ -60,6 +61,7 @@ private:
     QTimer* m_overdueTimer = nullptr;
     std::vector<QTcpSocket*> m_sockets;  // index i: the connection on element i, if open
     int m_switchesRendered = 0;
+    bool m_acceptQueued = false;
     std::function<void()> m_afterEvent;
     std::function<void(int)> m_onLine;
     std::function<void(const std::string&)> m_onFailure;

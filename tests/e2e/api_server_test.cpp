@@ -109,6 +109,7 @@ public:
                 continue;
             }
             closedByServer = n == 0 || errno == ECONNRESET;
+            reset = n < 0 && errno == ECONNRESET;
             return received;
         }
     }
@@ -124,6 +125,7 @@ public:
 
     bool connected = false;
     bool closedByServer = false;
+    bool reset = false;
     Clock::time_point firstByteAt;
 
 private:
@@ -133,6 +135,7 @@ private:
 struct Exchange {
     std::string received;
     bool closedByServer = false;
+    bool reset = false;
     Clock::time_point answeredAt;
 };
 
@@ -148,6 +151,7 @@ std::future<Exchange> exchangeAsync(quint16 port, std::vector<std::string> piece
         Exchange result;
         result.received = client.readToClose();
         result.closedByServer = client.closedByServer;
+        result.reset = client.reset;
         result.answeredAt = client.firstByteAt;
         return result;
     });
@@ -231,7 +235,8 @@ TEST_F(ApiServerTest, ClientThatSendsNothingAndLeavesIsClosed) {
 }
 
 TEST_F(ApiServerTest, ThreeSimultaneousClientsGetStackedElements) {
-    Client a(port()), b(port()), c(port());
+    auto a = std::make_unique<Client>(port()), b = std::make_unique<Client>(port()),
+         c = std::make_unique<Client>(port());
     ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 3; }));
     auto answerOf = [&](Client& client, const std::string& path) {
         return std::async(std::launch::async, [&client, path] {
@@ -239,9 +244,9 @@ TEST_F(ApiServerTest, ThreeSimultaneousClientsGetStackedElements) {
             return client.readToClose();
         });
     };
-    auto fc = answerOf(c, "/api/metadata.php?id=" + kKey);
-    auto fa = answerOf(a, "/api/getcurrent.php?id=" + kKey);
-    auto fb = answerOf(b, "/nothing");
+    auto fc = answerOf(*c, "/api/metadata.php?id=" + kKey);
+    auto fa = answerOf(*a, "/api/getcurrent.php?id=" + kKey);
+    auto fb = answerOf(*b, "/nothing");
     EXPECT_EQ(pumpFor(fc), answerWith("Artist - Title\r\nOK\r\n"));
     EXPECT_EQ(pumpFor(fb), answerWith("ERROR"));
     EXPECT_NE(pumpFor(fa).find("Source: 1\r\n"), std::string::npos);
@@ -252,6 +257,8 @@ TEST_F(ApiServerTest, ThreeSimultaneousClientsGetStackedElements) {
         EXPECT_EQ(window.line(i)->y(), i * pitch);
         EXPECT_EQ(window.line(i)->x(), window.line(0)->x());
     }
+    EXPECT_EQ(server.connections().openCount(), 3) << "each is read on until its client closes";
+    a.reset(), b.reset(), c.reset();
     ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
     EXPECT_EQ(lineText(2), "02 Closed");
 }
@@ -274,6 +281,26 @@ TEST_F(ApiServerTest, ClientThatStopsSendingAfterItsRequestStillGetsTheAnswer) {
     EXPECT_EQ(pumpFor(future), answerWith("Artist - Title\r\nOK\r\n"));
 }
 
+TEST_F(ApiServerTest, LongRequestsAreAnsweredAndClosedWithoutAReset) {
+    const auto request = [](std::size_t size) {
+        std::string text = requestFor("/api/metadata.php?id=" + kKey);
+        text.insert(text.size() - 2, "X-Pad: " + std::string(size - text.size() - 9, 'p') + "\r\n");
+        return text;
+    };
+    for (const std::size_t size : {6000u, 20000u, 30000u}) {
+        for (const int pieces : {1, 3}) {
+            const std::string text = request(size);
+            std::vector<std::string> parts;
+            for (int p = 0; p < pieces; ++p)
+                parts.push_back(text.substr(p * size / pieces, size / pieces + pieces));
+            auto future = exchangeAsync(port(), parts, 30ms);
+            const auto exchange = pumpFor(future);
+            EXPECT_EQ(exchange.received, answerWith("Artist - Title\r\nOK\r\n")) << size;
+            EXPECT_TRUE(exchange.closedByServer && !exchange.reset) << size << " in " << pieces;
+        }
+    }
+}
+
 TEST_F(ApiServerTest, MegabyteWithoutLineEndGetsErrorAndIsClosed) {
     auto future = exchangeAsync(port(), {"GET /" + std::string(1 << 20, 'a')});
     const auto exchange = pumpFor(future);
@@ -293,23 +320,31 @@ TEST_F(ApiServerTest, UnfinishedRequestGetsErrorAfterTheDeadline) {
 }
 
 TEST_F(ApiServerTest, IdleFloodsNeverLockOutAClientThatAsks) {
-    // 300 from the asking client's own address, then 15 from each of 20 others.
+    // 200 from the asking client's own address, then 15 from each of 10 others.
     std::vector<std::unique_ptr<Client>> idle;
-    for (int i = 0; i < 600; ++i) {
-        const std::string from = "127.0.0." + std::to_string(i < 300 ? 1 : 2 + (i - 300) / 15);
+    const auto connectIdle = [&](int n) {
+        const std::string from = "127.0.0." + std::to_string(n < 200 ? 1 : 2 + (n - 200) / 15);
         idle.push_back(std::make_unique<Client>(port(), "127.0.0.1", from));
-    }
+    };
+    for (int n = 0; n < 350; ++n)
+        connectIdle(n);
     const auto closedCount = [&] {
         return std::ranges::count_if(idle, [](auto& client) { return client->closedNow(); });
     };
-    ASSERT_TRUE(pumpUntil([&] { return closedCount() == 600 - ApiConnections::kMaxOpen; }));
-    EXPECT_EQ(server.connections().openCount(), ApiConnections::kMaxOpen);
-    EXPECT_EQ(controller.station().counters.apiEvictionsBy(ApiEviction::PerAddress),
-              300u - ApiConnections::kMaxPerAddress);
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 350; }));
+    EXPECT_EQ(closedCount(), 0) << "young connections are never closed";
+    EXPECT_NE(ask("/api/getcurrent.php?id=" + kKey).received.find("Source: 1\r\n"),
+              std::string::npos);
 
+    // Once they have idled past the grace period, each newcomer closes one.
+    clock.advanceSeconds(ApiConnections::kGraceSeconds);
     const auto exchange = ask("/api/getcurrent.php?id=" + kKey);
     EXPECT_NE(exchange.received.find("Source: 1\r\n"), std::string::npos);
-    EXPECT_EQ(closedCount(), 600 - ApiConnections::kMaxOpen + 1) << "one idle made room";
+    connectIdle(349);  // from another address
+    ASSERT_TRUE(pumpUntil([&] { return closedCount() == 2; }));
+    const auto& counters = controller.station().counters;
+    EXPECT_EQ(counters.apiEvictionsBy(ApiEviction::PerAddress), 1u);
+    EXPECT_EQ(counters.apiEvictionsBy(ApiEviction::TableFull), 1u);
 }
 
 TEST_F(ApiServerTest, SwitchRequestAnswersAfterTheWholeSwitch) {
@@ -325,6 +360,7 @@ TEST_F(ApiServerTest, SwitchRequestAnswersAfterTheWholeSwitch) {
     EXPECT_EQ(station.state.CurrentSource, 3);
     EXPECT_EQ(station.display.lblCurrentSource.caption, "http://three.example/live");
     EXPECT_TRUE(station.state.TransferString.empty());
+    ASSERT_TRUE(pumpUntil([&] { return server.connections().openCount() == 0; }));
     EXPECT_EQ(lineText(1), "01 Closed");
     EXPECT_EQ(afterEvents, 1) << "the main window re-renders after the switch";
 }

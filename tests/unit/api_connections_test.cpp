@@ -74,22 +74,24 @@ TEST_F(ApiConnectionsTest, ClosedLineCarriesTheLastTwoDigitsOfTheIndex) {
     EXPECT_EQ(table.openCount(), 123 - 6);
 }
 
-// Hostile ways of holding connections: `holds` connect in this order, a
-// second apart, then `newcomer` connects. The element expected to be closed
-// for it (0: none; -1: the newcomer is refused), and why.
-TEST_F(ApiConnectionsTest, IdleConnectionsMakeRoomForANewOne) {
-    enum class Act { Idle, Partial, PartialLater, Request };
+// Ways of holding connections: `holds` connect in this order, each `every`
+// seconds after the one before, then `newcomer` connects `wait` seconds
+// later. The element expected to be closed for it (0: none; -1: the newcomer
+// is refused), and why.
+TEST_F(ApiConnectionsTest, OnlyStaleIdleConnectionsMakeRoomForANewOne) {
+    enum class Act { Idle, Partial, Request };
     struct Hold {
         std::string client;
         int count;
-        Act act;
+        Act act = Act::Idle;
+        double every = 1;
     };
     // `each` from each of `addresses` others, then `last`.
     const auto others = [](int addresses, int each, std::vector<Hold> last = {},
-                           Act act = Act::Idle) {
+                           Act act = Act::Idle, double every = 1) {
         std::vector<Hold> holds;
         for (int a = 0; a < addresses; ++a)
-            holds.push_back({"198.51.100." + std::to_string(a), each, act});
+            holds.push_back({"198.51.100." + std::to_string(a), each, act, every});
         holds.insert(holds.end(), last.begin(), last.end());
         return holds;
     };
@@ -100,51 +102,57 @@ TEST_F(ApiConnectionsTest, IdleConnectionsMakeRoomForANewOne) {
         std::string newcomer;
         int evicted;
         std::optional<ApiEviction> reason;
+        double wait = ApiConnections::kGraceSeconds;
+        int hardLimit = ApiConnections::kDefaultHardLimit;
     } cases[] = {
-        {"fifteen from one address leave room", {{"A", 15, Act::Idle}}, "A", 0, {}},
-        {"sixteenth idle: the longest idle of the address goes",
-         {{"A", 16, Act::Idle}},
+        {"fifteen from one address leave room", {{"A", 15}}, "A", 0, {}},
+        {"sixteenth stale idle: the longest idle of the address goes",
+         {{"A", 16}},
          "A",
          1,
          PerAddress},
-        {"data sent keeps a connection fresh",
-         {{"A", 1, Act::PartialLater}, {"A", 15, Act::Partial}},
-         "A",
-         2,
-         PerAddress},
+        {"young connections are never closed", {{"A", 16, Act::Idle, 0.1}}, "A", 0, {}, 0.1},
+        {"one that has begun its request is never closed", {{"A", 16, Act::Partial}}, "A", 0, {}},
         {"a request made is never closed",
-         {{"A", 15, Act::Request}, {"A", 1, Act::Idle}},
+         {{"A", 15, Act::Request}, {"A", 1}},
          "A",
          16,
          PerAddress},
-        {"an address whose sixteen asked is refused", {{"A", 16, Act::Request}}, "A", -1, {}},
-        {"another address is not capped by the first", {{"A", 16, Act::Idle}}, "B", 0, {}},
-        {"full table: its own address goes first", others(16, 15, {{"A", 16, Act::Idle}}), "A", 241,
+        {"an address whose sixteen asked is admitted", {{"A", 16, Act::Request}}, "A", 0, {}},
+        {"another address is not capped by the first", {{"A", 16}}, "B", 0, {}},
+        {"full table: its own address goes first", others(16, 15, {{"A", 16}}), "A", 241,
          PerAddress},
-        {"full table: an address's own idle one before older ones",
-         others(17, 15, {{"A", 1, Act::Idle}}), "A", 256, TableFull},
+        {"full table: an address's own idle one before older ones", others(17, 15, {{"A", 1}}), "A",
+         256, TableFull},
         {"full table, new address: the longest idle of all", others(16, 16), "C", 1, TableFull},
-        {"full table of requests refuses", others(16, 16, {}, Act::Request), "C", -1, {}},
+        {"full table of young connections admits",
+         others(16, 16, {}, Act::Idle, 0.001),
+         "C",
+         0,
+         {},
+         0.1},
+        {"full table of requests admits", others(16, 16, {}, Act::Request), "C", 0, {}},
+        {"hard limit: the oldest idle goes, however young", others(2, 150, {}, Act::Idle, 0.001),
+         "C", 1, TableFull, 0, 300},
+        {"hard limit of requests refuses", others(2, 150, {}, Act::Request), "C", -1, {}, 2, 300},
     };
     for (const auto& c : cases) {
         test::SimHost sim;
         sim.state().APIkey = kKey;
         ApiConnections connections(sim.station());
-        std::vector<int> later;
+        connections.setHardLimit(c.hardLimit);
         for (const auto& hold : c.holds) {
             for (int n = 0; n < hold.count; ++n) {
-                sim.clock.advanceSeconds(1);
-                const int i = connections.accept(hold.client)->element;
-                if (hold.act == Act::Partial) connections.receive(i, "GET /");
+                sim.clock.advanceSeconds(hold.every);
+                const auto admitted = connections.accept(hold.client);
+                ASSERT_TRUE(admitted && admitted->evicted == 0) << c.name;
+                if (hold.act == Act::Partial) connections.receive(admitted->element, "GET /");
                 if (hold.act == Act::Request) {
-                    ASSERT_TRUE(connections.receive(i, kGetCurrent));
+                    ASSERT_TRUE(connections.receive(admitted->element, kGetCurrent));
                 }
-                if (hold.act == Act::PartialLater) later.push_back(i);
             }
         }
-        sim.clock.advanceSeconds(1);
-        for (const int i : later)
-            connections.receive(i, "GET /");
+        sim.clock.advanceSeconds(c.wait);
         const int openBefore = connections.openCount();
         const auto admitted = connections.accept(c.newcomer);
         ASSERT_EQ(admitted.has_value(), c.evicted >= 0) << c.name;
@@ -164,8 +172,10 @@ TEST_F(ApiConnectionsTest, IdleConnectionsMakeRoomForANewOne) {
 
 TEST_F(ApiConnectionsTest, EvictionsAreJournaledInOneLineAMinuteAtMost) {
     const auto lines = [&] { return std::ranges::count(host.journal.str(), '\n'); };
-    for (int i = 0; i < 17; ++i)
+    for (int i = 0; i < 16; ++i)
         table.accept("203.0.113.9");
+    host.clock.advanceSeconds(ApiConnections::kGraceSeconds);
+    table.accept("203.0.113.9");
     EXPECT_EQ(lines(), 1);
     EXPECT_NE(host.journal.str().find("event=api_connections_evicted per_address=1 table_full=0 "
                                       "last_client=203.0.113.9"),
@@ -191,6 +201,10 @@ TEST_F(ApiConnectionsTest, AnsweredRequestShowsItsPathAndIgnoresLaterData) {
     EXPECT_EQ(*answer, answerWith("Source: 4\r\nURL: None\r\nName: NONE\r\nVolume: 100\r\n"));
     EXPECT_EQ(table.lines()[i], "01 Transfering: /api/getcurrent.php?id=k");
     EXPECT_FALSE(table.receive(i, kGetCurrent).has_value());
+    // Later data is read and dropped up to a bound; beyond it the element is closed at once.
+    const std::string big(ApiConnections::kMaxDrained - kGetCurrent.size(), 'x');
+    EXPECT_FALSE(table.receive(i, big).has_value());
+    EXPECT_EQ(table.receive(i, "x"), std::string());
     table.closed(i);
     EXPECT_EQ(table.lines()[i], "01 Closed");
     EXPECT_FALSE(table.receive(i, kGetCurrent).has_value()) << "closed element";
@@ -278,6 +292,19 @@ TEST_F(ApiConnectionsTest, ConnectionsWithoutARequestEndAfterTheDeadline) {
     ASSERT_EQ(stuck.size(), 1u);
     EXPECT_EQ(stuck[0].element, answered);
     EXPECT_EQ(stuck[0].bytes, "");
+
+    table.closed(answered);
+    // One whose answer went out is read on until the client closes, within a bound.
+    const int drained = accept();
+    ASSERT_TRUE(table.receive(drained, kGetCurrent).has_value());
+    table.answerSent(drained);
+    host.clock.advanceSeconds(ApiConnections::kDrainSeconds - 0.1);
+    EXPECT_TRUE(table.overdue().empty());
+    host.clock.advanceSeconds(0.1);
+    const auto drainEnded = table.overdue();
+    ASSERT_EQ(drainEnded.size(), 1u);
+    EXPECT_EQ(drainEnded[0].element, drained);
+    EXPECT_EQ(drainEnded[0].bytes, "");
 }
 
 TEST_F(ApiConnectionsTest, FailureIsShownAndTheClientGetsError) {
