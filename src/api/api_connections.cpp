@@ -34,6 +34,10 @@ bool ApiConnections::isOpen(int i) const {
     return i > 0 && i < static_cast<int>(m_elements.size()) && m_elements[i].phase != Phase::Closed;
 }
 
+bool ApiConnections::awaitsSwitch(int i) const {
+    return isOpen(i) && m_elements[i].phase == Phase::Switching;
+}
+
 double ApiConnections::now() const {
     return m_station.platform.clock.steadySeconds();
 }

@@ -127,6 +127,8 @@ public:
     /// How many switch requests have ended; the host re-renders the station when it grows.
     int switchesRun() const { return m_switchesRun; }
     bool isOpen(int i) const;
+    /// Whether element i waits for its switch to end before it is answered.
+    bool awaitsSwitch(int i) const;
 
     /// The last two characters of "00" followed by i: 1 gives "01", 123 gives "23".
     static std::string lineTag(int i);
