@@ -1,6 +1,7 @@
 #include "check/config_check.h"
 
 #include <array>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -67,6 +68,7 @@ public:
     bool sectionFound() const { return m_sectionLine > 0; }
     void checkValues();
     ConfigFacts checkFeatures();
+    void checkApiExposure();
 
 private:
     void add(std::size_t line, std::string message) {
@@ -212,6 +214,43 @@ ConfigFacts ConfigCheck::checkFeatures() {
     return facts;
 }
 
+// Whether the API listens on this machine's loopback only: an IPv4 address
+// 127.x.x.x or ::1. Anything else, an address or none, is open.
+bool loopbackOnly(const std::string& bind) {
+    if (bind == "::1") return true;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    char more = 0;
+    return bind.find_first_not_of("0123456789.") == std::string::npos &&
+           std::sscanf(bind.c_str(), "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &more) == 4 && a == 127 &&
+           b < 256 && c < 256 && d < 256;
+}
+
+// An API open beyond this machine with a key that anyone has read (the
+// example's) or could guess: whoever reaches the port switches the station.
+void ConfigCheck::checkApiExposure() {
+    const ConfigKey& allowed = *findConfigKey("APIallowed");
+    const ConfigKey& key = *findConfigKey("APIKey");
+    const ConfigKey& bind = *findConfigKey("APIBind");
+    const auto at = m_keys.find(&key);
+    const bool bound = m_keys.contains(&bind);
+    if (!m_keys.contains(&allowed) || !flagOn(read(allowed.name)) || at == m_keys.end() ||
+        (bound && loopbackOnly(read(bind.name)))) {
+        return;
+    }
+    const std::string value = read(key.name);
+    const std::string open =
+        bound ? ", and the API listens beyond this machine (" + written(bind) + ")"
+              : ", and the API listens on every address (no APIBind)";
+    if (value == kExampleApiKey) {
+        add(at->second.line, "APIKey is the example's key" + open +
+                                 ": anyone who has read it can switch the station");
+    } else if (!value.empty() && value.size() < kShortestApiKey) {
+        add(at->second.line, "APIKey has only " + std::to_string(value.size()) + " characters" +
+                                 open + ": " + std::to_string(kShortestApiKey) +
+                                 " or more resist guessing");
+    }
+}
+
 }  // namespace
 
 ConfigFacts checkConfig(const std::filesystem::path& dir, const std::string& directoryText,
@@ -227,7 +266,9 @@ ConfigFacts checkConfig(const std::filesystem::path& dir, const std::string& dir
         return {};
     }
     check.checkValues();
-    return check.checkFeatures();
+    const ConfigFacts facts = check.checkFeatures();
+    check.checkApiExposure();
+    return facts;
 }
 
 }  // namespace kestrel

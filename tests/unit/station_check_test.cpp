@@ -23,7 +23,7 @@ const std::string kHuge = "<huge>";
 
 const std::string kConfig =
     "[Kestrelfield]\r\nDefaultStrapline=Radio\r\nExtraMetaNowPlaying=OFF\r\n"
-    "APIallowed=1\r\nAPIKey=k\r\n";
+    "APIallowed=1\r\nAPIKey=k-of-its-own\r\n";
 const std::string kSources = "0u:http://backup:8000/\r\n1n:One\r\n1u:http://one:8000/\r\n";
 const std::string kSchedule = "; comment\r\n\r\n2 083000 1\r\n";
 
@@ -105,6 +105,22 @@ TEST(StationCheck, EachBrokenFileGivesExactlyItsFindings) {
           "kestrelfield.ini:8: ManagementURL \"ftp://x\" is not an http:// or https:// address",
           "kestrelfield.ini:11: DefaultStrapline again: ignored, line 3 is read",
           "kestrelfield.ini:12: section [Kestrelfield] is not read: ignored"}},
+        {"[Kestrelfield]\r\nDefaultStrapline=R\r\nExtraMetaNowPlaying=OFF\r\nAPIallowed=1\r\n"
+         "APIKey=demo-key\r\n",
+         kSources,
+         kSchedule,
+         {"kestrelfield.ini:5: APIKey is the example's key, and the API listens on every address "
+          "(no APIBind): anyone who has read it can switch the station"}},
+        {kConfig + "APIBind=127.0.0.1\r\n[Kestrelfield]\r\nAPIKey=short\r\nAPIBind=0.0.0.0\r\n",
+         kSources,
+         kSchedule,
+         {"kestrelfield.ini:7: section [Kestrelfield] is not read: ignored"}},
+        {"[Kestrelfield]\r\nDefaultStrapline=R\r\nExtraMetaNowPlaying=OFF\r\nAPIallowed=1\r\n"
+         "APIKey=short\r\nAPIBind=127.0.0.1.5\r\n",
+         kSources,
+         kSchedule,
+         {"kestrelfield.ini:5: APIKey has only 5 characters, and the API listens beyond this "
+          "machine (APIBind=127.0.0.1.5): 12 or more resist guessing"}},
         {"APIallowed=1\r\n[Other]\r\n",
          kSources,
          kSchedule,
