@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     if (error) workdir = ".";
 
     kestrel::SystemClock clock;
-    kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(), workdir);
+    kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(workdir), workdir);
     kestrel::QtEventLoop loop;
     kestrel::PosixCommandRunner runner(workdir, &loop);
     kestrel::ProcProcessTable processes(workdir);

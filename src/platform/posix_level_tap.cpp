@@ -1,6 +1,7 @@
 #include "platform/posix_level_tap.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,28 +23,50 @@ ssize_t readAt(int fd, char* into, std::size_t size, off_t offset) {
     return got;
 }
 
+// "-UID-HASH": the user and the station directory, as names on a shared
+// file system carry them.
+std::string stationTag(const std::filesystem::path& stationDir) {
+    std::error_code ignored;
+    const auto station = std::filesystem::weakly_canonical(stationDir, ignored).string();
+    char tag[48];
+    std::snprintf(tag, sizeof tag, "-%u-%016zx", static_cast<unsigned>(::getuid()),
+                  std::hash<std::string>{}(station));
+    return tag;
+}
+
 }  // namespace
 
-std::filesystem::path levelTapDirectory() {
+std::filesystem::path privateDirectory(const std::filesystem::path& base, const std::string& name) {
+    const std::filesystem::path stable = base / name;
+    struct stat found {};
+    if (::mkdir(stable.c_str(), 0700) == 0 ||
+        (errno == EEXIST && ::lstat(stable.c_str(), &found) == 0 && S_ISDIR(found.st_mode) &&
+         found.st_uid == ::getuid() && (found.st_mode & 077) == 0)) {
+        return stable;
+    }
+    std::string unique = stable.string() + "-XXXXXX";
+    if (::mkdtemp(unique.data()) != nullptr) return unique;
+    return {};
+}
+
+std::filesystem::path levelTapDirectory(const std::filesystem::path& stationDir) {
     const char* runtime = std::getenv("RUNTIME_DIRECTORY");
     if (runtime && *runtime == '/') {
         const std::string_view dirs(runtime);
         return std::filesystem::path(dirs.substr(0, dirs.find(':')));
     }
-    return "/dev/shm";
+    const std::string name = "kestrelfield" + stationTag(stationDir);
+    for (const char* base : {"/dev/shm", "/tmp"}) {
+        if (auto dir = privateDirectory(base, name); !dir.empty()) return dir;
+    }
+    return {};
 }
 
 PosixLevelTap::PosixLevelTap(std::filesystem::path tapDir, const std::filesystem::path& stationDir)
-    : m_dir(std::move(tapDir)) {
-    std::error_code ignored;
-    const auto station = std::filesystem::weakly_canonical(stationDir, ignored).string();
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "kestrelfield-%u-%016zx-",
-                  static_cast<unsigned>(::getuid()), std::hash<std::string>{}(station));
-    m_prefix = prefix;
-}
+    : m_dir(std::move(tapDir)), m_prefix("kestrelfield" + stationTag(stationDir) + "-") {}
 
 std::filesystem::path PosixLevelTap::file(int slot) const {
+    if (m_dir.empty()) return {};
     return m_dir / (m_prefix + "mplayer" + std::to_string(slot) + ".levels");
 }
 

@@ -7,13 +7,22 @@
 namespace kestrel {
 
 /// Where the players' audio files go: the service's runtime directory
-/// ($RUNTIME_DIRECTORY, its first entry) when set, else /dev/shm; both are
-/// tmpfs, so ten writes a second never wear an SD card.
-std::filesystem::path levelTapDirectory();
+/// ($RUNTIME_DIRECTORY, its first entry) when set, else a private directory
+/// of this user and station on /dev/shm (or /tmp); both are tmpfs on a
+/// station machine, so ten writes a second never wear an SD card. Empty when
+/// no such directory can be made: the players then hand nothing over.
+std::filesystem::path levelTapDirectory(const std::filesystem::path& stationDir);
 
-/// The audio files of the station in `stationDir`, in `tapDir`. The names
-/// carry the user and the station directory, so that stations side by side
-/// never share one.
+/// A directory in `base` that only this user can enter: `name` when it is
+/// made now or already is such a directory of this user (a later run of the
+/// same station), else a new one with a unique suffix, so that another user
+/// who made or filled `name` first cannot stop the players or read their
+/// audio. Empty when none can be made.
+std::filesystem::path privateDirectory(const std::filesystem::path& base, const std::string& name);
+
+/// The audio files of the station in `stationDir`, in `tapDir` (none when it
+/// is empty). The names carry the user and the station directory, so that
+/// stations side by side never share one.
 class PosixLevelTap final : public LevelTap {
 public:
     PosixLevelTap(std::filesystem::path tapDir, const std::filesystem::path& stationDir);
