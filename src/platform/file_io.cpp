@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,16 +51,28 @@ void syncDirectory(const std::filesystem::path& directory) {
     ::close(fd);
 }
 
+// The process's file mode creation mask, read without changing it.
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("Umask:"))
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 022;
+}
+
 }  // namespace
 
 std::error_code replaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A name of its own, so that two writers of one file never mix their bytes.
+    std::string temporary = file.string() + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return lastError();
     std::error_code error;
+    // mkostemp makes it 0600; the file gets the mode a plain create would give it.
+    if (::fchmod(fd, 0644 & ~currentUmask()) != 0) error = lastError();
     // A full disk may show only at fsync or close, once the data leaves the cache.
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) error = lastError();
+    if (!error && (!writeAll(fd, bytes) || ::fsync(fd) != 0)) error = lastError();
     if (::close(fd) != 0 && !error) error = lastError();
     if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = lastError();
     if (error) {

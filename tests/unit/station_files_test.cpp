@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/file_io.h"
 
 #include "status/metrics_text.h"
 #include "status/status_json.h"
 #include "support/sim_host.h"
+#include "support/temp_dir.h"
 #include "support/text_count.h"
 
 namespace kestrel {
@@ -84,6 +89,32 @@ TEST(StationFiles, FullDirectoryKeepsOldContentAndSaysWhichFileCannotBeWritten) 
     EXPECT_GE(test::countOf(host.journal.str(), "event=write_recovered file=metadata.txt"), 1);
     EXPECT_EQ(nlohmann::json::parse(statusJson(host.station()))["unwritableFiles"].size(), 1u)
         << "the schedule waits for its next download";
+}
+
+// Two writers of one file (two stations in one directory, or a download
+// beside a tick) each leave it whole, as a plainly created file would be.
+TEST(StationFiles, TwoWritersOfOneFileNeverMixTheirBytes) {
+    test::TempDir dir;
+    const auto file = dir.path() / "metadata.txt";
+    const std::string mine(200000, 'a'), theirs(300000, 'b');
+    std::atomic<bool> done = false;
+    std::thread other([&] {
+        while (!done)
+            replaceFileDurably(file, theirs);
+    });
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_FALSE(replaceFileDurably(file, mine));
+        std::string read;
+        readWholeFile(file, read);
+        EXPECT_TRUE(read == mine || read == theirs) << read.size() << " bytes";
+    }
+    done = true;
+    other.join();
+    std::ofstream(dir.path() / "plain");
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::status(dir.path() / "plain").permissions());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
+        << "no temporary file is left";
 }
 
 }  // namespace
