@@ -11,7 +11,10 @@
 // With "exact", each of N clients makes R requests for the current source one
 // after another, each on a fresh connection, and the answers that are
 // byte for byte right are counted (R in place of the seconds).
-// Usage: bench_api_load [clients=50] [seconds=5] [both|getcurrent|listsources|status|flood|exact]
+// The flood runs at the lowest priority, as if from other machines; with
+// "flood-equal" at the server's own.
+// Usage: bench_api_load [clients=50] [seconds=5]
+//        [both|getcurrent|listsources|status|flood|flood-equal|exact]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -254,7 +257,7 @@ void sendEndlessLines(quint16 port, Clock::time_point end) {
 
 // The valid client under the flood: asks for the current source every 100 ms,
 // again at once until answered; prints how long each took to be answered.
-int runFlood(QApplication& app, quint16 port, double seconds) {
+int runFlood(QApplication& app, quint16 port, double seconds, bool floodLowest) {
     constexpr double kRampSeconds = 3;
     std::atomic<long> closedOwn = 0;
     std::atomic<long> closedOthers = 0;
@@ -264,7 +267,9 @@ int runFlood(QApplication& app, quint16 port, double seconds) {
     std::vector<std::thread> threads;
     // The flood runs at the lowest priority, as if from other machines: on
     // two cores its busy threads would otherwise starve the server they attack.
-    const auto lowest = [] { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19); };
+    const auto lowest = [floodLowest] {
+        if (floodLowest) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    };
     threads.emplace_back([&] { lowest(), holdIdle(port, 1, 1000, 1000, 2, end, closedOwn); });
     threads.emplace_back([&] { lowest(), holdIdle(port, 2, 300, 15, 2, end, closedOthers); });
     for (int i = 0; i < 2; ++i)
@@ -430,8 +435,8 @@ int main(int argc, char** argv) {
         std::filesystem::remove_all(workdir);
         return result;
     }
-    if (mixName == "flood") {
-        const int result = runFlood(app, port, argc > 2 ? seconds : 15);
+    if (mixName == "flood" || mixName == "flood-equal") {
+        const int result = runFlood(app, port, argc > 2 ? seconds : 15, mixName == "flood");
         std::filesystem::remove_all(workdir);
         return result;
     }
