@@ -105,7 +105,7 @@ Run measure(const std::string& binary, const std::string& mp3, const std::string
         const double now = secondsSince(started);
         bool decoding = false;
         for (const int slot : {1, 2}) {
-            levels.slot(slot).take(now, tap.read(slot));
+            levels.slot(slot).take(now, tap.read(slot, kestrel::TapPoint::Heard));
             decoding = decoding || levels.of(slot).has_value();
         }
         // The silence as the bench hears it: the slot of source 9 before the fallback.
@@ -167,7 +167,9 @@ double stationCpu(const std::string& binary, const std::string& mp3, bool tapOn,
     const Station running(binary, dir);
     kestrel::PosixLevelTap tap(dir.path / "run", dir.station);
     std::vector<std::string> second = {"/usr/bin/mplayer", "-noconsolecontrols", "-quiet"};
-    if (tapOn) second.insert(second.end(), {"-af", "export=" + tap.file(2).string()});
+    if (tapOn)
+        second.insert(second.end(),
+                      {"-af", "export=" + tap.file(2, kestrel::TapPoint::Heard).string()});
     second.push_back(source.url());
     const pid_t other = startProcess(second, dir.path, dir.path / "second.out");
     std::this_thread::sleep_for(5s);

@@ -12,8 +12,10 @@
 #include "host/qt_timer_host.h"
 #include "host/service_notifications.h"
 #include "platform/curl_fetcher.h"
+#include "platform/ebur128_loudness_meter.h"
 #include "platform/posix_command_runner.h"
 #include "platform/posix_level_tap.h"
+#include "platform/posix_player_control.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
 #include "platform/systemd_notifier.h"
@@ -105,6 +107,8 @@ int main(int argc, char** argv) {
 
     kestrel::SystemClock clock;
     kestrel::PosixLevelTap levels(kestrel::levelTapDirectory(workdir), workdir);
+    kestrel::PosixPlayerControl control(levels);
+    kestrel::Ebur128LoudnessMeter loudness;
     kestrel::QtEventLoop loop;
     kestrel::PosixCommandRunner runner(workdir, &loop);
     kestrel::ProcProcessTable processes(workdir);
@@ -116,9 +120,10 @@ int main(int argc, char** argv) {
     MeasuredFetcher management(transfers, clock, fetchMetrics, "management");
     MeasuredFetcher changePoll(transfers, clock, fetchMetrics, "change_poll");
     MeasuredFetcher statusReport(transfers, clock, fetchMetrics, "status_report");
-    kestrel::StationController controller(kestrel::Platform{
-        clock, runner, processes, loop, air.timed, weather.timed, sourceCheck.timed,
-        management.timed, changePoll.timed, statusReport.timed, workdir, levels});
+    kestrel::StationController controller(
+        kestrel::Platform{clock, runner, processes, loop, air.timed, weather.timed,
+                          sourceCheck.timed, management.timed, changePoll.timed, statusReport.timed,
+                          workdir, levels, control, loudness});
     controller.station().fetchMetrics = &fetchMetrics;
     controller.station().journal.setPriorityPrefix(kestrel::stderrGoesToJournal());
     kestrel::SystemdNotifier systemd;

@@ -9,6 +9,7 @@
 #include "check/station_file.h"
 #include "platform/profile_reader.h"
 #include "platform/text_lines.h"
+#include "playback/player_start.h"
 
 namespace kestrel {
 namespace {
@@ -56,6 +57,16 @@ bool plainInteger(const std::string& value) {
     if (value.size() == first || value.size() - first > 5) return false;
     if (value.find_first_not_of("0123456789", first) != std::string::npos) return false;
     return std::stol(value) == profileNumber(value);
+}
+
+// A decimal number as written ("1.5", "-2", "0.25"): it reads as what it says.
+bool plainDecimal(const std::string& value) {
+    std::size_t i = !value.empty() && (value[0] == '+' || value[0] == '-') ? 1 : 0;
+    const std::size_t digits = value.find_first_not_of("0123456789", i);
+    const std::size_t end = digits == std::string::npos ? value.size() : digits;
+    if (end == value.size()) return end > i;
+    if (value[end] != '.' || end + 1 == value.size()) return false;
+    return value.find_first_not_of("0123456789", end + 1) == std::string::npos;
 }
 
 class ConfigCheck {
@@ -157,12 +168,19 @@ void ConfigCheck::checkValues() {
         if (key->kind == KeyKind::Flag && !flagOn(value) && !meansOff(value)) {
             add(at.line, written(*key) + " reads as off: only 1 turns it on");
         }
-        if (key->kind == KeyKind::Number && !plainInteger(value)) {
+        if (key->kind == KeyKind::Number && key->bounds.tenths) {
+            if (!plainDecimal(value)) add(at.line, written(*key) + " is no number: ignored");
+        } else if (key->kind == KeyKind::Number && !plainInteger(value)) {
             add(at.line, written(*key) + " reads as " + std::to_string(profileNumber(value)));
         }
         if (key->kind == KeyKind::Port && !portNumber(value)) {
             add(at.line, written(*key) + " is no port from 1 to 65535: the API listens on port " +
                              std::to_string(kDefaultApiPort));
+        }
+        if (key->text == &StationState::AudioDevice && !value.empty() && !alsaOutputOption(value)) {
+            add(at.line, written(*key) +
+                             " cannot be handed to MPlayer (letters, digits and \"_-:,\" only): "
+                             "the players use MPlayer's own choice");
         }
         if (key->kind == KeyKind::Url && !value.empty() && !isWebAddress(value)) {
             add(at.line, std::string(key->name) + " " + inQuotes(value) +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <numeric>
 #include <vector>
 
@@ -77,6 +78,28 @@ constexpr std::array kKeys{
               &S::SilenceSeconds,
               WhenAbsent::DirectoryPath,
               {2, 600, 15, true, true}},
+    // The loudness every source is played at, in LUFS; 0 or absent: off.
+    ConfigKey{"TargetLoudness",
+              Number,
+              Nothing,
+              None,
+              None,
+              {},
+              &S::TargetLoudness,
+              WhenAbsent::DirectoryPath,
+              {-30, -10, 0, true, true}},
+    // Seconds of the fade at a switch; 0: both sources at full level in the overlap.
+    ConfigKey{"CrossfadeSeconds",
+              Number,
+              Nothing,
+              None,
+              None,
+              {},
+              &S::CrossfadeTenths,
+              WhenAbsent::DirectoryPath,
+              {0, 100, 10, true, false, true}},
+    // The ALSA device the players play on; absent: MPlayer's own choice.
+    ConfigKey{"AudioDevice", Text, Nothing, None, None, &S::AudioDevice, {}, WhenAbsent::Empty},
 };
 
 bool hasLeadingNumber(const std::string& text) {
@@ -88,7 +111,9 @@ bool hasLeadingNumber(const std::string& text) {
 }
 
 std::int16_t numberOf(const ConfigKey& key, const std::string& text) {
-    const std::int16_t number = profileNumber(text);
+    const double read = leadingNumber(text) * (key.bounds.tenths ? 10 : 1);
+    const auto number = static_cast<std::int16_t>(
+        std::clamp(std::nearbyint(read), -32768.0, 32767.0));  // halves to even
     const NumberBounds& b = key.bounds;
     if (b.signedValues) {
         if (!hasLeadingNumber(text)) return b.otherwise;

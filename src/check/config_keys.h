@@ -53,6 +53,8 @@ struct NumberBounds {
     bool signedValues = false;
     /// With `signedValues`: 0 stays 0 (off) instead of being held.
     bool zeroIsOff = false;
+    /// The field holds tenths: "1.5" reads as 15 (bounds in tenths too).
+    bool tenths = false;
 };
 
 struct ConfigKey {

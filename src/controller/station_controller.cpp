@@ -19,6 +19,7 @@
 #include "scheduler/event_calculation.h"
 #include "scheduler/event_executor.h"
 #include "station/station_events.h"
+#include "station/tolerant_step.h"
 
 namespace kestrel {
 
@@ -26,7 +27,8 @@ StationController::StationController(Platform platform)
     : m_station(platform),
       m_nowPlaying(m_station),
       m_playerMonitor(m_station),
-      m_silenceGuard(m_station) {
+      m_silenceGuard(m_station),
+      m_loudness(m_station) {
     m_station.afterSwitch = startSourceStatusReport;
     registerTimers();
     m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
@@ -55,9 +57,25 @@ void StationController::registerTimers() {
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
     timers.add(timer::tmrReadLevels, 100, [this] {
-        m_silenceGuard.tmrReadLevels();
+        tmrReadLevels();
         sampleOnAirLevel();
     });
+}
+
+void StationController::tmrReadLevels() {
+    Station& station = m_station;
+    const double now = station.platform.clock.steadySeconds();
+    for (const int slot : {1, 2}) {
+        std::optional<AudioBlock> heard;
+        std::optional<AudioBlock> sent;
+        tolerate([&] { heard = station.platform.levels.read(slot, TapPoint::Heard); });
+        tolerate([&] { sent = station.platform.levels.read(slot, TapPoint::Source); });
+        station.audio.slot(slot).take(now, heard);
+        station.audio.sent(slot).take(now, sent);
+        m_loudness.take(slot, now, sent);
+    }
+    m_loudness.adjust(now);
+    m_silenceGuard.look(now);
 }
 
 void StationController::readConfiguration() {
@@ -73,6 +91,7 @@ void StationController::startUp() {
                                                       m_station.platform.clock.epochSeconds()));
     reset();
     readConfiguration();
+    m_loudness.loadEstimates();
     tmrLoadEventsAndCalculate(m_station);  // the first look at the schedule
     startServices();
 }

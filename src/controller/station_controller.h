@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/now_playing.h"
+#include "monitoring/loudness_control.h"
 #include "monitoring/silence_guard.h"
 #include "playback/player_monitor.h"
 #include "station/station.h"
@@ -35,6 +36,9 @@ public:
     void tickCounter();
     /// `tmrUpdateDisplay`: slot in use, the PLAY/STOP lamp and the pending source.
     void updateDisplay();
+    /// `tmrReadLevels`: both slots' audio, the loudness and gains, and a look
+    /// at the air for silence.
+    void tmrReadLevels();
 
 private:
     void registerTimers();
@@ -52,6 +56,7 @@ private:
     NowPlaying m_nowPlaying;
     PlayerMonitor m_playerMonitor;
     SilenceGuard m_silenceGuard;
+    LoudnessControl m_loudness;
 };
 
 }  // namespace kestrel

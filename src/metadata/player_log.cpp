@@ -20,11 +20,24 @@ constexpr Prefix kPrefixes[] = {
     {"Selected audio codec: ", &PlayerLogFields::codec},
     {"ICY Info: StreamTitle='", &PlayerLogFields::title},
     {"Starting playback...", &PlayerLogFields::playbackStarted},
+    {"AUDIO: ", &PlayerLogFields::audioFormat},
 };
 
-constexpr std::string_view kCacheEmpty = "Cache empty";
+struct CountedLine {
+    std::string_view text;
+    std::uint32_t PlayerLogFields::*count;
+};
 
-constexpr std::size_t kLongestPrefix = 23;
+// MPlayer's words for an underrun, for a sound device it cannot open, and for
+// one that went away (unplugged) or stopped taking samples while it played.
+constexpr CountedLine kCountedLines[] = {
+    {"Cache empty", &PlayerLogFields::cacheEmptyLines},
+    {"Could not open/initialize audio device", &PlayerLogFields::outputOpenFailures},
+    {"[AO_ALSA] Cannot get pcm status", &PlayerLogFields::outputStuckLines},
+    {"Audio device got stuck!", &PlayerLogFields::outputStuckLines},
+};
+
+constexpr std::size_t kLongestPrefix = 38;
 
 bool mayBecome(std::string_view start, std::string_view prefix) {
     const std::size_t n = std::min(start.size(), prefix.size());
@@ -34,10 +47,11 @@ bool mayBecome(std::string_view start, std::string_view prefix) {
 // True while `start` (the beginning of a line) can still turn out to match.
 bool mayMatch(std::string_view start) {
     // Most lines of a log are status segments: reject them on their first byte.
-    if (!start.empty() && std::string_view("NGWPBSIC").find(start[0]) == std::string_view::npos) {
+    if (!start.empty() && std::string_view("NGWPBSICA[").find(start[0]) == std::string_view::npos) {
         return false;
     }
-    return mayBecome(start, kCacheEmpty) ||
+    return std::any_of(std::begin(kCountedLines), std::end(kCountedLines),
+                       [start](const CountedLine& c) { return mayBecome(start, c.text); }) ||
            std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
                        [start](const Prefix& p) { return mayBecome(start, p.text); });
 }
@@ -56,9 +70,20 @@ std::string_view streamTitleOf(std::string_view rest) {
     return rest.substr(0, rest.size() - 2);
 }
 
+int sampleRateOf(std::string_view audioFormat) {
+    int rate = 0;
+    for (const char c : audioFormat) {
+        if (c < '0' || c > '9') break;
+        rate = rate * 10 + (c - '0');
+        if (rate > 1'000'000) return 0;
+    }
+    return audioFormat.substr(std::to_string(rate).size()).starts_with(" Hz") ? rate : 0;
+}
+
 bool parsePlayerLogLine(std::string_view line, PlayerLogFields& fields) {
-    if (line.starts_with(kCacheEmpty)) {
-        ++fields.cacheEmptyLines;
+    for (const CountedLine& counted : kCountedLines) {
+        if (!line.starts_with(counted.text)) continue;
+        ++(fields.*counted.count);
         return true;
     }
     for (const Prefix& prefix : kPrefixes) {

@@ -21,8 +21,14 @@ struct PlayerLogFields {
     /// Set (to the rest of the line, normally empty) once the log shows
     /// "Starting playback...": the player's audio output has started.
     std::optional<std::string> playbackStarted;
+    /// The decoder's output as "AUDIO: 44100 Hz, 2 ch, s16le, ..." tells it.
+    std::optional<std::string> audioFormat;
     /// "Cache empty" lines so far: each is an underrun of the player's cache.
     std::uint32_t cacheEmptyLines = 0;
+    /// Lines saying the sound device could not be opened.
+    std::uint32_t outputOpenFailures = 0;
+    /// Lines saying the open sound device is gone or stuck.
+    std::uint32_t outputStuckLines = 0;
 
     friend bool operator==(const PlayerLogFields&, const PlayerLogFields&) = default;
 };
@@ -32,7 +38,10 @@ struct PlayerLogFields {
 /// none, the rest less its last two characters (whole when shorter than two).
 std::string_view streamTitleOf(std::string_view rest);
 
-/// Tests one log line against the eight prefixes (exact, case-sensitive) and
+/// The sample rate an "AUDIO: " line's text names; 0 when none.
+int sampleRateOf(std::string_view audioFormat);
+
+/// Tests one log line against the nine prefixes (exact, case-sensitive) and
 /// sets the matching field, or counts a "Cache empty" line. Returns whether
 /// the line matched.
 bool parsePlayerLogLine(std::string_view line, PlayerLogFields& fields);

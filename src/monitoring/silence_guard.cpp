@@ -13,17 +13,12 @@ constexpr double kTrialEverySeconds = 60;
 
 }  // namespace
 
-void SilenceGuard::tmrReadLevels() {
+void SilenceGuard::look(double now) {
     Station& station = m_station;
     SilenceState& silence = station.silence;
-    const double now = station.platform.clock.steadySeconds();
-    for (const int slot : {1, 2}) {
-        std::optional<AudioBlock> block;
-        tolerate([&] { block = station.platform.levels.read(slot); });
-        station.audio.slot(slot).take(now, block);
-    }
+    // Silence is what the source sends, whatever gain or fade it is played at.
     const auto change =
-        m_watch.look(now, station.state.CurrentSource, station.audio.of(station.onAirSlot()),
+        m_watch.look(now, station.state.CurrentSource, station.audio.judgedOf(station.onAirSlot()),
                      SilenceSettings{static_cast<double>(station.state.SilenceLevel),
                                      station.state.SilenceSeconds});
     silence.silentSeconds = m_watch.silentSeconds(now);

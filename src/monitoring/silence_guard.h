@@ -14,8 +14,8 @@ class SilenceGuard {
 public:
     explicit SilenceGuard(Station& station) : m_station(station) {}
 
-    /// `tmrReadLevels`: one read of both slots and one look at the air.
-    void tmrReadLevels();
+    /// One look at the air at `nowSeconds`, once both slots' levels are read.
+    void look(double nowSeconds);
 
 private:
     void declare(std::int16_t source, double now);

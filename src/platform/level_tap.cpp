@@ -6,8 +6,8 @@ namespace kestrel {
 
 LevelTap& noLevelTap() {
     struct NoTap final : LevelTap {
-        std::filesystem::path file(int) const override { return {}; }
-        std::optional<AudioBlock> read(int) override { return std::nullopt; }
+        std::filesystem::path file(int, TapPoint) const override { return {}; }
+        std::optional<AudioBlock> read(int, TapPoint) override { return std::nullopt; }
     };
     static NoTap tap;
     return tap;

@@ -17,18 +17,22 @@ struct AudioBlock {
 /// More channels than this read as a garbled file.
 inline constexpr int kMaxTapChannels = 8;
 
+/// Where in a player's filter chain its audio is handed over: before its
+/// gain (what the source sends) or after it (what the listeners hear).
+enum class TapPoint { Source, Heard };
+
 /// Reads what the players decode (MPlayer's export audio filter). Never
 /// blocks: the files lie on tmpfs and are read, never waited for.
 class LevelTap {
 public:
     virtual ~LevelTap() = default;
 
-    /// The file slot 1 or 2's player writes its audio to.
-    virtual std::filesystem::path file(int slot) const = 0;
+    /// The file slot 1 or 2's player writes its audio to at `point`.
+    virtual std::filesystem::path file(int slot, TapPoint point) const = 0;
 
-    /// The slot's latest block; nullopt when there is no file or it is
-    /// garbled (too short, no channels, a byte count that does not fit).
-    virtual std::optional<AudioBlock> read(int slot) = 0;
+    /// The slot's latest block at `point`; nullopt when there is no file or
+    /// it is garbled (too short, no channels, a byte count that does not fit).
+    virtual std::optional<AudioBlock> read(int slot, TapPoint point) = 0;
 };
 
 /// The file's header: int32 channels, int32 bytes of samples, uint64 counter,

@@ -6,6 +6,8 @@
 #include "platform/command_runner.h"
 #include "platform/event_loop.h"
 #include "platform/level_tap.h"
+#include "platform/loudness_meter.h"
+#include "platform/player_control.h"
 #include "platform/process_table.h"
 #include "platform/url_fetcher.h"
 
@@ -31,6 +33,10 @@ struct Platform {
     std::filesystem::path workdir;
     /// What the players decode; by default nothing.
     LevelTap& levels = noLevelTap();
+    /// Commands to the players (their volume); by default none reach them.
+    PlayerControl& control = noPlayerControl();
+    /// Loudness of what the players decode; by default none is measured.
+    LoudnessMeter& loudness = noLoudnessMeter();
 };
 
 }  // namespace kestrel

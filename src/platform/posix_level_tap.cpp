@@ -65,13 +65,14 @@ std::filesystem::path levelTapDirectory(const std::filesystem::path& stationDir)
 PosixLevelTap::PosixLevelTap(std::filesystem::path tapDir, const std::filesystem::path& stationDir)
     : m_dir(std::move(tapDir)), m_prefix("kestrelfield" + stationTag(stationDir) + "-") {}
 
-std::filesystem::path PosixLevelTap::file(int slot) const {
+std::filesystem::path PosixLevelTap::file(int slot, TapPoint point) const {
     if (m_dir.empty()) return {};
-    return m_dir / (m_prefix + "mplayer" + std::to_string(slot) + ".levels");
+    const char* kind = point == TapPoint::Source ? ".source.levels" : ".levels";
+    return m_dir / (m_prefix + "mplayer" + std::to_string(slot) + kind);
 }
 
-std::optional<AudioBlock> PosixLevelTap::read(int slot) {
-    const int fd = ::open(file(slot).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+std::optional<AudioBlock> PosixLevelTap::read(int slot, TapPoint point) {
+    const int fd = ::open(file(slot, point).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return std::nullopt;
     std::vector<char> bytes(kAudioHeaderBytes);
     std::optional<AudioBlock> block;

@@ -27,10 +27,10 @@ class PosixLevelTap final : public LevelTap {
 public:
     PosixLevelTap(std::filesystem::path tapDir, const std::filesystem::path& stationDir);
 
-    std::filesystem::path file(int slot) const override;
+    std::filesystem::path file(int slot, TapPoint point) const override;
     /// Reads with pread rather than a mapping: a new player truncates the
     /// file, and a mapping read at that moment would end the station (SIGBUS).
-    std::optional<AudioBlock> read(int slot) override;
+    std::optional<AudioBlock> read(int slot, TapPoint point) override;
 
 private:
     std::filesystem::path m_dir;

@@ -46,7 +46,7 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
     const auto timeoutMs = std::llround(timeoutSeconds * 1000);
     const std::string executable = playerExecutable(slot);
     const auto log = station.file(playerLogFile(slot));
-    const SlotLevels& levels = station.audio.slot(slot);
+    const SlotLevels& levels = station.audio.judged(slot);
     PlayerLogReader reader;
     bool seenRunning = false;
     std::optional<long long> playingSince;

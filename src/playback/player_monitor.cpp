@@ -47,7 +47,7 @@ bool PlayerMonitor::tmrCheckPlayers() {
     if (m_log.update(station.file(playerLogFile(onAir))) == PlayerLogReader::Outcome::Read)
         cacheEmptyLines = m_log.fields().cacheEmptyLines;
     if (m_stall.stalled(now, cacheEmptyLines, bytes[onAir - 1],
-                        station.audio.slot(onAir).lastRise()) &&
+                        station.audio.judged(onAir).lastRise()) &&
         mayRestart(station, state.CurrentSource)) {
         restartStalledSource();
     }

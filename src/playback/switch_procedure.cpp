@@ -7,6 +7,7 @@
 #include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/playback_start.h"
+#include "playback/player_start.h"
 #include "playback/source_list.h"
 #include "station/station_events.h"
 #include "station/time_format.h"
@@ -102,18 +103,6 @@ Task<bool> mayApiSwitchWait(Station& station) {
     co_return ticket == station.latestApiSwitch;
 }
 
-// The start of `slot`'s player, handing the station what it decodes: the
-// system MPlayer through its export filter, a player program of the
-// engineer's own through the file's name in its environment.
-StartPlayer tappedStart(const Station& station, int slot, const std::string& address) {
-    StartPlayer start{slot, address};
-    const std::string file = station.platform.levels.file(slot).string();
-    if (file.empty()) return start;
-    start.playerOptions = {"-af", "export=" + file};
-    start.environment = {{"KESTRELFIELD_LEVELS", file}};
-    return start;
-}
-
 void showOnAir(Station& station, const SourceEntry& source, std::int16_t number) {
     auto& display = station.display;
     display.lblCurrentSource.caption = source.address;
@@ -157,7 +146,7 @@ Task<bool> runSwitchProcedure(Station& station, SwitchEntry entry, SwitchCause c
 
     bool somethingToKeep = true;
     tolerate([&] { somethingToKeep = somethingOnAir(station); });
-    tolerate([&] { station.run(tappedStart(station, newSlot, next.address)); });
+    tolerate([&] { station.run(playerStart(station, newSlot, wanted, next.address)); });
     NewPlayer started = NewPlayer::TimedOut;
     try {
         started = co_await newPlayerStarts(station, newSlot, somethingToKeep, cause);

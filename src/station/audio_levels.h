@@ -55,15 +55,26 @@ private:
     std::optional<ChannelLevels> m_levels;
 };
 
-/// Both slots' levels.
+/// Both slots' levels, as heard (after the slot's gain) and as the source
+/// sends them (before it).
 struct AudioLevels {
     std::array<SlotLevels, 2> bySlot;
+    std::array<SlotLevels, 2> sentBySlot;
 
     SlotLevels& slot(int n) { return bySlot[n == 2 ? 1 : 0]; }
     const SlotLevels& slot(int n) const { return bySlot[n == 2 ? 1 : 0]; }
+    SlotLevels& sent(int n) { return sentBySlot[n == 2 ? 1 : 0]; }
+    const SlotLevels& sent(int n) const { return sentBySlot[n == 2 ? 1 : 0]; }
+    /// What a source is judged by (silence, sound, decoding): what it sends,
+    /// or what is heard of a player that hands over only that.
+    const SlotLevels& judged(int n) const { return sent(n).lastRise() ? sent(n) : slot(n); }
     /// Slot 0 (nothing on air) has no data.
     std::optional<ChannelLevels> of(int n) const {
         return n == 0 ? std::nullopt : slot(n).levels();
+    }
+    /// The same of judged(n).
+    std::optional<ChannelLevels> judgedOf(int n) const {
+        return n == 0 ? std::nullopt : judged(n).levels();
     }
 };
 

@@ -13,6 +13,7 @@
 #include "station/history.h"
 #include "station/host_hooks.h"
 #include "station/journal.h"
+#include "station/loudness_state.h"
 #include "station/silence_state.h"
 #include "station/station_counters.h"
 #include "station/station_state.h"
@@ -78,6 +79,8 @@ struct Station {
     StreamIntake intake;
     /// What the player slots decode, read ten times a second.
     AudioLevels audio;
+    /// The sources' loudness and the players' gains.
+    LoudnessState loudness;
     SilenceState silence;
     Journal journal;
     /// The last day's events and levels, for the look back; fed by the journal.

@@ -82,6 +82,12 @@ struct StationState {
     std::int16_t SwitchTimeout = 10;   ///< seconds a switch waits at most for its new player
     std::int16_t SilenceLevel = -40;   ///< dBFS below which every channel on air is silent
     std::int16_t SilenceSeconds = 15;  ///< that long declares a silence; 0: never
+    /// LUFS every source is brought to by its gain; 0: no gain, sources as they come.
+    std::int16_t TargetLoudness = 0;
+    /// Tenths of a second over which a switch fades the new source in and the
+    /// old one out; 0: both play at full level in the overlap.
+    std::int16_t CrossfadeTenths = 10;
+    std::string AudioDevice;  ///< ALSA device the players play on; empty: MPlayer's choice
 
     // Of the API server window: the pending switch key and the latest body.
     std::string TransferString;

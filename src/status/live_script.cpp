@@ -28,8 +28,12 @@ function showMeter(status) {
   const slot = status.onAir.source < 0 ? 0 : status.onAir.slot;
   const levels = slot ? status.audio["slot" + slot] : null;
   const silence = status.audio.silence;
+  const heard = (status.loudness.sources || []).find((s) => s.slot === slot && s.lufs !== null);
+  const loudness = !heard ? ""
+    : ", " + heard.lufs.toFixed(1) + " LUFS, gain " + (heard.gainDb >= 0 ? "+" : "")
+      + heard.gainDb.toFixed(1) + " dB";
   $("meterTitle").textContent = !levels ? "On air: no data"
-    : "On air, player " + slot + (silence.declared ? ": SILENCE" : "");
+    : "On air, player " + slot + loudness + (silence.declared ? ": SILENCE" : "");
   const bars = $("meterBars");
   const channels = levels ? levels.rmsDbfs.length : 0;
   while (bars.children.length > channels) bars.lastChild.remove();

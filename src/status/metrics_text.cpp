@@ -1,6 +1,9 @@
 #include "status/metrics_text.h"
 
+#include "playback/loudness_gain.h"
+
 #include <charconv>
+#include <cmath>
 
 #include "platform/timed_fetcher.h"
 #include "station/utf8_text.h"
@@ -112,6 +115,23 @@ void audioFamilies(Exposition& out, const Station& station) {
     out.family("kestrelfield_audio_peak_dbfs", "gauge",
                "Peak level over the last 300 ms of what the player slot decodes, dBFS.");
     perChannel("kestrelfield_audio_peak_dbfs", &ChannelLevels::peakDbfs);
+    const auto rows = loudnessRows(station.loudness, station.state.TargetLoudness);
+    out.family("kestrelfield_source_loudness_lufs", "gauge",
+               "Short-term loudness (3 s, BS.1770) of what a playing source sends, LUFS.");
+    for (const LoudnessRow& row : rows) {
+        if (!row.lufs) continue;  // not playing, or silent: no made-up figure
+        out.sample("kestrelfield_source_loudness_lufs",
+                   Exposition::label("source", std::to_string(row.source)),
+                   std::round(*row.lufs * 10) / 10);
+    }
+    out.family("kestrelfield_source_gain_db", "gauge",
+               "Gain a playing source is played at to reach TargetLoudness, dB.");
+    for (const LoudnessRow& row : rows) {
+        if (row.slot == 0) continue;
+        out.sample("kestrelfield_source_gain_db",
+                   Exposition::label("source", std::to_string(row.source)),
+                   std::round(row.gainDb * 10) / 10);
+    }
     out.family("kestrelfield_silence", "gauge", "1 while a silence on air is declared, else 0.");
     out.sample("kestrelfield_silence", "", station.silence.declared ? 1 : 0);
     out.family("kestrelfield_silences_total", "counter", "Silences on air declared since start.");

@@ -1,5 +1,7 @@
 #include "status/status_json.h"
 
+#include "playback/loudness_gain.h"
+
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -91,6 +93,24 @@ Json audio(const Station& station) {
               {"silentSeconds", std::round(silence.silentSeconds * 10) / 10}}}};
 }
 
+// Each source that plays or has an estimate: its short-term loudness while it
+// plays, the gain it plays (or would start) at, and the estimate.
+Json loudness(const Station& station) {
+    const auto tenth = [](std::optional<double> v) {
+        return v ? Json(std::round(*v * 10) / 10) : Json(nullptr);
+    };
+    Json sources = Json::array();
+    for (const LoudnessRow& row : loudnessRows(station.loudness, station.state.TargetLoudness)) {
+        sources.push_back({{"source", row.source},
+                           {"slot", row.slot},
+                           {"lufs", tenth(row.lufs)},
+                           {"gainDb", tenth(row.gainDb)},
+                           {"estimateLufs", tenth(row.estimateLufs)}});
+    }
+    const int target = station.state.TargetLoudness;
+    return {{"targetLufs", target == 0 ? Json(nullptr) : Json(target)}, {"sources", sources}};
+}
+
 }  // namespace
 
 bool playerRunning(const Station& station, int slot) {
@@ -169,6 +189,7 @@ std::string statusJson(const Station& station) {
           {"airTitle", shown(d.lblAIRtitle.caption)},
           {"airUpdated", shown(d.lblAIRupdated.caption)}}},
         {"audio", audio(station)},
+        {"loudness", loudness(station)},
         {"counts", counts(station.counters)},
         {"unwritableFiles", unwritableFiles(station.counters)},
         {"operator",

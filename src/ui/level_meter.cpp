@@ -23,9 +23,11 @@ LevelMeter::LevelMeter(QString title, QWidget* parent)
     setMinimumSize(90, 44);
 }
 
-void LevelMeter::showLevels(const std::optional<ChannelLevels>& levels, bool onAir) {
+void LevelMeter::showLevels(const std::optional<ChannelLevels>& levels, bool onAir,
+                            const QString& note) {
     const qint64 now = m_clock.elapsed();
-    bool changed = onAir != m_onAir || levels.has_value() != m_levels.has_value();
+    bool changed = onAir != m_onAir || levels.has_value() != m_levels.has_value() || note != m_note;
+    m_note = note;
     if (levels) {
         const auto& peaks = levels->peakDbfs;
         if (m_held.size() != peaks.size()) {
@@ -59,6 +61,7 @@ void LevelMeter::paintEvent(QPaintEvent*) {
     const QRect titleBox(area.left() + 6, area.top() + 2, area.width() - 12, 16);
     painter.drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter,
                      m_onAir ? m_title + QStringLiteral(" ON AIR") : m_title);
+    painter.drawText(titleBox, Qt::AlignRight | Qt::AlignVCenter, m_note);
     const QRect bars(area.left() + 6, area.top() + 20, area.width() - 12, area.height() - 24);
     if (!m_levels || m_levels->rmsDbfs.empty()) {
         painter.drawText(bars, Qt::AlignCenter, QStringLiteral("no data"));

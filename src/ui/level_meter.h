@@ -17,8 +17,10 @@ class LevelMeter : public QWidget {
 public:
     explicit LevelMeter(QString title, QWidget* parent = nullptr);
 
-    /// Shows `levels` (nullopt: no data); repaints only when something changed.
-    void showLevels(const std::optional<ChannelLevels>& levels, bool onAir);
+    /// Shows `levels` (nullopt: no data) and `note` beside the title (the
+    /// source's loudness and gain); repaints only when something changed.
+    void showLevels(const std::optional<ChannelLevels>& levels, bool onAir,
+                    const QString& note = {});
 
     QSize sizeHint() const override { return {150, 48}; }
 
@@ -27,6 +29,7 @@ protected:
 
 private:
     QString m_title;
+    QString m_note;
     std::optional<ChannelLevels> m_levels;
     bool m_onAir = false;
     std::vector<double> m_held;  ///< per channel, dBFS

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "host/api_server.h"
+#include "playback/loudness_gain.h"
 #include "ui/api_window.h"
 #include "ui/level_meter.h"
 #include "ui/station_text.h"
@@ -369,7 +370,9 @@ void MainWindow::render() {
     }
     const Station& station = m_controller.station();
     for (int slot : {1, 2})
-        m_meters[slot - 1]->showLevels(station.audio.of(slot), station.onAirSlot() == slot);
+        m_meters[slot - 1]->showLevels(
+            station.audio.of(slot), station.onAirSlot() == slot,
+            QString::fromStdString(slotLoudnessText(station.loudness, slot)));
     renderCombo();
     m_rendered = true;
 }

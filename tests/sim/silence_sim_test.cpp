@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,14 +106,70 @@ TEST(SilenceSim, LevelSequencesDeclareFallBackAndReturn) {
         for (const auto& issued : host.players.issued())
             if (!start) start = std::get_if<StartPlayer>(&issued.what);
         ASSERT_NE(start, nullptr) << c.what;
-        const std::string file = host.players.file(start->slot).string();
-        EXPECT_EQ(start->playerOptions, (std::vector<std::string>{"-af", "export=" + file}));
-        ASSERT_EQ(start->environment.size(), 1u) << c.what;
-        EXPECT_EQ(start->environment[0].first, "KESTRELFIELD_LEVELS");
-        EXPECT_EQ(start->environment[0].second, file);
+        const std::string heard = host.players.file(start->slot, TapPoint::Heard).string();
+        const std::string sent = host.players.file(start->slot, TapPoint::Source).string();
+        const auto& options = start->playerOptions;
+        const auto filters = std::find(options.begin(), options.end(), "-af-add");
+        ASSERT_NE(filters, options.end()) << c.what;
+        EXPECT_EQ(*std::next(filters), "export=" + sent + ":512,volume,export=" + heard + ":512");
+        const std::map<std::string, std::string> environment(start->environment.begin(),
+                                                             start->environment.end());
+        EXPECT_EQ(environment.at("KESTRELFIELD_LEVELS"), heard);
+        EXPECT_EQ(environment.at("KESTRELFIELD_SOURCE_LEVELS"), sent);
         // One player on air; a trial's player never stays.
         EXPECT_EQ(host.players.isRunning(1) + host.players.isRunning(2), 1) << c.what;
     }
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// With TargetLoudness each source plays at the gain that brings it to the
+// target: a known source from its estimate, a new one from the nearest
+// estimate, settled within 10 s; the heard level follows the gain, gains stay
+// within ±12 dB, and settled estimates are written to the station's file.
+TEST(LoudnessSim, SourcesPlayAtTheTargetAndGainsStayWithinBounds) {
+    test::SimHost host;
+    host.write("kestrelfield.ini", "[Kestrelfield]\r\nTargetLoudness=-18\r\n");
+    host.write("sourcelist.ini", std::string("4n:Four\r\n4u:") + kStream4 +
+                                     "\r\n0n:Backup\r\n0u:" + kStream0 + "\r\n");
+    host.write("sourceevents.ini", "2 070000 4\r\n2 080100 0\r\n");
+    // Square waves: -24 dBFS reads -21.7 LUFS, -12 dBFS -9.7 LUFS.
+    host.players.soundOfUrl[kStream4] = -24.0;
+    host.players.soundOfUrl[kStream0] = -12.0;
+    host.start();
+    double mostGain = 0;
+    const auto gainOf = [&](std::int16_t source) {
+        for (const int slot : {1, 2}) {
+            const SlotLoudness& player = host.station().loudness.slot(slot);
+            if (player.source == source && host.players.volumeOf(slot)) return player.gainDb;
+        }
+        return 99.0;
+    };
+    for (int tick = 0; tick < 600; ++tick) {
+        host.runFor(0.1);
+        for (const int slot : {1, 2}) {
+            mostGain = std::max(mostGain, std::abs(host.station().loudness.slot(slot).gainDb));
+            if (const auto volume = host.players.volumeOf(slot)) {
+                EXPECT_LE(*volume, 100);
+            }
+        }
+    }
+    EXPECT_NEAR(gainOf(4), 3.7, 0.2);
+    EXPECT_EQ(host.state().CurrentSource, 4);
+    host.runFor(12);  // the event at 08:01 puts source 0 on air; 10 s later it has settled
+    EXPECT_EQ(host.state().CurrentSource, 0);
+    EXPECT_NEAR(gainOf(0), -8.3, 0.3);
+    const auto heard = host.station().audio.of(host.station().onAirSlot());
+    ASSERT_TRUE(heard.has_value());
+    EXPECT_NEAR(heard->rmsDbfs[0], -12 - 8.3, 0.5);
+    EXPECT_LE(mostGain, 12);
+    host.runFor(60);
+    EXPECT_NE(host.read("loudness.txt").find("4 -21.7 " + std::string(kStream4)), std::string::npos)
+        << host.read("loudness.txt");
 }
 
 }  // namespace

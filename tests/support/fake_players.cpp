@@ -1,5 +1,6 @@
 #include "support/fake_players.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <string_view>
@@ -87,9 +88,14 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
         }
         if (!unplayableUrls.count(start->address)) {
             const auto behaviour = behaviourForUrl.find(start->address);
-            m_running[executable] = {
-                playerLogFile(start->slot), start->address, nowMs(),
-                behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second, false};
+            Player player{playerLogFile(start->slot), start->address, nowMs(),
+                          behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second,
+                          false};
+            const auto& options = start->playerOptions;
+            const auto volume = std::find(options.begin(), options.end(), "-volume");
+            if (volume != options.end() && std::next(volume) != options.end())
+                player.volume = std::stod(*std::next(volume));
+            m_running[executable] = player;
             advance();
         }
     } else if (const auto* stop = std::get_if<StopPlayer>(&command)) {
@@ -125,11 +131,40 @@ std::string FakePlayers::urlOf(int slot) const {
     return it == m_lastUrl.end() ? std::string() : it->second;
 }
 
-std::filesystem::path FakePlayers::file(int slot) const {
-    return m_workdir / ("mplayer" + std::to_string(slot) + ".levels");
+std::filesystem::path FakePlayers::file(int slot, TapPoint point) const {
+    const char* kind = point == TapPoint::Source ? ".source.levels" : ".levels";
+    return m_workdir / ("mplayer" + std::to_string(slot) + kind);
 }
 
-std::optional<AudioBlock> FakePlayers::read(int slot) {
+std::filesystem::path FakePlayers::renew(int slot) {
+    return m_workdir / ("mplayer" + std::to_string(slot) + ".control");
+}
+
+bool FakePlayers::send(int slot, std::string_view command) {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end() || !command.starts_with("volume ")) return false;
+    player->second.volume = std::stod(std::string(command.substr(7)));
+    return true;
+}
+
+std::optional<double> FakePlayers::volumeOf(int slot) const {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end()) return std::nullopt;
+    return player->second.volume;
+}
+
+std::optional<double> FakePlayers::blockLoudness(int, const AudioBlock& block, int) {
+    double squares = 0;
+    for (const std::int16_t sample : block.samples)
+        squares += static_cast<double>(sample) * sample;
+    const double mean = squares / static_cast<double>(block.samples.size()) / (32768.0 * 32768.0);
+    // Both channels count, as BS.1770 sums them.
+    return mean <= 0 ? -HUGE_VAL : -0.691 + 10 * std::log10(2 * mean);
+}
+
+std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
     advance();
     const auto player = m_running.find(playerExecutable(slot));
     if (player == m_running.end() || !player->second.playing) return std::nullopt;
@@ -139,9 +174,11 @@ std::optional<AudioBlock> FakePlayers::read(int slot) {
     Player& p = player->second;
     AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kPerChannel)};
     if (!sound->second) return block;  // the counter stands still
-    // A square wave at the level: its RMS equals its amplitude.
-    const auto amplitude =
-        static_cast<std::int16_t>(std::lround(32767 * std::pow(10.0, *sound->second / 20)));
+    // A square wave at the level: its RMS equals its amplitude. What is heard
+    // is that at the player's volume.
+    const double gain = point == TapPoint::Heard ? p.volume / 25 : 1;
+    const auto amplitude = static_cast<std::int16_t>(
+        std::lround(std::min(32767.0, 32767 * gain * std::pow(10.0, *sound->second / 20))));
     p.counter = block.counter = static_cast<std::uint64_t>(nowMs() - p.startedMs) / 10 + 2;
     for (std::size_t i = 0; i < block.samples.size(); ++i)
         block.samples[i] = i % 2 ? amplitude : static_cast<std::int16_t>(-amplitude);

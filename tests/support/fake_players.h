@@ -11,6 +11,8 @@
 
 #include "platform/command_runner.h"
 #include "platform/level_tap.h"
+#include "platform/loudness_meter.h"
+#include "platform/player_control.h"
 #include "platform/process_table.h"
 
 namespace kestrel::test {
@@ -29,7 +31,14 @@ std::string commandText(const StationCommand& command);
 /// says; the virtual time is looked at whenever the station runs a command
 /// or checks a process (and whenever the test asks isRunning). As the level
 /// tap, a playing player hands over a steady tone at its URL's level.
-class FakePlayers final : public CommandRunner, public ProcessTable, public LevelTap {
+/// As the player control it keeps each player's volume (from its "-volume"
+/// option and the commands sent), which the Heard tap plays at; as the
+/// loudness meter it takes a block's mean square as its loudness.
+class FakePlayers final : public CommandRunner,
+                          public ProcessTable,
+                          public LevelTap,
+                          public PlayerControl,
+                          public LoudnessMeter {
 public:
     struct Issued {
         std::string command;  ///< as commandText() reads it
@@ -48,9 +57,15 @@ public:
     /// After this long without intake a player's cache is empty and it logs so.
     static constexpr double kCacheLastsSeconds = 3;
 
-    std::filesystem::path file(int slot) const override;
+    std::filesystem::path file(int slot, TapPoint point) const override;
     /// Two channels at the level `soundOfUrl` gives the player's URL now.
-    std::optional<AudioBlock> read(int slot) override;
+    std::optional<AudioBlock> read(int slot, TapPoint point) override;
+
+    std::filesystem::path renew(int slot) override;
+    bool send(int slot, std::string_view command) override;
+    std::optional<double> blockLoudness(int slot, const AudioBlock& block, int sampleRate) override;
+    /// The volume slot `slot`'s player plays at (25 is unity); nullopt: none runs.
+    std::optional<double> volumeOf(int slot) const;
 
     /// Every command issued so far, in order.
     const std::vector<Issued>& issued() const { return m_issued; }
@@ -99,6 +114,7 @@ private:
         bool cacheEmptyLogged = false;
         std::uint64_t counter = 1;  ///< of its level tap
         std::int64_t lostMs = 0;    ///< of earlier stalls, in which nothing was sent
+        double volume = 25;         ///< of its software volume; 25 is unity
     };
     /// Milliseconds of the player's life in which its stream sent.
     std::int64_t sendingMs(const Player& player, std::int64_t now) const;

@@ -33,6 +33,8 @@ struct FakeWorld {
                         changePollFetcher,
                         statusReportFetcher,
                         dir.path(),
+                        players,
+                        players,
                         players};
     }
 

@@ -96,12 +96,33 @@ TEST(PlayerLog, LinesSetTheFieldOfTheirPrefix) {
         {"ICY Info: StreamTitle='a", &PlayerLogFields::title, "a"},
         {"ICY Info: StreamTitle='", &PlayerLogFields::title, ""},
         {"ICY Info: StreamTitle=\"Song\";", &PlayerLogFields::title, std::nullopt},
+        {"AUDIO: 48000 Hz, 2 ch, s16le, 128.0 kbit/8.33%", &PlayerLogFields::audioFormat,
+         "48000 Hz, 2 ch, s16le, 128.0 kbit/8.33%"},
     };
     for (const auto& c : cases) {
         PlayerLogFields fields;
         parsePlayerLogLine(c.line, fields);
         EXPECT_EQ(fields.*c.field, c.expected) << c.line;
     }
+}
+
+TEST(PlayerLog, CountsUnderrunsAndSoundDeviceFailuresAndReadsTheRate) {
+    PlayerLogParser parser;
+    parser.feed(
+        "[AO_ALSA] Playback open error: No such file or directory\n"
+        "Could not open/initialize audio device -> no sound.\nAudio: no sound\n"
+        "[AO_ALSA] Cannot get pcm status: No such device\rAudio device got stuck!\n"
+        "Cache empty, consider increasing -cache\n Could not open/initialize audio device\n");
+    const PlayerLogFields fields = parser.fields();
+    EXPECT_EQ(fields.outputOpenFailures, 1u);
+    EXPECT_EQ(fields.outputStuckLines, 2u);
+    EXPECT_EQ(fields.cacheEmptyLines, 1u);
+    for (const auto& [text, rate] : {std::pair{"44100 Hz, 2 ch", 44100},
+                                     {"8000 Hz", 8000},
+                                     {"44100Hz", 0},
+                                     {"Hz", 0},
+                                     {"99999999999 Hz", 0}})
+        EXPECT_EQ(sampleRateOf(text), rate) << text;
 }
 
 TEST(PlayerLog, RealPlayerLogGivesTheLastValueOfEachField) {

@@ -49,9 +49,11 @@ TEST(PosixLevelTap, PlayersWriteWhereOnlyThisUserCanEnter) {
         EXPECT_EQ(fs::status(dir).permissions() & (fs::perms::group_all | fs::perms::others_all),
                   fs::perms::none)
             << c.name;
-        EXPECT_EQ(PosixLevelTap(dir, "/srv/station").file(1).parent_path(), dir) << c.name;
+        EXPECT_EQ(PosixLevelTap(dir, "/srv/station").file(1, TapPoint::Heard).parent_path(), dir)
+            << c.name;
     }
-    EXPECT_EQ(PosixLevelTap({}, "/srv/station").file(1), fs::path()) << "no directory: no file";
+    EXPECT_EQ(PosixLevelTap({}, "/srv/station").file(1, TapPoint::Source), fs::path())
+        << "no directory: no file";
 }
 
 }  // namespace
