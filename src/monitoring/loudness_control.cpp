@@ -15,6 +15,7 @@ namespace {
 
 // A player's log is looked at this often for its sample rate.
 constexpr double kLogEverySeconds = 1;
+constexpr int kLogLooks = 15;
 // Without a rate in the log, blocks are measured as CD audio.
 constexpr int kAssumedRate = 44100;
 // The estimates file is written at most this often, and only when an
@@ -58,8 +59,11 @@ void LoudnessControl::take(int slot, double nowSeconds, const std::optional<Audi
         measure = SlotMeasure();
         measure.starts = player.starts;
     }
-    if (nowSeconds - measure.logReadAt >= kLogEverySeconds || measure.logReadAt < 0) {
+    // The rate comes before playback: a log without it after a few looks has none.
+    if (measure.sampleRate == 0 && measure.logReads < kLogLooks &&
+        (nowSeconds - measure.logReadAt >= kLogEverySeconds || measure.logReadAt < 0)) {
         measure.logReadAt = nowSeconds;
+        ++measure.logReads;
         if (measure.log.update(m_station.file(playerLogFile(slot))) ==
                 PlayerLogReader::Outcome::Read &&
             measure.log.fields().audioFormat) {

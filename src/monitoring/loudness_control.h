@@ -37,6 +37,7 @@ private:
         PlayerLogReader log;
         int sampleRate = 0;
         double logReadAt = -1;
+        int logReads = 0;
     };
     void adjustSlot(int slot, double seconds, double nowSeconds);
     void writeEstimates(double nowSeconds);
