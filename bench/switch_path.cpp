@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "support/fake_station.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "api/http_message.h"
+#include "playback/orders.h"
 #include "playback/source_list.h"
-#include "playback/switch_procedure.h"
 #include "station/station_events.h"
 #include "status/metrics_text.h"
 #include "status/status_json.h"

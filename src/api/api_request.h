@@ -57,13 +57,14 @@ struct RequestOutcome {
     std::string_view contentType = kHtmlContentType;
     std::string bytes;    ///< header and body, to go out as one send
     std::string failure;  ///< empty, or the failure text of the stage that failed
-    /// The switch a switch request started, true when its source plays;
-    /// `bytes` go out once it has ended (see `answerToFailedSwitch`).
+    /// The outcome of a switch request's order, true once its source is on
+    /// air; `bytes` go out when it is known (see `answerToFailedSwitch`).
     std::optional<Task<bool>> switching;
 };
 
-/// The answer to a switch request whose switch failed: the source on air
-/// (as `getcurrent` shows it) and "ERROR".
+/// The answer to a switch request whose source did not go on air (its switch
+/// failed, or a newer wish replaced it first): the source on air (as
+/// `getcurrent` shows it) and "ERROR".
 std::string answerToFailedSwitch(const DisplayModel& display);
 
 /// Answers one received text. A matching text gets the answer of its
@@ -71,13 +72,12 @@ std::string answerToFailedSwitch(const DisplayModel& display);
 /// status.html and the Prometheus metrics ("ERROR" for any other path,
 /// always text/html); a text that does not match gets "ERROR". Sets
 /// `response` to the body. A switch request builds its answer, journals
-/// itself with `client` (the peer's address), then starts the API's switch
-/// with the request's key; the caller sends the answer
-/// when that switch has ended, or `answerToFailedSwitch` when its new source
-/// did not play. Never throws: a failing stage makes the
-/// answer "ERROR" and is described in `failure`. The source list is read
-/// through `readFile`, once per list request. The key is compared in a time
-/// that depends only on the lengths of the key and of the path.
+/// itself with `client` (the peer's address), then gives the API's order
+/// with the request's key; the caller sends the answer once its source is
+/// on air, or `answerToFailedSwitch` when it did not get there. Never throws: a failing stage makes
+/// the answer "ERROR" and is described in `failure`. The source list is read through `readFile`,
+/// once per list request. The key is compared in a time that depends only on the lengths of the key
+/// and of the path.
 RequestOutcome handleRequest(Station& station, std::string_view text,
                              const FileReader& readFile = readWholeFile,
                              std::string_view client = {});

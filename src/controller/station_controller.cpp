@@ -13,9 +13,8 @@
 #include "monitoring/failure_detector.h"
 #include "platform/profile_reader.h"
 #include "platform/station_command.h"
-#include "playback/playback_start.h"
+#include "playback/orders.h"
 #include "playback/player_watchdog.h"
-#include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
 #include "scheduler/event_executor.h"
 #include "station/station_events.h"
@@ -25,11 +24,14 @@ namespace kestrel {
 
 StationController::StationController(Platform platform)
     : m_station(platform),
+      m_reconciler(m_station),
       m_nowPlaying(m_station),
       m_playerMonitor(m_station),
       m_silenceGuard(m_station),
       m_loudness(m_station) {
     m_station.afterSwitch = startSourceStatusReport;
+    m_station.platform.runner.onPlayerEnded(
+        [this](int slot) { m_playerMonitor.playerEnded(slot); });
     registerTimers();
     m_station.timers.start(timer::tmrCounter);  // runs from the window's creation
 }
@@ -42,17 +44,12 @@ void StationController::registerTimers() {
     timers.add(timer::tmrClockandEventCheck, 100, [&s] { tmrClockandEventCheck(s); });
     timers.add(timer::tmrGetMetadata, 10000, [this] { m_nowPlaying.tmrGetMetadata(); });
     timers.add(timer::tmrLoadEventsAndCalculate, 10000, [&s] { tmrLoadEventsAndCalculate(s); });
-    timers.addWaiting(timer::tmrCheckAndDoEvents, 1000, [&s] { return tmrCheckAndDoEvents(s); });
+    timers.add(timer::tmrCheckAndDoEvents, 1000, [&s] { tmrCheckAndDoEvents(s); });
     timers.addWaiting(timer::tmrManagementDownload, 60000,
                       [&s] { return tmrManagementDownload(s); });
     timers.addWaiting(timer::tmrCheckForChanges, 60000, [&s] { return tmrCheckForChanges(s); });
-    // A dead player's source starts again now, not on the executor's next tick.
-    timers.add(timer::tmrCheckMplayerOK, 15000, [&s] {
-        if (tmrCheckMplayerOK(s)) startHandedBackSource(s);
-    });
-    timers.add(timer::tmrCheckPlayers, 1000, [this, &s] {
-        if (m_playerMonitor.tmrCheckPlayers()) startHandedBackSource(s);
-    });
+    timers.add(timer::tmrCheckMplayerOK, 15000, [&s] { tmrCheckMplayerOK(s); });
+    timers.add(timer::tmrCheckPlayers, 1000, [this] { m_playerMonitor.tmrCheckPlayers(); });
     timers.addWaiting(timer::tmrAirUpdate, 5000, [&s] { return tmrAirUpdate(s); });
     timers.addWaiting(timer::tmrWeather, 1000, [&s] { return tmrWeather(s); });
     timers.addWaiting(timer::tmrSourceCheck, 15000, [&s] { return tmrSourceCheck(s); });
@@ -113,6 +110,9 @@ void StationController::reset() {
     st.CurrentSource = -1;
     st.WasPlaying = -1;
     st.PendingSource = -1;
+    st.ScheduledWish = {};
+    st.LatestOrder = {};
+    st.FailedTries.clear();
     st.NextEvent = kNoEvent;
     st.LastEvent = kNoEvent;
     st.ManagementCounter = 0;

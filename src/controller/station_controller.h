@@ -4,6 +4,7 @@
 #include "monitoring/loudness_control.h"
 #include "monitoring/silence_guard.h"
 #include "playback/player_monitor.h"
+#include "playback/reconciler.h"
 #include "station/station.h"
 #include "station/timer_names.h"
 
@@ -22,7 +23,7 @@ public:
     /// reset, configuration, the first look at the schedule, the services.
     void startUp();
 
-    // Operator commands. A switch asked for while one runs follows it.
+    // Operator commands. A switch asked for while one runs replaces it.
     void cmdForceSwitch_Click();
     void cmdAutoManual();
     void cmdFullScreen();
@@ -53,6 +54,7 @@ private:
     void startServices();
 
     Station m_station;
+    Reconciler m_reconciler;
     NowPlaying m_nowPlaying;
     PlayerMonitor m_playerMonitor;
     SilenceGuard m_silenceGuard;

@@ -20,6 +20,7 @@ void setMode(Station& station, bool automatic, std::string_view origin, std::str
         station.timers.stop(timer::tmrCheckAndDoEvents);
     }
     recordMode(station, automatic, origin, client);
+    station.factsChanged();
 }
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 #include "management/change_poll.h"
 
 #include "management/management_query.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "station/waits.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@ namespace kestrel {
 /// Every minute when CheckForChanges is 1: asks the management server through
 /// changePollFetcher whether to switch at once, and does when the answer begins
 /// with a digit, once trimmed of blanks and line ends. Waits for the answer
-/// and for its switch (queued behind one that is running).
+/// and for what became of its order.
 Task<> tmrCheckForChanges(Station& station);
 
 /// `answer` without the blanks and line ends around it.

@@ -43,9 +43,10 @@ void onFailedCheck(Station& station) {
             state.LinkStoredSource = display.lblCurrentSource.caption;
             state.SilenceFlag = 1;
             state.LinkSource = state.CurrentSource;
-            // The executor now puts source 0 on air by the normal switch; the
-            // failed stream plays on until then, as it often still flows.
+            // The reconciler now puts source 0 on air by the normal switch;
+            // the failed stream plays on until then, as it often still flows.
             recordFailureDeclared(station);
+            station.factsChanged();
         }
     }
 }
@@ -61,12 +62,11 @@ void onSuccessfulCheck(Station& station) {
     state.SilenceFlag = 0;
     state.LinkFailCount = 0;
     // Without a declared failure the source on air never left: nothing to do.
-    // Else the executor switches back to the failed source, which takes over
-    // from source 0 once it plays.
+    // Else the reconciler switches back to the failed source, which takes
+    // over from source 0 once it plays.
     if (!declared) return;
-    state.WasPlaying = state.LinkSource;
-    // A fallback that never got on air is no longer wanted.
-    if (state.PendingCause == SwitchCause::Failover) state.PendingSource = -1;
+    state.RecoveryPending = true;
+    station.factsChanged();
 }
 
 }  // namespace
@@ -98,9 +98,8 @@ Task<> tmrSourceCheck(Station& station) {
 
     const OnAir tested = OnAir::of(station);
     const bool answered = co_await serverAnswers(station.platform.sourceCheckFetcher, testAddress);
-    // State changes only between switches; an answer about a source that has
-    // left the air since is no news about the one on air now.
-    auto turn = co_await station.switching.take();
+    // An answer about a source that has left the air since is no news about
+    // the one on air now.
     if (!(OnAir::of(station) == tested)) co_return;
     if (answered) {
         onSuccessfulCheck(station);

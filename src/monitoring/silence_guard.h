@@ -7,9 +7,10 @@ namespace kestrel {
 
 /// Listens to what the players decode, ten times a second: keeps both slots'
 /// levels, declares a silence on air (the SILENCE label, an "error.log" line,
-/// a journal line), replaces a silent source other than 0 by source 0 in
-/// automatic mode, and tries the held source again every minute from the
-/// declaration until it has sound or someone else switches.
+/// a journal line) and, in automatic mode, holds a silent source other than
+/// 0 off the air: the reconciler puts source 0 on air and tries the held
+/// source every minute from the declaration. The hold ends when the held
+/// source has sound again while still on air (its fall-back never played).
 class SilenceGuard {
 public:
     explicit SilenceGuard(Station& station) : m_station(station) {}
@@ -19,7 +20,6 @@ public:
 
 private:
     void declare(std::int16_t source, double now);
-    void tryHeldSource(double now);
 
     Station& m_station;
     SilenceWatch m_watch;

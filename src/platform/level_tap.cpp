@@ -8,6 +8,7 @@ LevelTap& noLevelTap() {
     struct NoTap final : LevelTap {
         std::filesystem::path file(int, TapPoint) const override { return {}; }
         std::optional<AudioBlock> read(int, TapPoint) override { return std::nullopt; }
+        void clear(int) override {}
     };
     static NoTap tap;
     return tap;

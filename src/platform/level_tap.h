@@ -33,6 +33,10 @@ public:
     /// The slot's latest block at `point`; nullopt when there is no file or
     /// it is garbled (too short, no channels, a byte count that does not fit).
     virtual std::optional<AudioBlock> read(int slot, TapPoint point) = 0;
+
+    /// Removes the slot's files before a new player starts there: a dead
+    /// player's last block must not read as the new one's first.
+    virtual void clear(int slot) = 0;
 };
 
 /// The file's header: int32 channels, int32 bytes of samples, uint64 counter,

@@ -90,4 +90,9 @@ std::optional<AudioBlock> PosixLevelTap::read(int slot, TapPoint point) {
     return block;
 }
 
+void PosixLevelTap::clear(int slot) {
+    for (const TapPoint point : {TapPoint::Source, TapPoint::Heard})
+        ::unlink(file(slot, point).c_str());
+}
+
 }  // namespace kestrel

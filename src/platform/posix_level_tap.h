@@ -31,6 +31,7 @@ public:
     /// Reads with pread rather than a mapping: a new player truncates the
     /// file, and a mapping read at that moment would end the station (SIGBUS).
     std::optional<AudioBlock> read(int slot, TapPoint point) override;
+    void clear(int slot) override;
 
 private:
     std::filesystem::path m_dir;

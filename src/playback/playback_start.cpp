@@ -20,13 +20,8 @@ constexpr std::int64_t kShowUpMs = 1000;
 
 }  // namespace
 
-bool somethingOnAir(Station& station) {
-    for (int slot : {1, 2}) {
-        if (station.platform.processes.check(playerExecutable(slot)) != ProcessCheck::NotRunning) {
-            return true;
-        }
-    }
-    return false;
+bool mayRun(Station& station, int slot) {
+    return station.platform.processes.check(playerExecutable(slot)) != ProcessCheck::NotRunning;
 }
 
 bool onAirPlayerRuns(Station& station) {
@@ -36,7 +31,8 @@ bool onAirPlayerRuns(Station& station) {
 }
 
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
-                              double timeoutSeconds, std::optional<SoundTest> sound) {
+                              double timeoutSeconds, std::optional<SoundTest> sound,
+                              std::function<bool()> stillWanted) {
     // Whole milliseconds, as the event loop counts them: seconds since the
     // clock's epoch would add float noise to every wait.
     const Clock& clock = station.platform.clock;
@@ -63,6 +59,10 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
             playingSince = elapsed;
         }
         if (!playingSince && levels.decodedSince(startedAt)) playingSince = elapsed;
+        // Asked once this look has read what the player did: a player that has
+        // begun playback is told apart from one that has not.
+        if (stillWanted && !stillWanted())
+            co_return playingSince ? NewPlayer::UnwantedPlaying : NewPlayer::Unwanted;
         auto nextDeadline = playingSince ? overlapMs : timeoutMs;
         bool plays = playingSince.has_value();
         if (sound && playingSince) {

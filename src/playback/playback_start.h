@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -8,9 +9,9 @@
 
 namespace kestrel {
 
-/// Whether a player of either slot runs. A check that cannot be made counts
-/// as running, so that a switch then keeps the old slot until the new one plays.
-bool somethingOnAir(Station& station);
+/// Whether a player of `slot` may run: a check that cannot be made counts as
+/// running, so that a switch then keeps the old slot until the new one plays.
+bool mayRun(Station& station, int slot);
 
 /// Whether the player of the on-air slot runs; a check that cannot be made
 /// counts as not running.
@@ -23,6 +24,8 @@ enum class NewPlayer {
     Unseen,    ///< the same, with its log still empty (a full disk): no telling whether it plays
     Ended,     ///< it ended before it began playback, or within the overlap
     Silent,    ///< it played, but not with the sound a trial asked for in time
+    Unwanted,  ///< before it played, `stillWanted` said its source is no longer wanted
+    UnwantedPlaying,  ///< the same, once it had begun playback (within the overlap)
 };
 
 /// What a trial of a source held off for silence asks of its new player: a
@@ -41,8 +44,11 @@ struct SoundTest {
 /// from the first block it decodes, whichever comes first; with `sound`, only
 /// once it passes that test. A player counts as ended only once it was seen
 /// running, or when it has not shown up within a second (the runner starts it
-/// through a double fork).
+/// through a double fork). Only its own blocks count: the slot's levels start
+/// afresh with it. At every look, once the log and levels are read, `stillWanted` (when
+/// given) is asked.
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
-                              double timeoutSeconds, std::optional<SoundTest> sound = {});
+                              double timeoutSeconds, std::optional<SoundTest> sound = {},
+                              std::function<bool()> stillWanted = {});
 
 }  // namespace kestrel

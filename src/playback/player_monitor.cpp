@@ -7,7 +7,6 @@
 #include "platform/station_command.h"
 #include "playback/error_log.h"
 #include "playback/player_watchdog.h"
-#include "playback/switch_procedure.h"
 #include "station/station_events.h"
 
 namespace kestrel {
@@ -17,7 +16,12 @@ std::string receivedRateText(std::optional<double> bitsPerSecond) {
     return std::to_string(std::llround(*bitsPerSecond / 1000)) + " kbit/s";
 }
 
-bool PlayerMonitor::tmrCheckPlayers() {
+void PlayerMonitor::playerEnded(int slot) {
+    if (m_station.switching || slot != m_station.onAirSlot()) return;
+    if (const auto running = lookAtSlots(m_station)) restartAfterOutage(m_station, *running);
+}
+
+void PlayerMonitor::tmrCheckPlayers() {
     Station& station = m_station;
     const auto& state = station.state;
     const double now = station.platform.clock.steadySeconds();
@@ -37,30 +41,32 @@ bool PlayerMonitor::tmrCheckPlayers() {
 
     const auto running = lookAtSlots(station);
     // A switch that runs changes the slots; it is left to finish.
-    if (station.switching.taken()) return false;
-    if (running && restartAfterOutage(station, *running)) return true;
-    if (running && deadSourceRetryDue(station, *running))
-        station.spawn(retryPendingSource(station));
+    if (station.switching) return;
+    if (running && restartAfterOutage(station, *running)) return;
+    // Retries and trials fall due with time.
+    station.factsChanged();
 
-    if (onAir == 0) return false;
+    if (onAir == 0 || state.WasPlaying == state.CurrentSource) return;
     std::uint32_t cacheEmptyLines = 0;
     if (m_log.update(station.file(playerLogFile(onAir))) == PlayerLogReader::Outcome::Read)
         cacheEmptyLines = m_log.fields().cacheEmptyLines;
     if (m_stall.stalled(now, cacheEmptyLines, bytes[onAir - 1],
                         station.audio.judged(onAir).lastRise()) &&
         mayRestart(station, state.CurrentSource)) {
-        restartStalledSource();
+        recordStalledSource();
     }
-    return false;
 }
 
-void PlayerMonitor::restartStalledSource() {
+void PlayerMonitor::recordStalledSource() {
     Station& station = m_station;
-    const std::int16_t source = station.state.CurrentSource;
+    auto& state = station.state;
+    const std::int16_t source = state.CurrentSource;
     noteRestart(station, source);
     recordStall(station, source, m_watchedSlot);
     appendToErrorLog(station, kStallEntry, source);
-    station.spawn(eventSwitch(station, source, SwitchCause::Stall));
+    state.WasPlaying = source;
+    state.RestartCause = SwitchCause::Stall;
+    station.factsChanged();
 }
 
 }  // namespace kestrel

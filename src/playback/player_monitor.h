@@ -12,22 +12,28 @@ namespace kestrel {
 /// The received bit rate as the window shows it: "128 kbit/s", or "None".
 std::string receivedRateText(std::optional<double> bitsPerSecond);
 
-/// Looks at the players every second, so that dead air lasts seconds, not
-/// a watchdog period: samples what each slot takes in, restarts the source
-/// at once when no player runs (as the 15-second watchdog would, in either
-/// mode), and restarts it in the other slot when its stream has stalled.
+/// Looks at the players every second, and at once when the runner tells
+/// that a player ended, so that dead air lasts a player's start, not a
+/// watchdog period: samples what each slot takes in, records an outage when
+/// no player runs (as the 15-second watchdog would, in either mode) and a
+/// stall when the stream on air has stalled; the reconciler then starts the
+/// source again in the other slot. Each look also lets the reconciler look
+/// again, as retries and trials fall due with time.
 class PlayerMonitor {
 public:
     explicit PlayerMonitor(Station& station) : m_station(station) {}
 
-    /// `tmrCheckPlayers`: one look. True when it has handed a dead player's
-    /// source back (WasPlaying) for `startHandedBackSource`.
-    bool tmrCheckPlayers();
+    /// `tmrCheckPlayers`: one look.
+    void tmrCheckPlayers();
+
+    /// The runner tells that the player it started last in `slot` ended: a
+    /// player of the slot on air is looked for now.
+    void playerEnded(int slot);
 
 private:
-    /// A "STALL " line and the source started again in the other slot, by
-    /// the normal switch (the silent player ends once the new one plays).
-    void restartStalledSource();
+    /// A "STALL " line, and the source to start again in the other slot (the
+    /// silent player ends once the new one plays).
+    void recordStalledSource();
 
     Station& m_station;
     int m_watchedSlot = 0;  ///< the on-air slot the stall watch follows

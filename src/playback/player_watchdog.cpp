@@ -1,21 +1,14 @@
 #include "playback/player_watchdog.h"
 
-#include <utility>
-
 #include "platform/station_command.h"
 #include "playback/error_log.h"
-#include "playback/switch_procedure.h"
 #include "station/station_events.h"
-#include "station/timer_names.h"
 
 namespace kestrel {
 namespace {
 
 // The shortest time between two restarts of one source.
 constexpr double kRestartSpacingSeconds = 15;
-// How often a dead source is tried while another one stands in, or while none plays.
-constexpr double kDeadRetryBesideSeconds = 5;
-constexpr double kDeadRetryAloneSeconds = 2;
 
 }  // namespace
 
@@ -26,13 +19,6 @@ bool mayRestart(const Station& station, std::int16_t source) {
                                kRestartSpacingSeconds);
 }
 
-bool deadSourceRetryDue(const Station& station, RunningSlots running) {
-    const auto& state = station.state;
-    if (state.PendingSource == -1 || !state.PendingDead || station.switching.taken()) return false;
-    return steadySecondsPassed(state.PendingTriedAt, station.platform.clock.steadySeconds(),
-                               running.any() ? kDeadRetryBesideSeconds : kDeadRetryAloneSeconds);
-}
-
 void noteRestart(Station& station, std::int16_t source) {
     station.state.LastRestartSource = source;
     station.state.LastRestartAt = station.platform.clock.steadySeconds();
@@ -41,25 +27,24 @@ void noteRestart(Station& station, std::int16_t source) {
 bool restartAfterOutage(Station& station, RunningSlots running) {
     auto& state = station.state;
     if (running.any() || state.CurrentSource == -1) return false;
-    if (!mayRestart(station, state.CurrentSource)) return false;
+    const std::int16_t source = state.CurrentSource;
+    // Nothing runs; whatever is left of either slot goes before the restart.
     station.run(StopPlayer{1});
     station.run(StopPlayer{2});
-    state.WasPlaying = state.CurrentSource;
+    state.WasPlaying = source;
+    state.RestartCause = SwitchCause::Watchdog;
     state.CurrentSource = -1;
-    noteRestart(station, state.WasPlaying);
-    recordPlayerOutage(station, state.WasPlaying);
-    appendToErrorLog(station, kRestartEntry, state.WasPlaying);
-    return true;
-}
-
-void startHandedBackSource(Station& station) {
-    if (station.automatic()) {
-        station.timers.fire(timer::tmrCheckAndDoEvents);
-        return;
+    if (mayRestart(station, source)) {
+        noteRestart(station, source);
+    } else {
+        // It cannot stay up: started again 15 s after its last restart
+        // (wantedSource waits for LastRestartAt); source 0 stands in meanwhile.
+        state.LastRestartAt += kRestartSpacingSeconds;
     }
-    // MANUAL mode stops the executor, not the restart of the source on air.
-    const std::int16_t source = std::exchange(station.state.WasPlaying, -1);
-    if (source != -1) station.spawn(eventSwitch(station, source, SwitchCause::Watchdog));
+    recordPlayerOutage(station, source);
+    appendToErrorLogSpaced(station, kRestartEntry, source);
+    station.factsChanged();
+    return true;
 }
 
 std::optional<RunningSlots> lookAtSlots(Station& station) {
@@ -80,13 +65,8 @@ bool tmrCheckMplayerOK(Station& station) {
     if (!running) return false;
 
     // A switch that runs changes both slots; the next tick looks again.
-    if (station.switching.taken()) return false;
-    const auto& state = station.state;
-    if (!running->any() && state.CurrentSource != -1) {
-        return restartAfterOutage(station, *running);  // or later, when restarted lately
-    }
-    if (state.PendingSource != -1) station.spawn(retryPendingSource(station));
-    return false;
+    if (station.switching) return false;
+    return restartAfterOutage(station, *running);  // or later, when restarted lately
 }
 
 }  // namespace kestrel

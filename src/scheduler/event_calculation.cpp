@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "platform/text_lines.h"
 #include "station/time_format.h"
@@ -130,30 +132,37 @@ std::string nextEventCaption(std::string_view eventText) {
 
 namespace {
 
-// Reads the schedule once and runs the search over its lines; false when unreadable.
-bool searchSchedule(const Station& station, EventSearch& search) {
+// The schedule's event lines; nullopt when it cannot be read.
+std::optional<std::vector<EventLine>> readSchedule(const Station& station) {
     std::ifstream in(station.file(kScheduleFile), std::ios::binary);
-    if (!in) return false;
+    if (!in) return std::nullopt;
+    std::vector<EventLine> events;
     forEachLine(in, [&](std::string_view line) {
         EventLine event;
-        if (parseEventLine(line, event)) search.consider(event);
+        if (parseEventLine(line, event)) events.push_back(event);
         return true;
     });
-    search.finish();
-    return true;
+    return events;
 }
 
-// During NextEvent's frozen minute: the first event after it that has not
-// passed yet (one of the same minute, or early in the next), so that it is
-// known on its second although the freeze holds NextEvent.
-std::string followingEvent(const Station& station, const std::string& nextEvent,
-                           const LocalDateTime& now) {
-    if (nextEvent.empty() || nextEvent.front() != static_cast<char>('0' + now.weekday)) return {};
-    const int nowHhmmss = now.hour * 10000 + now.minute * 100 + now.second;
-    EventSearch search(now.weekday,
-                       std::max(leadingNumber(textPart(nextEvent, 3, 6)), nowHhmmss - 1));
-    if (!searchSchedule(station, search) || !search.hasNext()) return {};
-    return search.next().eventText();
+// Every event of the schedule due within the next 12 s of `now`, or in the
+// second just gone, as event texts.
+std::vector<std::string> eventsDueSoon(const std::vector<EventLine>& events,
+                                       const LocalDateTime& now) {
+    constexpr int kSecondsPerWeek = 7 * 86400;
+    constexpr int kSoonSeconds = 12;
+    std::vector<std::string> soon;
+    const int nowInWeek = (now.weekday - 1) * 86400 + now.secondsSinceMidnight();
+    for (const EventLine& e : events) {
+        const int hour = e.time / 10000, minute = e.time / 100 % 100, second = e.time % 100;
+        if (e.weekday < 1 || e.weekday > 7 || hour > 23 || minute > 59 || second > 59) continue;
+        const int inWeek = (e.weekday - 1) * 86400 + hour * 3600 + minute * 60 + second;
+        const int ahead =
+            ((inWeek - nowInWeek) % kSecondsPerWeek + kSecondsPerWeek) % kSecondsPerWeek;
+        if (ahead <= kSoonSeconds || ahead >= kSecondsPerWeek - 1)
+            soon.push_back(Candidate{e.weekday, e.time, e.source}.eventText());
+    }
+    return soon;
 }
 
 }  // namespace
@@ -164,17 +173,15 @@ void tmrLoadEventsAndCalculate(Station& station) {
     tolerate([&] {
         const LocalDateTime now = station.now();
         // The minute of NextEvent is frozen so that the executor can fire it all minute long.
+        const auto events = readSchedule(station);
+        if (!events) return;
+        state.SoonEvents = eventsDueSoon(*events, now);
         const std::string hhmm = zeroPadded(now.hour, 2) + zeroPadded(now.minute, 2);
-        if (textPart(state.NextEvent, 3, 4) == hhmm) {
-            state.FollowingEvent = followingEvent(station, state.NextEvent, now);
-            return;
-        }
-        // The event that followed the freeze stays due through its own minute,
-        // also when this run comes at its very second (then it is neither
-        // past nor next).
-        if (textPart(state.FollowingEvent, 3, 4) != hhmm) state.FollowingEvent.clear();
+        if (textPart(state.NextEvent, 3, 4) == hhmm) return;
         EventSearch search(now.weekday, now.hour * 10000 + now.minute * 100 + now.second);
-        if (!searchSchedule(station, search)) return;
+        for (const EventLine& event : *events)
+            search.consider(event);
+        search.finish();
         if (search.hasLast()) state.LastEvent = search.last().eventText();
         if (search.hasNext()) state.NextEvent = search.next().eventText();
     });

@@ -43,9 +43,10 @@ std::vector<WeekEvent> weekEvents(std::string_view text);
 
 /// Every 10 s: reads "sourceevents.ini" afresh, works out LastEvent (today's
 /// latest passed event) and NextEvent (the next one, today or else first of
-/// tomorrow) and shows both. During the clock minute of NextEvent both stay as
-/// they are. A missing file leaves both events unchanged; the captions are
-/// refreshed on every run.
+/// tomorrow) and shows both, and notes every event due within the next 12 s
+/// (SoonEvents). During the clock minute of NextEvent LastEvent and NextEvent
+/// stay as they are. A missing file leaves the events unchanged; the captions
+/// are refreshed on every run.
 void tmrLoadEventsAndCalculate(Station& station);
 
 /// The caption of lblNextEvent for an event text:

@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "playback/switch_procedure.h"
 #include "scheduler/event_calculation.h"
 #include "station/station_events.h"
 #include "station/time_format.h"
@@ -45,16 +44,25 @@ struct OwedEvent {
     std::int64_t moment;
 };
 
-// The latest event that came due after EventsOwedAfter: NextEvent, the one
-// that follows it, or LastEvent, which holds an event of a minute gone by.
+// The latest event that came due after EventsOwedAfter: NextEvent, one due
+// soon after it, or LastEvent, which holds an event of a minute gone by.
 std::optional<OwedEvent> owedEvent(const StationState& state, const LocalDateTime& now) {
     std::optional<OwedEvent> owed;
-    for (const std::string* event : {&state.LastEvent, &state.NextEvent, &state.FollowingEvent}) {
-        const auto moment = lastDueMoment(*event, now);
+    const auto consider = [&](const std::string& event) {
+        const auto moment = lastDueMoment(event, now);
         if (moment && *moment > state.EventsOwedAfter && (!owed || *moment > owed->moment))
-            owed = OwedEvent{event, *moment};
-    }
+            owed = OwedEvent{&event, *moment};
+    };
+    consider(state.LastEvent);
+    consider(state.NextEvent);
+    for (const std::string& event : state.SoonEvents)
+        consider(event);
     return owed;
+}
+
+// The key of a source number: its last digit.
+std::string keyOf(std::int16_t source) {
+    return std::string(1, std::to_string(source).back());
 }
 
 void showCurrentSource(Station& station) {
@@ -65,45 +73,28 @@ void showCurrentSource(Station& station) {
 
 }  // namespace
 
-Task<> tmrCheckAndDoEvents(Station& station) {
+void tmrCheckAndDoEvents(Station& station) {
     auto& state = station.state;
-    if (station.switching.taken()) {
-        showCurrentSource(station);
-        co_return;
-    }
     const LocalDateTime now = station.now();
     // The first look owes the events of its own second only.
     if (state.EventsOwedAfter == 0) state.EventsOwedAfter = localSeconds(now) - 1;
-    std::int16_t candidate = state.CurrentSource;
-    SwitchCause cause = SwitchCause::Schedule;
-    const auto scheduled = scheduledSource(state.LastEvent);
-    if (candidate == -1) candidate = scheduled.value_or(9);
-    if (state.WasPlaying != -1) {
-        candidate = state.WasPlaying;
-        state.WasPlaying = -1;
-        cause = handBackCause(station);
+    bool changed = false;
+    if (state.ScheduledWish.source == -1) {
+        const std::int16_t source = scheduledSource(state.LastEvent).value_or(9);
+        state.ScheduledWish = Wish{source, keyOf(source), SwitchCause::Schedule, 0, 0};
+        changed = true;
     }
-    if (state.SilenceFlag == 1) {
-        // The failed source, for the recovery; source 0 itself is no source to return to.
-        if (state.CurrentSource != 0) state.WasPlaying = state.CurrentSource;
-        candidate = 0;
-        cause = SwitchCause::Failover;
-    }
-    // Each event fires once, also when it came due while a switch held the turn.
+    // Each event fires once, also when the executor looks late.
     if (const auto owed = owedEvent(state, now)) {
-        candidate = digitValue(textPart(*owed->text, 10, 1));
-        cause = SwitchCause::Schedule;
+        const std::int16_t source = digitValue(textPart(*owed->text, 10, 1));
+        state.ScheduledWish = Wish{source, keyOf(source), SwitchCause::Schedule, owed->moment, 0};
         state.EventsOwedAfter = owed->moment;
-        state.WasPlaying = -1;  // the event says what plays now
-    }
-    // While a source is on air, a pending one is tried again on the watchdog's
-    // 15 s rhythm, not on every tick; a dead one on its own few seconds' rhythm.
-    const bool leftToRetries =
-        candidate == state.PendingSource && (state.CurrentSource != -1 || state.PendingDead);
-    if (candidate != state.CurrentSource && !leftToRetries) {
-        co_await eventSwitch(station, candidate, cause);
+        state.FailedTries.erase(source);  // an event gets a try of its own on its second
+        endSilenceHold(station, causeName(SwitchCause::Schedule));
+        changed = true;
     }
     showCurrentSource(station);
+    if (changed) station.factsChanged();
 }
 
 void owedEventsFromNow(Station& station) {
@@ -119,8 +110,8 @@ void tmrClockandEventCheck(Station& station) {
     // schedules switch at the same second do so together. The executor's first
     // look stays on its own tick.
     auto& timers = station.timers;
-    if (station.state.EventsOwedAfter != 0 && !station.switching.taken() &&
-        owedEvent(station.state, now) && timers.isEnabled(timer::tmrCheckAndDoEvents) &&
+    if (station.state.EventsOwedAfter != 0 && owedEvent(station.state, now) &&
+        timers.isEnabled(timer::tmrCheckAndDoEvents) &&
         !timers.isWaiting(timer::tmrCheckAndDoEvents)) {
         timers.fire(timer::tmrCheckAndDoEvents);
     }

@@ -4,19 +4,16 @@
 
 namespace kestrel {
 
-/// Every second in automatic mode: decides which source must play and runs
-/// the event switch when it differs from CurrentSource. In rising precedence:
-/// the scheduled source (LastEvent's, else 9) when nothing plays, a restore
-/// request in WasPlaying, source 0 while SilenceFlag is 1, and the latest
-/// event (LastEvent, NextEvent or FollowingEvent) that came due after
-/// `EventsOwedAfter`. That event fires once: on its second, or as soon as the
-/// executor can act when a switch held the turn then; `EventsOwedAfter` then
-/// becomes its moment. An operator, API or management switch asked for after
-/// an event's second replaces it. A candidate that is the
-/// pending source (its last switch failed) is left to the retries while a
-/// source is on air. While any switch runs it only refreshes the source
-/// labels and decides again on a later tick; its own switch is awaited.
-Task<> tmrCheckAndDoEvents(Station& station);
+/// Every second in automatic mode: records what the schedule wants on air
+/// (ScheduledWish). On its first look that is the source of today's last
+/// passed event, else 9, older than any order. Then the latest event
+/// (LastEvent, NextEvent or one of SoonEvents) that came due after
+/// `EventsOwedAfter` becomes the wish, with its moment; `EventsOwedAfter`
+/// becomes that moment, so each event fires once, also when it came due
+/// while the executor was stopped or late. An order asked for after an
+/// event's second is newer and wins (see wantedSource). A new event ends a
+/// silence hold. Refreshes the source labels.
+void tmrCheckAndDoEvents(Station& station);
 
 /// No event that came due before now is owed (start-up, back to AUTOMATIC).
 void owedEventsFromNow(Station& station);

@@ -4,6 +4,9 @@
 
 namespace kestrel {
 
+/// A source held off for silence is tried again this often, counted from the declaration.
+inline constexpr double kSilenceTrialEverySeconds = 60;
+
 /// The silence alarm as the rest of the station sees it.
 struct SilenceState {
     /// True from a declaration while its source is silent on air or held off

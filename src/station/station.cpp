@@ -12,8 +12,7 @@
 
 namespace kestrel {
 
-Station::Station(Platform platformIn)
-    : platform(platformIn), switching(platformIn.loop), journal(&std::cerr) {
+Station::Station(Platform platformIn) : platform(platformIn), journal(&std::cerr) {
     counters.startTime = platform.clock.epochSeconds();
     timers.setOnFailure([this](const std::string& timer, const std::string& what) {
         recordHandlerFailure(*this, timer, what);
@@ -40,8 +39,8 @@ void Station::noteHistoryWrite(History::Appended appended) {
 }
 
 Station::~Station() {
-    // Tasks still waiting are abandoned; none of them may take a turn now.
-    switching.close();
+    // Tasks still waiting are abandoned.
+    m_onFactsChanged = nullptr;
     m_spawned.clear();
     statusReport = {};
     timers.abandonRuns();

@@ -14,13 +14,13 @@
 #include "station/host_hooks.h"
 #include "station/journal.h"
 #include "station/loudness_state.h"
+#include "station/order_outcomes.h"
 #include "station/silence_state.h"
 #include "station/station_counters.h"
 #include "station/station_state.h"
 #include "station/stream_intake.h"
 #include "station/task.h"
 #include "station/timer_table.h"
-#include "station/turns.h"
 
 namespace kestrel {
 
@@ -55,6 +55,14 @@ struct Station {
     /// The player slot whose stream is on air: 0 while no source is.
     int onAirSlot() const { return state.CurrentSource == -1 ? 0 : state.CurrentMplayer; }
 
+    /// A fact that decides what plays has changed: the reconciler looks again
+    /// (soon, from the event loop, never inside the caller).
+    void factsChanged() {
+        if (m_onFactsChanged) m_onFactsChanged();
+    }
+    /// Who looks again when facts change (the reconciler); none: nobody.
+    void setOnFactsChanged(std::function<void()> look) { m_onFactsChanged = std::move(look); }
+
     /// Keeps a task that nobody awaits (an operator's switch) until it ends.
     void spawn(Task<> task);
     /// The same for a task whose result nobody wants.
@@ -64,10 +72,11 @@ struct Station {
     StationState state;
     DisplayModel display;
     HostHooks* host = &m_noHost;
-    /// Only one switch runs at a time; the others wait here in turn.
-    Turns switching;
-    /// Counts API and web switch requests; only the latest may wait for the turn.
-    std::uint64_t latestApiSwitch = 0;
+    /// True while the reconciler switches: a new player is starting in the
+    /// idle slot beside the one on air.
+    bool switching = false;
+    /// What became of the orders of the operator, the API and the management server.
+    OrderOutcomes orders;
     TimerTable timers;
     /// The latest source status report while it is being sent; a newer one replaces it.
     Task<> statusReport;
@@ -95,6 +104,7 @@ private:
     void keepInHistory(std::string_view event, std::initializer_list<Journal::Field> fields);
 
     HostHooks m_noHost;
+    std::function<void()> m_onFactsChanged;
     std::vector<Task<>> m_spawned;
 };
 

@@ -75,10 +75,6 @@ struct StationCounters {
     double lastSwitch = 0;          ///< when the latest switch ended
     double scheduleDownloaded = 0;  ///< when the management server last wrote the schedule
 
-    /// Not a count: set when a failed source's server answers again, so that
-    /// the hand-back which restarts it counts as recovery; any switch clears it.
-    bool recoveryPending = false;
-
     std::uint64_t& switchesBy(SwitchCause cause) { return switches[static_cast<int>(cause)]; }
     std::uint64_t switchesBy(SwitchCause cause) const { return switches[static_cast<int>(cause)]; }
     std::uint64_t& apiEvictionsBy(ApiEviction reason) {

@@ -21,16 +21,10 @@ void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int 
                   std::string_view result) {
     ++station.counters.switchesBy(cause);
     station.counters.lastSwitch = station.platform.clock.epochSeconds();
-    station.counters.recoveryPending = false;
-    SilenceState& silence = station.silence;
     const bool endsHold = cause == SwitchCause::Operator || cause == SwitchCause::Api ||
                           cause == SwitchCause::Web || cause == SwitchCause::Schedule ||
                           cause == SwitchCause::Management || cause == SwitchCause::SilenceEnded;
-    if (endsHold && silence.heldSource != -1) {
-        journal(station, Journal::Level::Info, "silence_hold_ended",
-                {{"source", number(silence.heldSource)}, {"cause", std::string(causeName(cause))}});
-        silence.heldSource = -1;
-    }
+    if (endsHold) endSilenceHold(station, causeName(cause));
     journal(station, Journal::Level::Info, "switch",
             {{"cause", std::string(causeName(cause))},
              {"source", number(source)},
@@ -50,8 +44,12 @@ void recordSwitchFailure(Station& station, SwitchCause cause, std::int16_t sourc
              {"on_air", number(station.state.CurrentSource)}});
 }
 
-SwitchCause handBackCause(const Station& station) {
-    return station.counters.recoveryPending ? SwitchCause::Recovery : SwitchCause::Watchdog;
+void endSilenceHold(Station& station, std::string_view why) {
+    SilenceState& silence = station.silence;
+    if (silence.heldSource == -1) return;
+    journal(station, Journal::Level::Info, "silence_hold_ended",
+            {{"source", number(silence.heldSource)}, {"cause", std::string(why)}});
+    silence.heldSource = -1;
 }
 
 void recordSilence(Station& station, std::int16_t source) {
@@ -86,7 +84,6 @@ void recordFailureDeclared(Station& station) {
 }
 
 void recordFailureRecovered(Station& station) {
-    station.counters.recoveryPending = station.state.SilenceFlag == 1;
     journal(station, Journal::Level::Info, "failure_recovered",
             {{"source", number(station.state.LinkSource)},
              {"declared", station.state.SilenceFlag == 1 ? "true" : "false"},

@@ -19,9 +19,9 @@ namespace kestrel {
 void recordSwitch(Station& station, SwitchCause cause, std::int16_t source, int slot,
                   std::string_view result);
 
-/// The cause of an event switch to a source handed back through WasPlaying:
-/// recovery while a recovered source waits for its restart, else watchdog.
-SwitchCause handBackCause(const Station& station);
+/// A silence hold ends (a newer wish, sound back, or the held source back on
+/// air after its trial), for `why`; nothing when no source is held.
+void endSilenceHold(Station& station, std::string_view why);
 
 /// A switch's new player ended before it played: the source on air stays,
 /// `source` (wanted, for `cause`, at `url` in `slot`) is pending.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "station/station_counters.h"
 
@@ -11,22 +12,44 @@ namespace kestrel {
 /// The event text that names no day and no source.
 inline constexpr const char* kNoEvent = "X XXXXXX X";
 
+/// What someone asked to have on air: a schedule event or an order.
+struct Wish {
+    std::int16_t source = -1;  ///< -1: nothing asked for yet
+    std::string key;           ///< the source key its switch looks up
+    SwitchCause cause = SwitchCause::Schedule;
+    std::int64_t at = 0;      ///< local seconds it came due or was asked for
+    std::uint64_t order = 0;  ///< an order's number; 0 for the schedule's
+};
+
 /// The variables every handler shares, named as the station names them.
 /// Integers are 16-bit where the station keeps them in 16 bits.
 struct StationState {
     std::int16_t CurrentMplayer = 0;  ///< player slot last started: 0 none, 1 or 2
     std::int16_t CurrentSource = -1;  ///< source that should be playing; -1 none
-    std::int16_t WasPlaying = -1;     ///< source to start again on the next executor tick
-    /// Source wanted but not on air yet: its switch is starting it, or its
-    /// last try failed and it is tried again every 15 s; -1 none.
+    /// The source on air whose player died (its player ended, CurrentSource
+    /// became -1) or whose stream stalled: started again in the other slot,
+    /// for RestartCause (watchdog or stall); -1 none.
+    std::int16_t WasPlaying = -1;
+    SwitchCause RestartCause = SwitchCause::Watchdog;
+    /// What the schedule wants on air: its latest event that came due (at its
+    /// second), or at start-up the source of today's last passed event, else 9.
+    Wish ScheduledWish;
+    /// The latest order of the operator, an API client or the management server.
+    Wish LatestOrder;
+    std::uint64_t OrdersGiven = 0;  ///< numbers the orders: 1, 2, ...
+    std::uint64_t OrderServed = 0;  ///< the latest order a switch has carried out or tried
+    /// The failed source's server answers again: going back to it is a recovery.
+    bool RecoveryPending = false;
+    /// When each source's latest switch failed (steady seconds); a source is
+    /// tried again on the retry rhythm, and dropped from here once it plays.
+    std::map<std::int16_t, double> FailedTries;
+    /// The wanted source while it is not on air: its switch runs, or its last
+    /// try failed and it waits for the next; -1 none. Shown, never decided on.
     std::int16_t PendingSource = -1;
-    std::string PendingKey;                            ///< the source key those tries look up
-    SwitchCause PendingCause = SwitchCause::Schedule;  ///< why it was wanted
-    /// The pending source's player ended before playback while nothing else
-    /// played: it is tried every few seconds, not every 15 s.
-    bool PendingDead = false;
-    double PendingTriedAt = 0;  ///< steady seconds of its last failed try
-    std::string PlayURL;        ///< stream address last handed to a player
+    std::string PlayURL;  ///< stream address last handed to a player
+    /// The on-air player showed that it plays ("Starting playback...", or
+    /// decoded audio); false when it took the air at a time-out unseen.
+    bool OnAirHeard = false;
     /// The source last restarted after an outage or a stall, and when (steady
     /// seconds): it is not restarted again within 15 s.
     std::int16_t LastRestartSource = -1;
@@ -35,10 +58,10 @@ struct StationState {
     std::map<std::int16_t, double> LastErrorLineAt;
     std::string NextEvent = kNoEvent;
     std::string LastEvent = kNoEvent;
-    /// Found while NextEvent's minute holds it frozen: the event that follows,
-    /// so that one due early in the next minute still fires on time. Kept
-    /// until its own minute is over; else empty.
-    std::string FollowingEvent;
+    /// Every event due within the next 12 s, found at each reading of the
+    /// schedule: events a second apart, or early in the minute after a frozen
+    /// NextEvent, each fire on their second.
+    std::vector<std::string> SoonEvents;
     /// Events that came due after this moment (localSeconds) and have not
     /// fired are owed by the executor; 0 until its first tick.
     std::int64_t EventsOwedAfter = 0;

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -46,9 +46,9 @@ struct Chain {
         while (host.fired["tmrSourceCheck"] < count)
             host.runFor(0.05);
     }
-    /// Commands issued from now on, while running `seconds`.
-    std::vector<std::string> commandsDuring(double seconds) {
-        const auto before = host.players.commands().size();
+    /// Commands issued from the `before`th on (by default from now), while running `seconds`.
+    std::vector<std::string> commandsDuring(double seconds, std::size_t before = ~0u) {
+        if (before == ~0u) before = host.players.commands().size();
         host.runFor(seconds);
         const auto all = host.players.commands();
         return {all.begin() + static_cast<long>(before), all.end()};
@@ -70,14 +70,16 @@ TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
     EXPECT_EQ(display.lblFailText.caption, "SERVER OR LINK FAILURE - FIRST CHECK");
     EXPECT_TRUE(c.host.players.isRunning(1));
 
+    const auto beforeDeclared = c.host.players.commands().size();
     c.runUntilCheck(2);
     EXPECT_EQ(display.lblFailText.caption,
               "SERVER OR LINK FAILURE at " + display.lblFailCheckTime.caption);
     EXPECT_EQ(state.SilenceFlag, 1);
     EXPECT_TRUE(c.host.players.isRunning(1));  // the failed stream plays until source 0 does
 
-    // The executor's next tick plays the backup in the other slot, then stops the first.
-    EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(2, kStream0), stop(1)}));
+    // The backup starts in the other slot at once, then the first slot stops.
+    EXPECT_EQ(c.commandsDuring(3.5, beforeDeclared),
+              (std::vector<std::string>{start(2, kStream0), stop(1)}));
     EXPECT_EQ(state.CurrentSource, 0);
     EXPECT_EQ(state.LinkSource, 4);
     EXPECT_EQ(display.lblCurrentSource.caption, kStream0);
@@ -88,13 +90,15 @@ TEST(FailureChain, FallsBackToSourceZeroAndRecoversTheFailedSource) {
     EXPECT_TRUE(c.host.players.isRunning(2));
 
     c.serversUp.insert(kTest4);
+    const auto beforeRecovered = c.host.players.commands().size();
     c.runUntilCheck(4);
     EXPECT_EQ(display.lblFailText.caption, "SERVER OK");
     EXPECT_EQ(display.lblFail.background, kGreen);
     EXPECT_EQ(state.SilenceFlag, 0);
 
     // The return is a switch like any other: source 0 plays until source 4 does.
-    EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(1, kStream4), stop(2)}));
+    EXPECT_EQ(c.commandsDuring(3.5, beforeRecovered),
+              (std::vector<std::string>{start(1, kStream4), stop(2)}));
     EXPECT_EQ(state.CurrentSource, 4);
     EXPECT_EQ(display.lblCurrentSource.caption, kStream4);
     c.host.runFor(20);
@@ -156,8 +160,11 @@ TEST(FailureChain, ChecksCountOnlyForTheSourceTheyTested) {
 
 TEST(FailureChain, WithoutABackupAddressTheFailedStreamKeepsPlaying) {
     Chain c(false);
+    c.host.runFor(3);
+    const auto before = c.host.players.commands().size();
     c.runUntilCheck(2);
-    EXPECT_EQ(c.commandsDuring(3.5), (std::vector<std::string>{start(2, kStream4), stop(1)}));
+    EXPECT_EQ(c.commandsDuring(3.5, before),
+              (std::vector<std::string>{start(2, kStream4), stop(1)}));
     EXPECT_EQ(c.host.state().CurrentSource, 0);
     c.runUntilCheck(3);
     EXPECT_EQ(c.host.sourceCheckFetcher.requests.back().url, kTest4);

@@ -33,6 +33,7 @@ void FakePlayers::advance() const {
                    now >= player.startedMs + static_cast<std::int64_t>(seconds * 1000.0);
         };
         const auto logLine = [&](std::string_view line) {
+            if (diskFull) return;
             std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
                 << '\n'
                 << line << '\n';
@@ -51,8 +52,19 @@ void FakePlayers::advance() const {
             logLine(
                 "Cache empty, consider increasing -cache and/or -cache-min. [performance issue]");
         }
+        if (ends) ended(it->first, player);
         it = ends ? m_running.erase(it) : std::next(it);
     }
+}
+
+void FakePlayers::ended(const std::string& executable, const Player& player) const {
+    const int slot = executable == playerExecutable(2) ? 2 : 1;
+    const auto sound = soundOfUrl.find(player.url);
+    if (player.playing && sound != soundOfUrl.end() && sound->second) {
+        // One block written after the station's last read.
+        m_leftBlock[slot] = AudioBlock{player.counter + 1, 2, std::vector<std::int16_t>(1024)};
+    }
+    if (endsVia && m_ended) endsVia->callAfter(0, [ended = m_ended, slot] { ended(slot); });
 }
 
 std::int64_t FakePlayers::sendingMs(const Player& player, std::int64_t now) const {
@@ -75,6 +87,7 @@ std::optional<std::uint64_t> FakePlayers::bytesRead(const std::string& executabl
 
 bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
     advance();
+    if (beforeRun) beforeRun(command);
     m_issued.push_back({commandText(command), command, style, nowMs()});
     if (const auto* start = std::get_if<StartPlayer>(&command)) {
         if (!isPlayerSlot(start->slot)) return false;
@@ -84,7 +97,7 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
             std::ofstream log(m_workdir / playerLogFile(start->slot),
                               std::ios::binary | std::ios::trunc);
             const auto content = logForUrl.find(start->address);
-            if (content != logForUrl.end()) log << content->second;
+            if (content != logForUrl.end() && !diskFull) log << content->second;
         }
         if (!unplayableUrls.count(start->address)) {
             const auto behaviour = behaviourForUrl.find(start->address);
@@ -99,7 +112,11 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
             advance();
         }
     } else if (const auto* stop = std::get_if<StopPlayer>(&command)) {
-        m_running.erase(playerExecutable(stop->slot));
+        const auto player = m_running.find(playerExecutable(stop->slot));
+        if (player != m_running.end()) {
+            ended(player->first, player->second);
+            m_running.erase(player);
+        }
     } else if (const auto* del = std::get_if<DeleteFile>(&command)) {
         if (!isPlainFileName(del->file)) return false;
         std::error_code ignored;
@@ -124,6 +141,20 @@ std::vector<std::string> FakePlayers::commands() const {
 bool FakePlayers::isRunning(int slot) const {
     advance();
     return m_running.count(playerExecutable(slot)) > 0;
+}
+
+bool FakePlayers::isPlaying(int slot) const {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    return player != m_running.end() && player->second.playing;
+}
+
+bool FakePlayers::hasPlayedFor(int slot, double seconds) const {
+    if (!isPlaying(slot)) return false;
+    const Player& player = m_running.find(playerExecutable(slot))->second;
+    const auto beganMs =
+        player.startedMs + std::llround(player.behaviour.startsPlaybackAfter * 1000);
+    return nowMs() - beganMs >= std::llround(seconds * 1000);
 }
 
 std::string FakePlayers::urlOf(int slot) const {
@@ -167,9 +198,15 @@ std::optional<double> FakePlayers::blockLoudness(int, const AudioBlock& block, i
 std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
     advance();
     const auto player = m_running.find(playerExecutable(slot));
-    if (player == m_running.end() || !player->second.playing) return std::nullopt;
+    const auto left = m_leftBlock.find(slot);
+    const auto leftOver = [&]() -> std::optional<AudioBlock> {
+        if (left == m_leftBlock.end()) return std::nullopt;
+        return left->second;
+    };
+    if (player == m_running.end() || !player->second.playing) return leftOver();
     const auto sound = soundOfUrl.find(player->second.url);
-    if (sound == soundOfUrl.end()) return std::nullopt;
+    if (sound == soundOfUrl.end()) return leftOver();
+    m_leftBlock.erase(slot);  // the new player writes the file afresh
     constexpr int kPerChannel = 512;
     Player& p = player->second;
     AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kPerChannel)};
@@ -186,7 +223,10 @@ std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
 }
 
 void FakePlayers::die(int slot) {
-    m_running.erase(playerExecutable(slot));
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end()) return;
+    ended(player->first, player->second);
+    m_running.erase(player);
 }
 
 void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/command_runner.h"
+#include "platform/event_loop.h"
 #include "platform/level_tap.h"
 #include "platform/loudness_meter.h"
 #include "platform/player_control.h"
@@ -30,7 +31,10 @@ std::string commandText(const StationCommand& command);
 /// playback..." and the player may end on its own as its URL's behaviour
 /// says; the virtual time is looked at whenever the station runs a command
 /// or checks a process (and whenever the test asks isRunning). As the level
-/// tap, a playing player hands over a steady tone at its URL's level.
+/// tap, a playing player hands over a steady tone at its URL's level; a
+/// player that ends leaves its file with one last block the station has not
+/// read, until the station clears the slot. Every end of a player is told
+/// through `endsVia`, as the real runner tells it.
 /// As the player control it keeps each player's volume (from its "-volume"
 /// option and the commands sent), which the Heard tap plays at; as the
 /// loudness meter it takes a block's mean square as its loudness.
@@ -57,9 +61,12 @@ public:
     /// After this long without intake a player's cache is empty and it logs so.
     static constexpr double kCacheLastsSeconds = 3;
 
+    void onPlayerEnded(std::function<void(int slot)> ended) override { m_ended = std::move(ended); }
+
     std::filesystem::path file(int slot, TapPoint point) const override;
     /// Two channels at the level `soundOfUrl` gives the player's URL now.
     std::optional<AudioBlock> read(int slot, TapPoint point) override;
+    void clear(int slot) override { m_leftBlock.erase(slot); }
 
     std::filesystem::path renew(int slot) override;
     bool send(int slot, std::string_view command) override;
@@ -73,6 +80,10 @@ public:
     void clearIssued() { m_issued.clear(); }
 
     bool isRunning(int slot) const;
+    /// The slot's player runs and has begun playback.
+    bool isPlaying(int slot) const;
+    /// The same, with playback begun at least `seconds` ago.
+    bool hasPlayedFor(int slot, double seconds) const;
     /// The URL slot `slot` was last started with.
     std::string urlOf(int slot) const;
     /// The player of `slot` ends on its own (a crash, a dropped stream).
@@ -101,8 +112,14 @@ public:
     std::map<std::string, std::optional<double>> soundOfUrl;
     /// While true, process checks cannot be made and answer Unknown.
     bool checksFail = false;
+    /// While true, the disk is full: players' logs stay as they are.
+    bool diskFull = false;
+    /// Runs before each command is carried out (a test looks at the players then).
+    std::function<void(const StationCommand&)> beforeRun;
     /// When set, each issued command records the virtual time it was issued at.
     const FakeClock* clock = nullptr;
+    /// When set, the end of every player is told through this loop.
+    EventLoop* endsVia = nullptr;
 
 private:
     struct Player {
@@ -121,11 +138,15 @@ private:
     std::int64_t nowMs() const;
     /// Brings every player up to the virtual time: prints its line, or ends it.
     void advance() const;
+    /// The player of `executable` has ended: its last block stays in its file.
+    void ended(const std::string& executable, const Player& player) const;
 
     std::filesystem::path m_workdir;
     std::vector<Issued> m_issued;
     mutable std::map<std::string, Player> m_running;  // by executable
     std::map<std::string, std::string> m_lastUrl;
+    mutable std::map<int, AudioBlock> m_leftBlock;  // by slot
+    std::function<void(int)> m_ended;
 };
 
 }  // namespace kestrel::test

@@ -17,7 +17,10 @@ namespace kestrel::test {
 /// simulated players, the six scripted fetchers, and a stream that collects
 /// the station's journal.
 struct FakeWorld {
-    FakeWorld() { players.clock = &clock; }
+    FakeWorld() {
+        players.clock = &clock;
+        players.endsVia = &loop;
+    }
     FakeWorld(const FakeWorld&) = delete;
     FakeWorld& operator=(const FakeWorld&) = delete;
 

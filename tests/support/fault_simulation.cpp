@@ -182,11 +182,10 @@ void Simulation::violation(const std::string& what) {
     const auto& state = m_host.state();
     m_result.violations.push_back(
         formatDate(t) + " " + formatTime(t) + ": " + what + "\n  state: CurrentSource " +
-        std::to_string(state.CurrentSource) + ", NextEvent " + state.NextEvent +
-        ", FollowingEvent \"" + state.FollowingEvent + "\", LastEvent " + state.LastEvent +
-        ", SilenceFlag " + std::to_string(state.SilenceFlag) + ", PlayURL " + state.PlayURL +
-        ", PendingSource " + std::to_string(state.PendingSource) + (m_manual ? ", manual" : "") +
-        "\n  recent events:" + recentTrace());
+        std::to_string(state.CurrentSource) + ", NextEvent " + state.NextEvent + ", LastEvent " +
+        state.LastEvent + ", SilenceFlag " + std::to_string(state.SilenceFlag) + ", PlayURL " +
+        state.PlayURL + ", PendingSource " + std::to_string(state.PendingSource) +
+        (m_manual ? ", manual" : "") + "\n  recent events:" + recentTrace());
 }
 
 int Simulation::restartLines() {
@@ -473,7 +472,7 @@ void Simulation::checkStall() {
         m_stall.reset();
         return;
     }
-    if (m_host.station().switching.taken()) m_stall->allowed += 1;  // a switch's time-out first
+    if (m_host.station().switching) m_stall->allowed += 1;  // a switch's time-out first
     // A player started before the silence (a retry, say) may have taken over from it.
     const bool takenOver = !m_host.players.isRunning(m_stall->slot);
     const bool newPlayer = takenOver || (!m_recentStarts.empty() &&
@@ -511,7 +510,7 @@ void Simulation::checkInvariants() {
     const auto& state = m_host.state();
     const int running = runningPlayers();
     // Both slots play only during a switch's overlap.
-    if (running > 1 && !m_host.station().switching.taken()) {
+    if (running > 1 && !m_host.station().switching) {
         violation("both player slots run after a switch");
     }
     if (state.CurrentSource < -1 || state.CurrentSource > 9) {
@@ -557,7 +556,7 @@ void Simulation::checkInvariants() {
             !m_manual && m_serverUp[0] && m_garbageSourcesUntilMs == 0 && wanted != 0;
         if ((!playable && !standIn) || m_host.players.checksFail) m_outageExempt = true;
         const double length = static_cast<double>(m_host.clock.ms() - m_outageSinceMs) / 1000.0;
-        if (m_host.station().switching.taken()) m_outageAllowed += 1;
+        if (m_host.station().switching) m_outageAllowed += 1;
         if (!m_outageExempt && length > m_outageAllowed) {
             violation("no player for " + std::to_string(length) + " s with a playable source");
             m_outageExempt = true;

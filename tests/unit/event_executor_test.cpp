@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
+#include "station/time_format.h"
 #include "support/fake_station.h"
 
 namespace kestrel {
@@ -17,6 +18,18 @@ const char* const kSources =
     "5n:Five FM\r\n5u:http://five.example:8000/live\r\n"
     "9n:Nine FM\r\n9u:http://nine.example:8000/live\r\n";
 
+// Local seconds of a December 2026 day and time.
+std::int64_t civilSeconds(int day, int hour, int minute, int second) {
+    LocalDateTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = day;
+    t.hour = hour;
+    t.minute = minute;
+    t.second = second;
+    return localSeconds(t);
+}
+
 struct Executor : FakeStation {
     Executor() { write("sourcelist.ini", kSources); }
 
@@ -28,11 +41,16 @@ struct Executor : FakeStation {
         at(day, hour, minute, second);
         owedEventsFromNow(station);
     }
-    /// Runs one tick and tells whether it started a player.
+    /// Runs one tick and tells whether a player started (the reconciler
+    /// follows the executor's facts at once here).
     bool tick() {
         players.clearIssued();
-        finish(tmrCheckAndDoEvents(station));
+        tmrCheckAndDoEvents(station);
         return !players.issued().empty();
+    }
+    /// The source the schedule wants, and since when.
+    std::pair<int, std::int64_t> wish() const {
+        return {station.state.ScheduledWish.source, station.state.ScheduledWish.at};
     }
 };
 
@@ -53,8 +71,8 @@ TEST(EventExecutor, FirstTickPlaysTodaysLastPassedEventElseSourceNine) {
 }
 
 // Monday 08:30:00, watched since 08:29:00: owed from its second, once,
-// however late the executor can act (a slow switch held the turn).
-TEST(EventExecutor, AnEventFiresOnceFromItsSecondAlsoAfterItsMinute) {
+// however late the executor looks; then the wish stays until a newer one.
+TEST(EventExecutor, AnEventBecomesTheWishOnceFromItsSecondAlsoAfterItsMinute) {
     struct Case {
         int day, hour, minute, second;
         bool due;
@@ -64,20 +82,26 @@ TEST(EventExecutor, AnEventFiresOnceFromItsSecondAlsoAfterItsMinute) {
     };
     for (const auto& c : cases) {
         Executor e;
-        e.state().CurrentSource = 5;
         e.state().NextEvent = "2 083000 3";
+        e.state().LastEvent = "2 080000 5";
         e.watchingSince(7, 8, 29, 0);
         e.at(c.day, c.hour, c.minute, c.second);
-        EXPECT_EQ(e.tick(), c.due) << c.day << " " << c.hour << ":" << c.minute << ":" << c.second;
+        e.tick();
+        const std::int64_t dueAt = civilSeconds(c.day == 14 ? 14 : 7, 8, 30, 0);
+        const std::pair<int, std::int64_t> expected =
+            c.due ? std::pair<int, std::int64_t>{3, dueAt} : std::pair<int, std::int64_t>{5, 0};
+        EXPECT_EQ(e.wish(), expected)
+            << c.day << " " << c.hour << ":" << c.minute << ":" << c.second;
         EXPECT_EQ(e.state().CurrentSource, c.due ? 3 : 5);
-        e.state().CurrentSource = 5;  // the operator, say, before the event's second
-        EXPECT_FALSE(e.tick()) << "fires once";
+        e.state().ScheduledWish.source = 5;       // as if anything else had been wished since
+        e.at(c.day, c.hour, c.minute, c.second);  // before the switch's two seconds
+        e.tick();
+        EXPECT_EQ(e.wish().first, 5) << "fires once";
     }
 }
 
-TEST(EventExecutor, TheLatestOwedEventWinsAndAnOrderAfterItsSecondReplacesIt) {
+TEST(EventExecutor, TheLatestOwedEventWinsAndANewerOrderOutranksIt) {
     Executor e;
-    e.state().CurrentSource = 5;
     e.state().LastEvent = "2 083000 3";
     e.state().NextEvent = "2 083020 4";
     e.watchingSince(7, 8, 29, 0);
@@ -86,83 +110,24 @@ TEST(EventExecutor, TheLatestOwedEventWinsAndAnOrderAfterItsSecondReplacesIt) {
     EXPECT_EQ(e.state().CurrentSource, 4);
 
     Executor later;
-    later.state().CurrentSource = 5;
     later.state().NextEvent = "2 083000 3";
     later.watchingSince(7, 8, 29, 0);
     later.at(7, 8, 30, 10);
     later.finish(apiSwitch(later.station, "9"));  // asked for after the event's second
     EXPECT_FALSE(later.tick());
+    EXPECT_EQ(later.wish().first, 3);
     EXPECT_EQ(later.state().CurrentSource, 9);
 }
 
 TEST(EventExecutor, EventOfTheSourceAlreadyPlayingSwitchesNothing) {
     Executor e;
-    e.state().CurrentSource = 3;
+    e.state().LastEvent = "2 080000 3";
+    ASSERT_TRUE(e.tick());
     e.state().NextEvent = "2 083000 3";
     e.at(7, 8, 30, 0);
     EXPECT_FALSE(e.tick());
     EXPECT_EQ(e.display().lblSourceNumber.caption, "3");
     EXPECT_EQ(e.display().lblSourceDisp.caption, "3");
-}
-
-TEST(EventExecutor, SilenceFlagPlaysSourceZeroAndRemembersTheFailedSource) {
-    Executor e;
-    e.state().CurrentSource = 4;
-    e.state().SilenceFlag = 1;
-    ASSERT_TRUE(e.tick());
-    EXPECT_EQ(e.state().CurrentSource, 0);
-    EXPECT_EQ(e.state().WasPlaying, 4);
-    EXPECT_EQ(e.state().SilenceFlag, 1);
-    EXPECT_EQ(e.state().PlayURL, "http://backup.example:8000/zero");
-    // Every further tick asks for source 0 again; only the first switched.
-    EXPECT_FALSE(e.tick());
-    EXPECT_FALSE(e.tick());
-    EXPECT_EQ(e.state().WasPlaying, -1) << "source 0 is no source to return to";
-}
-
-TEST(EventExecutor, DueEventWinsOverTheFallback) {
-    Executor e;
-    e.state().CurrentSource = 4;
-    e.state().SilenceFlag = 1;
-    e.state().NextEvent = "2 083000 3";
-    e.watchingSince(7, 8, 29, 0);
-    e.at(7, 8, 30, 5);
-    ASSERT_TRUE(e.tick());
-    EXPECT_EQ(e.state().CurrentSource, 3);
-    EXPECT_EQ(e.state().WasPlaying, -1) << "the event says what plays";
-    EXPECT_EQ(e.state().SilenceFlag, 0) << "the detector watches source 3 afresh";
-}
-
-TEST(EventExecutor, RestoreRequestRestartsTheSourceInTheOtherSlot) {
-    Executor e;
-    e.state().CurrentMplayer = 1;
-    e.state().CurrentSource = -1;
-    e.state().WasPlaying = 4;
-    e.state().LastEvent = "2 075900 3";
-    ASSERT_TRUE(e.tick());
-    EXPECT_EQ(e.state().CurrentSource, 4);
-    EXPECT_EQ(e.state().WasPlaying, -1);
-    EXPECT_EQ(e.state().CurrentMplayer, 2);
-    const std::vector<std::string> expected = {
-        "cmd /c mplayer2.exe http://four.example:8000/live -quiet >mplayer2.log",
-        "taskkill /f /im mplayer1.exe"};
-    EXPECT_EQ(e.players.commands(), expected);
-}
-
-TEST(EventExecutor, EventSwitchSetsTheCandidateAndKeysOnItsLastDigit) {
-    Executor e;
-    e.state().CurrentSource = 3;
-    e.state().WasPlaying = 15;
-    e.state().LinkFailCount = 1;
-    e.display().cmdForceSwitch.enabled = false;
-    ASSERT_TRUE(e.tick());
-    EXPECT_EQ(e.state().CurrentSource, 15);
-    EXPECT_EQ(e.state().PlayURL, "http://five.example:8000/live");
-    EXPECT_EQ(e.display().lblStudio.caption, "Five FM");
-    EXPECT_EQ(e.display().lblSourceNumber.caption, "15");
-    // The operator's resets and button are not the executor's.
-    EXPECT_EQ(e.state().LinkFailCount, 1);
-    EXPECT_FALSE(e.display().cmdForceSwitch.enabled);
 }
 
 TEST(EventExecutor, FirstSwitchUsesSlotOneStopsSlotTwoAndDeletesItsLog) {
@@ -183,6 +148,7 @@ TEST(EventExecutor, FirstSwitchUsesSlotOneStopsSlotTwoAndDeletesItsLog) {
 TEST(EventExecutor, EverySourceNumberCaptionIsRefreshedOnEveryTick) {
     Executor e;
     e.state().CurrentSource = 7;
+    e.state().ScheduledWish.source = 7;
     e.state().NextEvent = kNoEvent;
     e.display().lblSourceNumber.caption = "stale";
     e.display().lblSourceDisp.caption = "stale";
@@ -195,20 +161,20 @@ TEST(EventExecutor, MalformedEventTextsNeverFireOrCrash) {
     for (const char* next : {"", "2", "2 08", "2 0830", "2 083000", "2 08300", "X XXXXXX X",
                              "2 0830003", "2 0830ab 3"}) {
         Executor e;
-        e.state().CurrentSource = 5;
+        e.state().ScheduledWish.source = 5;
         e.state().NextEvent = next;
         e.at(7, 8, 30, 0);
         e.tick();
-        EXPECT_LE(e.state().CurrentSource, 9) << next;
+        EXPECT_EQ(e.wish().first, 5) << next;
     }
     // A due event whose source is not a digit asks for source 0.
     Executor e;
-    e.state().CurrentSource = 5;
+    e.state().ScheduledWish.source = 5;
     e.state().NextEvent = "2 083000 a";
     e.watchingSince(7, 8, 29, 0);
     e.at(7, 8, 30, 0);
-    ASSERT_TRUE(e.tick());
-    EXPECT_EQ(e.state().CurrentSource, 0);
+    e.tick();
+    EXPECT_EQ(e.wish().first, 0);
 }
 
 TEST(ClockAndDate, LabelsShowTheTimeAndDate) {

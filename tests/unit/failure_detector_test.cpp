@@ -5,7 +5,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "support/sim_host.h"
 
 namespace kestrel {
@@ -41,10 +41,9 @@ struct Detector {
     void fail() { check(FakeFetcher::failed()); }
     void succeed() { check(FakeFetcher::ok("up")); }
 
-    /// What the event executor does with a declared failure: source 0 on air.
+    /// What the reconciler does with a declared failure: source 0 on air.
     void playFallback() {
         host.display().lblCurrentSource.caption = kStream0;
-        host.state().WasPlaying = host.state().CurrentSource;
         host.state().CurrentSource = 0;
     }
 
@@ -136,10 +135,10 @@ TEST(FailureDetector, TwoFailuresDeclareAndASuccessRecovers) {
     EXPECT_EQ(display.lblFail.background, kGreen);
     EXPECT_EQ(state.SilenceFlag, 0);
     EXPECT_EQ(state.LinkFailCount, 0);
-    // Source 0 plays on until the executor's switch back has source 4 playing.
+    // Source 0 plays on until the switch back has source 4 playing.
     EXPECT_EQ(display.lblCurrentSource.caption, kStream0);
     EXPECT_EQ(state.CurrentSource, 0);
-    EXPECT_EQ(state.WasPlaying, 4);
+    EXPECT_TRUE(state.RecoveryPending);
     EXPECT_TRUE(d.host.players.commands().empty());
 }
 
@@ -167,7 +166,7 @@ TEST(FailureDetector, OneFailureThenSuccessOnlyResetsTheCount) {
     EXPECT_EQ(d.host.state().CurrentSource, 4);
     EXPECT_EQ(d.host.state().LinkFailCount, 0);
     EXPECT_EQ(d.host.display().lblFailText.caption, "SERVER OK");
-    EXPECT_FALSE(d.host.station().counters.recoveryPending);
+    EXPECT_FALSE(d.host.state().RecoveryPending);
 }
 
 TEST(FailureDetector, AnAnswerAboutASourceThatLeftTheAirIsDropped) {

@@ -7,7 +7,7 @@
 
 #include "platform/station_command.h"
 #include "playback/error_log.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "support/sim_host.h"
 #include "support/text_count.h"
 
@@ -177,7 +177,7 @@ TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlaysOrIsRep
         int onAir, pending, failedLines, restartLines;
     } cases[] = {{Then::ServerOpens, 2, -1, 2, 0},
                  {Then::NewerSwitch, 3, -1, 2, 0},
-                 {Then::Outage, 1, 2, 3, 1}};
+                 {Then::Outage, 1, 2, 4, 1}};
     for (const auto& c : cases) {
         test::SimHost host;
         host.write(
@@ -193,14 +193,14 @@ TEST(PlayerWatchdog, APendingSourceIsTriedEveryFifteenSecondsUntilItPlaysOrIsRep
         EXPECT_EQ(host.display().lblPendingSource.background, kRed);
         if (c.then == Then::ServerOpens) host.players.unplayableUrls.clear();
         if (c.then == Then::NewerSwitch) host.finish(remoteSwitch(host.station(), "3"));
-        // The watchdog restarts source 1 at 08:01:00 and tries source 2 again at 08:01:15.
+        // Source 1 starts again at once, source 2 is tried on its 15 s rhythm (08:01:02, :18).
         if (c.then == Then::Outage) host.players.die(1);
         host.runUntil(2026, 12, 7, 8, 1, 20);
         const int then = static_cast<int>(c.then);
         EXPECT_EQ(host.state().CurrentSource, c.onAir) << then;
         EXPECT_EQ(host.state().PendingSource, c.pending) << then;
         EXPECT_EQ(countOf(host.read("error.log"), "SWITCH FAILED "), c.failedLines) << then;
-        EXPECT_EQ(countOf(host.read("error.log"), "RESTART 12-07-2026 08:01:00 SOURCE:1"),
+        EXPECT_EQ(countOf(host.read("error.log"), "RESTART 12-07-2026 08:00:59 SOURCE:1"),
                   c.restartLines)
             << then;
     }
@@ -232,11 +232,11 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         std::int64_t firstStartMs;  ///< after the fault; -1: none
         int onAir, playersAtEnd;
     } cases[] = {
-        {Fault::Dies, 1, 0, 1000, 1, 1},
-        {Fault::DiesInManualMode, 1, 0, 1000, 1, 1},
+        {Fault::Dies, 1, 0, 0, 1, 1},  // told at once that its player ended
+        {Fault::DiesInManualMode, 1, 0, 0, 1, 1},
         // Its restart ends within the overlap: a dead source, tried every 2 s,
         // with SWITCH FAILED lines at 08:01:17, :32, :47 after the RESTART line.
-        {Fault::DiesAgainAndAgain, 1, 0, 1000, -1, 0},
+        {Fault::DiesAgainAndAgain, 1, 0, 0, -1, 0},
         {Fault::Stalls, 0, 1, 5000, 1, 1},  // Cache empty at +3 s, then 2 s without intake
         {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
         {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},

@@ -5,7 +5,8 @@
 #include <mutex>
 
 #include "platform/curl_fetcher.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
+#include "playback/reconciler.h"
 #include "support/fake_clock.h"
 #include "support/fake_event_loop.h"
 #include "support/fake_fetcher.h"
@@ -74,6 +75,7 @@ struct Reporter {
     CurlFetcher inetStatus{transfers.multi, 5};
     Station station{Platform{clock, players, players, loop, unused, unused, unused, unused, unused,
                              inetStatus, dir.path()}};
+    Reconciler reconciler{station};
     LoopbackServer server;
     std::string failingItem = "none";
     std::mutex mutex;

@@ -6,7 +6,7 @@
 
 #include "management/change_poll.h"
 #include "management/config_download.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
 #include "station/utf8_text.h"
 #include "support/sim_host.h"
 

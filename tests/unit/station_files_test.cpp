@@ -53,6 +53,9 @@ TEST(StationFiles, FullDirectoryKeepsOldContentAndSaysWhichFileCannotBeWritten) 
         "sourcelist.ini",
         "3n:Three\r\n3u:http://three.example/live\r\n5n:Five\r\n5u:http://five.example/live\r\n");
     host.write("sourceevents.ini", schedule);
+    // The players hand over what they decode on another tmpfs: a new player
+    // plays although its log cannot be written.
+    host.players.soundOfUrl["http://five.example/live"] = -20.0;
     host.managementFetcher.respond = [](const std::string&) {
         return test::FakeFetcher::ok("1 000000 9\r\n");
     };

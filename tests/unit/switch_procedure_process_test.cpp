@@ -8,7 +8,8 @@
 #include "platform/posix_command_runner.h"
 #include "platform/proc_process_table.h"
 #include "platform/system_clock.h"
-#include "playback/switch_procedure.h"
+#include "playback/orders.h"
+#include "playback/reconciler.h"
 #include "support/fake_fetcher.h"
 #include "support/live_transfers.h"
 #include "support/process_cleanup.h"
@@ -70,6 +71,7 @@ protected:
     test::LiveTransfers live;
     Station station{Platform{clock, runner, processes, live.loop, fetcher, fetcher, fetcher,
                              fetcher, fetcher, fetcher, dir.path()}};
+    Reconciler reconciler{station};
 };
 
 TEST_F(SwitchWithRealPlayers, TwoSwitchesLeaveOnlyTheSecondSlotRunningAndDeleteTheFirstLog) {

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "management/source_status.h"
+#include "playback/orders.h"
+#include "station/time_format.h"
 #include "support/fake_station.h"
 
 namespace kestrel {
@@ -165,12 +167,13 @@ TEST(SwitchProcedure, SourceNumberIsTheKeysLeadingDigitsAndOverflowIsSkipped) {
     EXPECT_TRUE(s.display().cmdForceSwitch.enabled);
 }
 
+// Source 1 plays on the operator's order; each case makes another wish.
 TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
     struct Case {
         const char* entry;
         std::function<void(Switcher&)> run;
         bool buttonEnabledDuringSwitch;
-        bool resets;
+        bool resets;          ///< WasPlaying, SilenceFlag and LinkFailCount reset by the order
         bool detectorAfresh;  ///< another source on air: LinkFailCount and SilenceFlag reset
         int currentSource;
         const char* url;
@@ -184,17 +187,21 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
              s.finish(apiSwitch(s.station, "12"));
          },
          false, true, true, 12, kOne},
-        {"event executor",
-         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Schedule)); }, true,
-         false, true, 12, kTwo},
+        {"a scheduled event",
+         [](Switcher& s) {
+             s.state().ScheduledWish = {12, "2", SwitchCause::Schedule,
+                                        localSeconds(s.station.now()), 0};
+             s.station.factsChanged();
+         },
+         true, false, true, 12, kTwo},
         {"management poll", [](Switcher& s) { s.finish(remoteSwitch(s.station, "2")); }, true,
          false, true, 2, kTwo},
-        {"failover",
-         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Failover)); }, true,
-         false, false, 12, kTwo},
-        {"recovery",
-         [](Switcher& s) { s.finish(eventSwitch(s.station, 12, SwitchCause::Recovery)); }, true,
-         false, false, 12, kTwo},
+        {"failover to a source 0 without an address",
+         [](Switcher& s) {
+             s.state().LinkSource = 1;
+             s.station.factsChanged();
+         },
+         true, false, false, 0, kOne},
     };
     for (const auto& c : cases) {
         Switcher s;
@@ -221,9 +228,9 @@ TEST(SwitchProcedure, EntriesDifferOnlyWhereTheirTableSays) {
         EXPECT_EQ(buttonDuringReport.front(), c.buttonEnabledDuringSwitch) << c.entry;
         EXPECT_EQ(sourceDuringReport.front(), c.currentSource) << c.entry;
         EXPECT_TRUE(s.display().cmdForceSwitch.enabled) << c.entry;
-        EXPECT_EQ(s.state().SilenceFlag, c.detectorAfresh ? 0 : 1) << c.entry;
-        EXPECT_EQ(s.state().LinkFailCount, c.detectorAfresh ? 0 : 3) << c.entry;
-        EXPECT_EQ(s.state().WasPlaying, c.resets ? -1 : 4) << c.entry;
+        EXPECT_EQ(s.state().SilenceFlag, c.detectorAfresh || c.resets ? 0 : 1) << c.entry;
+        EXPECT_EQ(s.state().LinkFailCount, c.detectorAfresh || c.resets ? 0 : 3) << c.entry;
+        EXPECT_EQ(s.state().WasPlaying, -1) << c.entry << ": any switch ends a restart";
     }
 }
 
@@ -248,7 +255,8 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         {"ends at 0.5 s", {-1, 0.5}, 10, false, 500},
         {"prints at 0.5 s, ends at 1.5 s", {0.5, 1.5}, 10, false, 1500},
         {"ends after the time-out", {-1, 12}, 10, false, 10000},
-        {"an empty log at the time-out (a full disk)", {-1, -1}, 10, true, 10000, false},
+        // Nothing tells that it plays, and the old slot's player does.
+        {"an empty log at the time-out (a full disk)", {-1, -1}, 10, false, 10000, false},
     };
     for (const auto& c : cases) {
         Switcher s;

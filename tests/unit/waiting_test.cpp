@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "station/task.h"
-#include "station/turns.h"
 #include "station/waits.h"
 #include "support/fake_clock.h"
 #include "support/fake_event_loop.h"
@@ -25,17 +24,9 @@ struct World {
     }
     test::FakeClock clock;
     test::FakeEventLoop loop{clock};
-    Turns turns{loop};
     std::vector<std::string> log;
     std::optional<Completion<int>> kept;  // a completion handed out and kept
 };
-
-Task<> holdTurn(World& w, std::string name, double seconds) {
-    auto turn = co_await w.turns.take();
-    w.log.push_back(name + " has the turn");
-    co_await sleepOn(w.loop, seconds);
-    w.log.push_back(name + " hands it on");
-}
 
 Task<> sleeper(World& w, double seconds) {
     co_await sleepOn(w.loop, seconds);
@@ -72,26 +63,8 @@ struct Case {
     std::vector<std::string> log;
 };
 
-TEST(Waiting, TasksWaitsAndTurnsKeepTheirPromises) {
+TEST(Waiting, TasksAndWaitsKeepTheirPromises) {
     const Case cases[] = {
-        {"turns are handed out first come, first served, one holder at a time",
-         [](World& w) {
-             auto a = holdTurn(w, "a", 2);
-             auto b = holdTurn(w, "b", 1);
-             auto c = holdTurn(w, "c", 0);
-             w.runAll();
-         },
-         {"a has the turn", "a hands it on", "b has the turn", "b hands it on", "c has the turn",
-          "c hands it on"}},
-        {"a waiter destroyed before its turn is passed over",
-         [](World& w) {
-             auto a = holdTurn(w, "a", 1);
-             auto b = std::make_optional(holdTurn(w, "b", 1));
-             auto c = holdTurn(w, "c", 1);
-             b.reset();
-             w.runAll();
-         },
-         {"a has the turn", "a hands it on", "c has the turn", "c hands it on"}},
         {"destroying a waiting task cancels its wait and skips the rest",
          [](World& w) {
              auto task = std::make_optional(sleeper(w, 5));
@@ -129,7 +102,6 @@ TEST(Waiting, TasksWaitsAndTurnsKeepTheirPromises) {
         World w;
         c.run(w);
         EXPECT_EQ(w.log, c.log) << c.name;
-        EXPECT_FALSE(w.turns.taken()) << c.name;
     }
 }
 

@@ -1,0 +1,124 @@
+#include "support/air_property.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace kestrel::test {
+namespace {
+
+using A = AirAction;
+
+std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::strtoull(value, nullptr, 10) : fallback;
+}
+
+std::string traceOf(const AirRun& run) {
+    std::string text;
+    for (const auto& action : run.actions)
+        text += "\n    " + action.text();
+    return text;
+}
+
+#ifndef KESTREL_AIR_DEFAULT_SEEDS
+#define KESTREL_AIR_DEFAULT_SEEDS 4
+#endif
+
+// Seeded days of a station on air: players that die, stall, never play or
+// play late, servers that fail and return, silence, orders from everyone at
+// any moment, events a second apart, MANUAL, a full disk. KESTREL_AIR_SEED,
+// KESTREL_AIR_SEEDS and KESTREL_AIR_DAYS replay one seed or run more.
+TEST(AirProperty, InvariantsHoldThroughSeededDays) {
+    if (!std::getenv("TMPDIR") && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    const std::uint64_t first = envNumber("KESTREL_AIR_SEED", 29);
+    const std::uint64_t seeds = envNumber("KESTREL_AIR_SEEDS", KESTREL_AIR_DEFAULT_SEEDS);
+    const double days = static_cast<double>(envNumber("KESTREL_AIR_DAYS", 1));
+    const auto started = std::chrono::steady_clock::now();
+    int orders = 0, events = 0, switches = 0;
+    std::uint64_t ran = 0;
+    for (std::uint64_t seed = first; seed < first + seeds; ++seed) {
+        const AirRun run = randomAirRun(seed, days);
+        const AirOutcome outcome = runAir(run);
+        ++ran;
+        orders += outcome.orders;
+        events += outcome.events;
+        switches += outcome.switches;
+        if (outcome.violation.empty()) continue;
+        const AirRun shortest = shrinkAirRun(
+            run, outcome, static_cast<double>(envNumber("KESTREL_AIR_SHRINK_SECONDS", 60)));
+        const AirOutcome shortestOutcome = runAir(shortest);
+        ADD_FAILURE() << "seed " << seed << " (replay: KESTREL_AIR_SEED=" << seed
+                      << " KESTREL_AIR_SEEDS=1 KESTREL_AIR_DAYS=" << days << "), SwitchTimeout "
+                      << run.switchTimeout << ": " << outcome.violation
+                      << "\n  the fewest actions that still fail:" << traceOf(shortest) << "\n  "
+                      << shortestOutcome.violation
+                      << "\n  the journal's last lines:" << shortestOutcome.journalTail;
+        break;
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf(
+        "%llu seeds x %.0f days: %d switches, %d orders, %d events; %.2f simulated "
+        "days per wall second\n",
+        static_cast<unsigned long long>(ran), days, switches, orders, events,
+        static_cast<double>(ran) * days / wall);
+}
+
+// The source the scenarios start with: 9, the schedule's at start-up.
+struct Scenario {
+    const char* what;
+    AirRun run;
+    int onAir;  ///< at the end, with its player running
+    std::uint64_t switchFailures;
+    std::uint64_t fallbacks;
+};
+
+// What went wrong when paths met, each a case of the same simulation.
+TEST(AirProperty, PathsThatMeetCannotUndoEachOther) {
+    // clang-format off
+    const Scenario scenarios[] = {
+        {"a dead player's leftover level file is no playback: 3 never plays",
+         {{{1000, A::SourceBehaves, 3, 3}, {5000, A::ApiOrders, 2}, {30000, A::ApiOrders, 3}}, 50},
+         2, 1, 0},
+        {"a silence declared while a scheduled switch runs holds the old source only",
+         {{{1000, A::SourceBehaves, 5, 1}, {3000, A::SourceSounds, 9, 0},
+           {4000, A::ScheduleEvents, 12, 5}}, 90}, 5, 0, 0},
+        {"the stand-in for a dead source gives way to an operator's playing source",
+         {{{0, A::SourceBehaves, 9, 2}, {2500, A::OperatorOrders, 5}}, 90}, 5, 1, 1},
+        {"a failed silence fall-back is not retried once the sound is back",
+         {{{0, A::SourceBehaves, 0, 2}, {3000, A::SourceSounds, 9, 0},
+           {30000, A::SourceSounds, 9, 1}, {35000, A::SourceBehaves, 0, 0}}, 150}, 9, 1, 0},
+        {"an empty log and no decoding at the time-out, with a source on air, is a failed switch",
+         {{{1000, A::DiskFills, 1}, {1000, A::SourceBehaves, 3, 3}, {5000, A::ApiOrders, 3}}, 35},
+         9, 1, 0},
+        {"the second event of a minute fires on its second behind a hung switch",
+         {{{1000, A::SourceBehaves, 3, 3}, {5000, A::ScheduleEvents, 13, 5}}, 60}, 5, 0, 0},
+        {"the old player ends during a long wait: the live new one is kept at the time-out",
+         {{{1000, A::SourceBehaves, 3, 4}, {5000, A::ApiOrders, 3}, {8000, A::PlayerDies, 1}},
+          60}, 3, 0, 0},
+    };
+    // clang-format on
+    for (const auto& s : scenarios) {
+        const AirOutcome outcome = runAir(s.run);
+        EXPECT_EQ(outcome.violation, "") << s.what;
+        EXPECT_EQ(outcome.onAir, s.onAir) << s.what;
+        EXPECT_TRUE(outcome.onAirPlayerRuns) << s.what;
+        EXPECT_EQ(outcome.switchFailures, s.switchFailures) << s.what;
+        EXPECT_EQ(outcome.fallbacks, s.fallbacks) << s.what;
+    }
+    // The second event (source 5, 19 s in) started its player on its second.
+    const AirOutcome events = runAir(scenarios[5].run);
+    bool onTime = false;
+    for (const auto& [atMs, source] : events.starts)
+        onTime = onTime || (source == 5 && atMs >= 19000 && atMs < 20000);
+    EXPECT_TRUE(onTime);
+}
+
+}  // namespace
+}  // namespace kestrel::test
