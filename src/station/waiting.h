@@ -9,30 +9,34 @@
 // How handlers wait -- the rule every handler follows:
 //
 // 1. Nothing blocks the thread. A handler that must wait (a fetch, a pause,
-//    a new player's first sound, its turn to switch) is a Task and co_awaits a
-//    WaitFor; everything else runs meanwhile.
-// 2. A handler that changes what plays -- the operator's, the schedule's, the
-//    management poll's and the API's switch, a pending source's retry, a
-//    failed server's fall-back and a stalled stream's restart -- takes its turn
-//    in `Station::switching` and waits there for a running switch: each was
-//    asked for, so none is dropped, and they happen in the order asked.
-// 3. A handler that only looks at the players to decide whether to switch --
-//    the event executor, the player watchdog and the per-second player check
-//    -- skips its tick while a switch runs: the switch is changing exactly
-//    what it looks at, and its next tick (at most 15 s away) looks again.
+//    a new player's first sound) is a Task and co_awaits a WaitFor;
+//    everything else runs meanwhile.
+// 2. Nothing but the reconciler (playback/reconciler.h) starts or stops a
+//    player. The schedule, the orders of the operator, the API, the control
+//    room and the management server, the failure detector, the silence guard
+//    and the player watchdog record what they learnt as facts in the station
+//    state and call Station::factsChanged(); the reconciler asks
+//    wantedSource afresh and switches toward the answer. A switch that is no
+//    longer wanted before its player plays is dropped, so nothing waits for
+//    a turn and nothing stale is carried out. An order that wants to know
+//    what became of it waits on Station::orders.
+// 3. A handler that looks at the players -- the player watchdog and the
+//    per-second player check -- records no outage while a switch runs: the
+//    switch is changing exactly what it looks at, and its next look (at most
+//    a second away) looks again.
 // 4. A timer's tick that falls due while its handler's previous run still
 //    waits is skipped, never made up (the timer table sees to it), so a slow
 //    server never piles up requests.
 // 5. Work nobody waits for (a report, an operator's click) is spawned on the
 //    Station, which owns it until it ends; destroying a Task abandons its wait.
-// 6. Tick counters (ManagementCounter, WeatherCounter) and flags left for the
-//    executor's next tick (WasPlaying, SilenceFlag) are the station's own
-//    rhythm, not waits; a new handler that must wait uses 1 and 2 instead.
+// 6. Tick counters (ManagementCounter, WeatherCounter) are the station's own
+//    rhythm, not waits; a new handler that must wait uses 1, and one that
+//    wants something else on air uses 2.
 
 namespace kestrel {
 
 /// The one way the station waits: a coroutine hands a completion to whoever
-/// will finish the wait (the event loop's timer, a fetcher, the switch queue)
+/// will finish the wait (the event loop's timer, a fetcher, an order's outcome)
 /// and is resumed, on the station's thread, when that completion is called.
 /// A completion may be called at once (a fake with no delay), later, or
 /// never (the waiting coroutine was destroyed first); it is safe to call
