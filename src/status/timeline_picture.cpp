@@ -90,14 +90,6 @@ constexpr int kLevelTop = 156, kLevelHeight = 60;
 constexpr int kHeight = kLevelTop + kLevelHeight + 6;
 constexpr double kLowestDbfs = -60;
 
-std::string number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    std::string shown = text;
-    if (shown.ends_with(".0")) shown.resize(shown.size() - 2);
-    return shown;
-}
-
 const char* markColour(Kind kind) {
     switch (kind) {
         case Kind::Order:
@@ -164,7 +156,7 @@ std::string timelinePicture(const Timeline& timeline, std::int64_t localOffset, 
     const auto xOf = [&](double at) { return kLabelWidth + (at - timeline.from) / 60; };
     const auto clock = [&](double at) { return localClock(at, localOffset); };
     std::string svg = "<svg class=\"timeline\" viewBox=\"0 0 " +
-                      number(kLabelWidth + minutes + 10) + " " + std::to_string(kHeight) +
+                      svgNumber(kLabelWidth + minutes + 10) + " " + std::to_string(kHeight) +
                       "\" xmlns=\"http://www.w3.org/2000/svg\" role=\"img\" "
                       "aria-label=\"The last 24 hours\" font-family=\"sans-serif\" "
                       "font-size=\"20\">";
@@ -174,7 +166,7 @@ std::string timelinePicture(const Timeline& timeline, std::int64_t localOffset, 
         std::ceil((timeline.from + static_cast<double>(localOffset)) / 3600) * 3600 -
         static_cast<double>(localOffset);
     for (double at = firstHour; at <= timeline.to; at += 3600) {
-        const std::string x = number(xOf(at));
+        const std::string x = svgNumber(xOf(at));
         const std::string hour = clock(at).substr(0, 2);
         svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kScaleBottom - 6) + "\" x2=\"" + x +
                "\" y2=\"" + std::to_string(kHeight) + "\" stroke=\"#ddd\"/>";
@@ -194,11 +186,11 @@ std::string timelinePicture(const Timeline& timeline, std::int64_t localOffset, 
         svg += "<g class=\"onair\" data-source=\"" + std::to_string(on.source) + "\"><title>" +
                htmlText(clock(on.from) + " to " + clock(on.to) + ": source " +
                         std::to_string(on.source) + " (" + on.cause + ")") +
-               "</title><rect x=\"" + number(x) + "\" y=\"" + std::to_string(kOnAirTop) +
-               "\" width=\"" + number(std::max(w, 0.5)) + "\" height=\"" +
+               "</title><rect x=\"" + svgNumber(x) + "\" y=\"" + std::to_string(kOnAirTop) +
+               "\" width=\"" + svgNumber(std::max(w, 0.5)) + "\" height=\"" +
                std::to_string(kOnAirHeight) + "\" fill=\"" + sourceColour(on.source) + "\"/>";
         if (w >= 24) {
-            svg += "<text x=\"" + number(x + 5) + "\" y=\"" + std::to_string(kOnAirTop + 27) +
+            svg += "<text x=\"" + svgNumber(x + 5) + "\" y=\"" + std::to_string(kOnAirTop + 27) +
                    "\" fill=\"" + sourceTextColour(on.source) + "\">" + std::to_string(on.source) +
                    "</text>";
         }
@@ -217,7 +209,7 @@ std::string timelinePicture(const Timeline& timeline, std::int64_t localOffset, 
         std::string title = clock(first.at) + " " + first.text;
         if (marks.size() > 1) title += " (and " + std::to_string(marks.size() - 1) + " more)";
         const int top = first.kind == Kind::Order ? kOrdersTop : kProblemsTop;
-        svg += "<rect class=\"mark\" x=\"" + number(xOf(first.at) - 1.5) + "\" y=\"" +
+        svg += "<rect class=\"mark\" x=\"" + svgNumber(xOf(first.at) - 1.5) + "\" y=\"" +
                std::to_string(top) + "\" width=\"4\" height=\"" + std::to_string(kMarkHeight) +
                "\" fill=\"" + markColour(first.kind) + "\"><title>" + htmlText(title) +
                "</title></rect>";
@@ -226,27 +218,27 @@ std::string timelinePicture(const Timeline& timeline, std::int64_t localOffset, 
     // The level strip: a step per minute, broken where there was no data.
     std::string path;
     double lastEnd = -1;
-    const std::string base = number(levelY(kLowestDbfs));
+    const std::string base = svgNumber(levelY(kLowestDbfs));
     for (const auto& level : timeline.levels) {
         const double x = xOf(level.at);
         if (std::abs(x - lastEnd) > 0.01) {
             if (!path.empty()) path += "V" + base;
-            path += "M" + number(x) + " " + base;
+            path += "M" + svgNumber(x) + " " + base;
         }
-        path += "V" + number(levelY(level.rmsDbfs)) + "H" + number(x + 1);
+        path += "V" + svgNumber(levelY(level.rmsDbfs)) + "H" + svgNumber(x + 1);
         lastEnd = x + 1;
     }
     if (!path.empty()) {
         svg += "<path class=\"level\" d=\"" + path + "V" + base +
                "Z\" fill=\"#2ca02c\"><title>Mean RMS per minute, -60 to 0 dBFS</title></path>";
     }
-    const std::string silenceY = number(levelY(silenceLevel));
+    const std::string silenceY = svgNumber(levelY(silenceLevel));
     svg += "<line x1=\"" + std::to_string(kLabelWidth) + "\" y1=\"" + silenceY + "\" x2=\"" +
-           number(kLabelWidth + minutes) + "\" y2=\"" + silenceY +
+           svgNumber(kLabelWidth + minutes) + "\" y2=\"" + silenceY +
            "\" stroke=\"#d00000\" stroke-dasharray=\"6 4\"><title>Silence level " +
            std::to_string(silenceLevel) + " dBFS</title></line>";
     svg += "<rect x=\"" + std::to_string(kLabelWidth) + "\" y=\"" + std::to_string(kLevelTop) +
-           "\" width=\"" + number(minutes) + "\" height=\"" + std::to_string(kLevelHeight) +
+           "\" width=\"" + svgNumber(minutes) + "\" height=\"" + std::to_string(kLevelHeight) +
            "\" fill=\"none\" stroke=\"#bbb\"/>";
     return svg + "</svg>";
 }

@@ -1,5 +1,7 @@
 #include "status/week_picture.h"
 
+#include <cstdio>
+
 #include "station/time_format.h"
 #include "status/html_text.h"
 
@@ -25,14 +27,6 @@ int weekSecond(const WeekEvent& event) {
     return (event.weekday - 1) * kSecondsPerDay + secondsOfDay(event.time);
 }
 
-std::string number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    std::string shown = text;
-    if (shown.ends_with(".0")) shown.resize(shown.size() - 2);
-    return shown;
-}
-
 std::string sourceTitle(int source, const SourceTable& sources) {
     std::string title = "source " + std::to_string(source);
     if (!sources.names[source].empty()) title += " " + sources.names[source];
@@ -45,6 +39,14 @@ std::string clockText(int seconds) {
 }
 
 }  // namespace
+
+std::string svgNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string shown = text;
+    if (shown.ends_with(".0")) shown.resize(shown.size() - 2);
+    return shown;
+}
 
 const char* sourceColour(int source) {
     static constexpr const char* kColours[] = {"#8c8c8c", "#1f77b4", "#ff7f0e", "#2ca02c",
@@ -127,11 +129,11 @@ std::string weekPicture(const std::vector<WeekEvent>& events, const SourceTable&
         svg += "<g class=\"stretch\" data-day=\"" + std::to_string(s.weekday) +
                "\" data-source=\"" + std::to_string(s.source) + "\" data-from=\"" +
                std::to_string(s.from) + "\"><title>" + htmlText(title) + "</title><rect x=\"" +
-               number(x) + "\" y=\"" + std::to_string(rowTop(s.weekday)) + "\" width=\"" +
-               number(w) + "\" height=\"" + std::to_string(kRowHeight) + "\" fill=\"" +
+               svgNumber(x) + "\" y=\"" + std::to_string(rowTop(s.weekday)) + "\" width=\"" +
+               svgNumber(w) + "\" height=\"" + std::to_string(kRowHeight) + "\" fill=\"" +
                sourceColour(s.source) + "\" stroke=\"#fff\" stroke-width=\"1\"/>";
         if (w >= 24) {
-            svg += "<text x=\"" + number(x + 5) + "\" y=\"" +
+            svg += "<text x=\"" + svgNumber(x + 5) + "\" y=\"" +
                    std::to_string(rowTop(s.weekday) + 27) + "\" fill=\"" +
                    sourceTextColour(s.source) + "\">" + std::to_string(s.source) + "</text>";
         }
@@ -139,7 +141,7 @@ std::string weekPicture(const std::vector<WeekEvent>& events, const SourceTable&
     }
     if (const auto next = nextWeekEvent(events, now)) {
         const double x = kLabelWidth + secondsOfDay(next->time) / 60.0;
-        svg += "<circle class=\"next\" cx=\"" + number(x) + "\" cy=\"" +
+        svg += "<circle class=\"next\" cx=\"" + svgNumber(x) + "\" cy=\"" +
                std::to_string(rowTop(next->weekday) + kRowHeight / 2) +
                "\" r=\"9\" fill=\"none\" stroke=\"#000\" stroke-width=\"3\"><title>Next: " +
                htmlText(eventMoment(*next) + " " + sourceTitle(next->source, sources)) +
@@ -147,8 +149,8 @@ std::string weekPicture(const std::vector<WeekEvent>& events, const SourceTable&
     }
     const double nowX = kLabelWidth + now.secondsSinceMidnight() / 60.0;
     const int nowTop = rowTop(now.weekday) - 4;
-    svg += "<line class=\"now\" x1=\"" + number(nowX) + "\" y1=\"" + std::to_string(nowTop) +
-           "\" x2=\"" + number(nowX) + "\" y2=\"" + std::to_string(nowTop + kRowHeight + 8) +
+    svg += "<line class=\"now\" x1=\"" + svgNumber(nowX) + "\" y1=\"" + std::to_string(nowTop) +
+           "\" x2=\"" + svgNumber(nowX) + "\" y2=\"" + std::to_string(nowTop + kRowHeight + 8) +
            "\" stroke=\"#e00000\" stroke-width=\"4\"><title>Now</title></line>";
     if (events.empty()) {
         svg += "<text x=\"" + std::to_string(kLabelWidth + 20) + "\" y=\"" +

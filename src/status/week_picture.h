@@ -10,6 +10,9 @@
 
 namespace kestrel {
 
+/// A coordinate as an SVG attribute takes it: one decimal, none when whole.
+std::string svgNumber(double value);
+
 /// The colour a source is drawn in, in the week and the look back alike.
 const char* sourceColour(int source);
 /// A colour that reads on sourceColour(source).
