@@ -11,6 +11,7 @@ inline constexpr std::string_view kRestartEntry = "RESTART";
 inline constexpr std::string_view kSwitchFailedEntry = "SWITCH FAILED";
 inline constexpr std::string_view kStallEntry = "STALL";
 inline constexpr std::string_view kSilenceEntry = "SILENCE";
+inline constexpr std::string_view kOutputFailedEntry = "OUTPUT FAILED";
 
 /// One line of "error.log": `what`, the date MM-DD-YYYY, the time HH:MM:SS,
 /// " SOURCE:" and the source number, ended by CR LF.

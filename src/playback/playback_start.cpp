@@ -8,6 +8,7 @@
 #include "metadata/player_log_reader.h"
 #include "platform/profile_reader.h"
 #include "platform/station_command.h"
+#include "playback/output_watch.h"
 
 namespace kestrel {
 namespace {
@@ -51,13 +52,12 @@ Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
         const auto elapsed = elapsedMs();
         const ProcessCheck process = station.platform.processes.check(executable);
         seenRunning = seenRunning || process == ProcessCheck::Running;
+        const bool logRead = reader.update(log) == PlayerLogReader::Outcome::Read;
+        if (logRead && reportsNoOutput(reader.fields())) co_return NewPlayer::NoOutput;
         if (process == ProcessCheck::NotRunning && (seenRunning || elapsed >= kShowUpMs)) {
             co_return NewPlayer::Ended;
         }
-        if (!playingSince && reader.update(log) == PlayerLogReader::Outcome::Read &&
-            reader.fields().playbackStarted) {
-            playingSince = elapsed;
-        }
+        if (!playingSince && logRead && reader.fields().playbackStarted) playingSince = elapsed;
         if (!playingSince && levels.decodedSince(startedAt)) playingSince = elapsed;
         // Asked once this look has read what the player did: a player that has
         // begun playback is told apart from one that has not.

@@ -26,6 +26,7 @@ enum class NewPlayer {
     Silent,    ///< it played, but not with the sound a trial asked for in time
     Unwanted,  ///< before it played, `stillWanted` said its source is no longer wanted
     UnwantedPlaying,  ///< the same, once it had begun playback (within the overlap)
+    NoOutput,         ///< its log says it has no sound device: the output failed, not the source
 };
 
 /// What a trial of a source held off for silence asks of its new player: a
@@ -46,7 +47,8 @@ struct SoundTest {
 /// running, or when it has not shown up within a second (the runner starts it
 /// through a double fork). Only its own blocks count: the slot's levels start
 /// afresh with it. At every look, once the log and levels are read, `stillWanted` (when
-/// given) is asked.
+/// given) is asked. A player whose log reports no sound output is NoOutput,
+/// whether it ended or not.
 Task<NewPlayer> awaitPlayback(Station& station, int slot, double overlapSeconds,
                               double timeoutSeconds, std::optional<SoundTest> sound = {},
                               std::function<bool()> stillWanted = {});

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "platform/station_command.h"
 #include "playback/error_log.h"
@@ -36,6 +37,7 @@ void PlayerMonitor::tmrCheckPlayers() {
     if (onAir != m_watchedSlot) {
         m_watchedSlot = onAir;
         m_log.forget();
+        m_logIsNew = true;
         m_stall.reset();
     }
 
@@ -48,11 +50,17 @@ void PlayerMonitor::tmrCheckPlayers() {
 
     if (onAir == 0 || state.WasPlaying == state.CurrentSource) return;
     std::uint32_t cacheEmptyLines = 0;
-    if (m_log.update(station.file(playerLogFile(onAir))) == PlayerLogReader::Outcome::Read)
-        cacheEmptyLines = m_log.fields().cacheEmptyLines;
+    if (m_log.update(station.file(playerLogFile(onAir))) == PlayerLogReader::Outcome::Read) {
+        const PlayerLogFields fields = m_log.fields();
+        if (m_output.stoppedStuckPlayer(onAir, fields.outputStuckLines,
+                                        std::exchange(m_logIsNew, false)))
+            return;
+        cacheEmptyLines = fields.cacheEmptyLines;
+    }
+    // A device that fails freezes every stream: no source is to blame.
     if (m_stall.stalled(now, cacheEmptyLines, bytes[onAir - 1],
                         station.audio.judged(onAir).lastRise()) &&
-        mayRestart(station, state.CurrentSource)) {
+        mayRestart(station, state.CurrentSource) && !station.output.failed) {
         recordStalledSource();
     }
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "metadata/player_log_reader.h"
+#include "playback/output_watch.h"
 #include "playback/stall_watch.h"
 #include "station/station.h"
 
@@ -17,7 +18,8 @@ std::string receivedRateText(std::optional<double> bitsPerSecond);
 /// watchdog period: samples what each slot takes in, records an outage when
 /// no player runs (as the 15-second watchdog would, in either mode) and a
 /// stall when the stream on air has stalled; the reconciler then starts the
-/// source again in the other slot. Each look also lets the reconciler look
+/// source again in the other slot. A player whose sound device went away
+/// is stopped (see OutputWatch). Each look also lets the reconciler look
 /// again, as retries and trials fall due with time.
 class PlayerMonitor {
 public:
@@ -38,7 +40,9 @@ private:
     Station& m_station;
     int m_watchedSlot = 0;  ///< the on-air slot the stall watch follows
     PlayerLogReader m_log;
+    bool m_logIsNew = true;  ///< the next read of m_log is its first
     StallWatch m_stall;
+    OutputWatch m_output{m_station};
 };
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "playback/output_watch.h"
 #include "playback/switch_procedure.h"
 #include "station/tolerant_step.h"
 
@@ -34,6 +35,7 @@ AirFacts airFacts(const Station& station) {
     if (state.LastRestartSource == state.WasPlaying) facts.restartDueAt = state.LastRestartAt;
     facts.failedTries = state.FailedTries;
     facts.orderServed = state.OrderServed;
+    facts.outputTryDueAt = outputTryDueAt(station.output);
     // Read only when a source stand-in may be asked for.
     if (!state.FailedTries.empty())
         tolerate([&] { facts.backupHasAddress = keyHasAddress(station, "0"); });

@@ -6,6 +6,7 @@
 
 #include "platform/station_command.h"
 #include "playback/error_log.h"
+#include "playback/output_watch.h"
 #include "playback/playback_start.h"
 #include "playback/player_start.h"
 #include "playback/source_list.h"
@@ -102,6 +103,7 @@ void takeTheAir(Station& station, const AirDecision& decision, const NextSource&
     state.WasPlaying = -1;
     state.RecoveryPending = false;
     state.FailedTries.erase(decision.source);
+    if (heard) outputAnswers(station);
     if (station.afterSwitch) tolerate([&] { station.afterSwitch(station); });
     recordSwitch(station, decision.cause, decision.source, newSlot,
                  next.addressFound ? "ok" : "no_address");
@@ -155,6 +157,10 @@ Task<SwitchEnd> switchToward(Station& station, const AirDecision& decision,
     }
     tolerate([&] { station.run(StopPlayer{newSlot}); });
     if (started == NewPlayer::Unwanted) co_return SwitchEnd::Unwanted;
+    if (started == NewPlayer::NoOutput) {
+        declareOutputFailure(station, newSlot, decision.source);
+        co_return SwitchEnd::NoOutput;
+    }
     if (decision.trial) {
         // A trial without sound: the backup plays on, and nothing went wrong.
         recordSilenceTrial(station, decision.source, newSlot);

@@ -16,6 +16,7 @@ enum class SwitchEnd {
     Failed,    ///< its new player ended first, or did not play while a source was on air
     Silent,    ///< a trial of a source held off for silence found no sound
     Unwanted,  ///< its source was no longer wanted before its player played
+    NoOutput,  ///< its new player found no sound device: nobody's fault but the device's
 };
 
 /// The one switch, make before break, toward `decision`: starts the idle slot
@@ -33,7 +34,9 @@ enum class SwitchEnd {
 /// while the other slot's player still runs then, is a failed switch: it is
 /// stopped, a "SWITCH FAILED" line goes to "error.log" (one per 15 s and
 /// source), the old slot plays on, and the source's failed try is recorded
-/// (FailedTries). With nothing left to keep at the time-out, a new player
+/// (FailedTries). A new player that finds no sound device is stopped and
+/// declares an output failure (see declareOutputFailure); its source is
+/// not held to blame. With nothing left to keep at the time-out, a new player
 /// that still runs takes over. When `stillWanted` turns false before the new
 /// player plays, it is stopped and nothing else changes. A failing step is
 /// skipped. A switch that puts another source on air for any cause but the

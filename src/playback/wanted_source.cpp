@@ -165,8 +165,15 @@ AirDecision wantedSource(const AirFacts& facts, double now) {
             break;
         }
     }
-    // 6. Whatever was chosen, a source whose last try failed waits for its next.
     const bool replaces = decision.source != facts.onAir || decision.startAgain;
+    // A player would find no sound device: nothing starts until its next try.
+    if (decision.source != -1 && (replaces || decision.trial) && now < facts.outputTryDueAt) {
+        AirDecision hold = nothing("the sound device fails: nothing starts until its next try",
+                                   decision.source != facts.onAir ? decision.source : -1);
+        hold.source = facts.onAir;
+        return hold;
+    }
+    // 6. Whatever was chosen, a source whose last try failed waits for its next.
     if (decision.source != -1 && !decision.trial && replaces &&
         waitsForItsTry(facts, decision.source, now, spacingOf(facts, decision.source))) {
         return standIn(facts, decision.source, now);

@@ -24,6 +24,9 @@ struct AirFacts {
     std::map<std::int16_t, double> failedTries;  ///< source: steady seconds of its failed try
     std::uint64_t orderServed = 0;
     bool backupHasAddress = true;  ///< source 0 has an address to stand in with
+    /// While the sound device fails: steady seconds of the next player's
+    /// start; 0 while it answers.
+    double outputTryDueAt = 0;
 };
 
 /// What should be on air, and why.
@@ -63,7 +66,9 @@ double retrySpacing(std::int16_t onAir);
 /// due   | -             |
 ///
 /// An order of the operator or an API client that no switch has served yet
-/// starts its source again even when it is on air.
+/// starts its source again even when it is on air. While the sound device
+/// fails, no player starts before its next try is due (every 5 s): the air
+/// stays as it is, and no source is held to blame.
 AirDecision wantedSource(const AirFacts& facts, double now);
 
 }  // namespace kestrel

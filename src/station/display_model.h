@@ -66,6 +66,7 @@ struct DisplayModel {
     Label lblFailURL{"NONE"};
     Label lblFailCheckTime{"NO TIME"};
     Label lblSilence{"SILENCE"};
+    Label lblOutput{""};
     Label lblStreamName{"None"};
     Label lblStreamGenre{"None"};
     Label lblStreamWebsite{"None"};
@@ -123,6 +124,7 @@ inline constexpr LabelField kDisplayLabels[] = {
     {"lblFailURL", &DisplayModel::lblFailURL},
     {"lblFailCheckTime", &DisplayModel::lblFailCheckTime},
     {"lblSilence", &DisplayModel::lblSilence},
+    {"lblOutput", &DisplayModel::lblOutput},
     {"lblStreamName", &DisplayModel::lblStreamName},
     {"lblStreamGenre", &DisplayModel::lblStreamGenre},
     {"lblStreamWebsite", &DisplayModel::lblStreamWebsite},

@@ -15,6 +15,7 @@
 #include "station/journal.h"
 #include "station/loudness_state.h"
 #include "station/order_outcomes.h"
+#include "station/output_state.h"
 #include "station/silence_state.h"
 #include "station/station_counters.h"
 #include "station/station_state.h"
@@ -91,6 +92,8 @@ struct Station {
     /// The sources' loudness and the players' gains.
     LoudnessState loudness;
     SilenceState silence;
+    /// Whether the players find their sound device.
+    OutputState output;
     Journal journal;
     /// The last day's events and levels, for the look back; fed by the journal.
     History history;

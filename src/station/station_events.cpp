@@ -65,6 +65,15 @@ void recordSilenceTrial(Station& station, std::int16_t source, int slot) {
             {{"source", number(source)}, {"slot", number(slot)}, {"result", "silent"}});
 }
 
+void recordOutputFailure(Station& station, int slot, std::int16_t source) {
+    journal(station, Journal::Level::Warning, "output_failed",
+            {{"source", number(source)}, {"slot", number(slot)}});
+}
+
+void recordOutputAnswers(Station& station) {
+    journal(station, Journal::Level::Info, "output_answers", {});
+}
+
 void recordPlayerOutage(Station& station, std::int16_t source) {
     ++station.counters.playerRestarts;
     journal(station, Journal::Level::Warning, "player_outage", {{"source", number(source)}});

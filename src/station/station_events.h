@@ -38,6 +38,12 @@ void recordSilence(Station& station, std::int16_t source);
 /// the source on air plays on.
 void recordSilenceTrial(Station& station, std::int16_t source, int slot);
 
+/// A player in `slot`, of `source`, found no sound output (see declareOutputFailure).
+void recordOutputFailure(Station& station, int slot, std::int16_t source);
+
+/// A new player plays after an output failure.
+void recordOutputAnswers(Station& station);
+
 /// The watchdog found no player running and hands `source` back.
 void recordPlayerOutage(Station& station, std::int16_t source);
 

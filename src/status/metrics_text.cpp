@@ -136,6 +136,13 @@ void audioFamilies(Exposition& out, const Station& station) {
     out.sample("kestrelfield_silence", "", station.silence.declared ? 1 : 0);
     out.family("kestrelfield_silences_total", "counter", "Silences on air declared since start.");
     out.sample("kestrelfield_silences_total", "", static_cast<double>(station.silence.count));
+    out.family("kestrelfield_output_failed", "gauge",
+               "1 while the players find no sound device, else 0.");
+    out.sample("kestrelfield_output_failed", "", station.output.failed ? 1 : 0);
+    out.family("kestrelfield_output_failures_total", "counter",
+               "Sound device failures declared since start.");
+    out.sample("kestrelfield_output_failures_total", "",
+               static_cast<double>(station.output.failures));
 }
 
 }  // namespace

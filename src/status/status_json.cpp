@@ -90,7 +90,8 @@ Json audio(const Station& station) {
             {"silence",
              {{"declared", silence.declared},
               {"source", silence.declared ? Json(silence.source) : Json(nullptr)},
-              {"silentSeconds", std::round(silence.silentSeconds * 10) / 10}}}};
+              {"silentSeconds", std::round(silence.silentSeconds * 10) / 10}}},
+            {"output", {{"failed", station.output.failed}, {"failures", station.output.failures}}}};
 }
 
 // Each source that plays or has an estimate: its short-term loudness while it

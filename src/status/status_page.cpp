@@ -110,7 +110,7 @@ button, .mode { font: inherit; padding: 3px 14px; border: 1px solid #999; border
 <fieldset class="w2"><legend>SOURCE FAILURE DETECTOR</legend>
   <div><span id="lblFail" class="lamp"></span><span id="lblFailText"></span></div>
   <span id="lblFailURL" class="line v"></span><span id="lblFailCheckTime" class="line v"></span>
-  <span id="lblSilence" class="line v"></span></fieldset>
+  <span id="lblSilence" class="line v"></span><span id="lblOutput" class="line v"></span></fieldset>
 <fieldset class="w4"><legend>Operator</legend>
   <div class="op"><select id="comboSourceList"></select>
     <button id="cmdForceSwitch" type="button">Force Switch Now</button>

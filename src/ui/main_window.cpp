@@ -288,8 +288,9 @@ QGroupBox* MainWindow::buildDetector(const QFont& base) {
     grid->addWidget(label("lblFailURL"), 1, 0, 1, 2);
     grid->addWidget(label("lblFailCheckTime"), 2, 0, 1, 2);
     grid->addWidget(label("lblSilence"), 3, 0, 1, 2);
+    grid->addWidget(label("lblOutput"), 4, 0, 1, 2);
     grid->setColumnStretch(0, 0);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
     return detector;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 namespace kestrel::test {
 namespace {
@@ -102,6 +103,13 @@ TEST(AirProperty, PathsThatMeetCannotUndoEachOther) {
         {"the old player ends during a long wait: the live new one is kept at the time-out",
          {{{1000, A::SourceBehaves, 3, 4}, {5000, A::ApiOrders, 3}, {8000, A::PlayerDies, 1}},
           60}, 3, 0, 0},
+        {"no sound device at start-up, then one: the scheduled source plays, nobody blamed",
+         {{{0, A::OutputFails, 1}, {21000, A::OutputFails, 0}}, 40}, 9, 0, 0},
+        {"the device goes while 9 plays: its player stops, 9 returns with the device",
+         {{{10000, A::OutputFails, 1}, {31000, A::OutputFails, 0}}, 50}, 9, 0, 0},
+        {"an order while the device is missing is carried out once it is back",
+         {{{5000, A::OutputFails, 1}, {8000, A::ApiOrders, 4}, {30000, A::OutputFails, 0}}, 50},
+         4, 0, 0},
     };
     // clang-format on
     for (const auto& s : scenarios) {
@@ -111,6 +119,21 @@ TEST(AirProperty, PathsThatMeetCannotUndoEachOther) {
         EXPECT_TRUE(outcome.onAirPlayerRuns) << s.what;
         EXPECT_EQ(outcome.switchFailures, s.switchFailures) << s.what;
         EXPECT_EQ(outcome.fallbacks, s.fallbacks) << s.what;
+    }
+    // Without a device the station says so (every 15 s), starts a player
+    // every 5 s, and stops a player whose log fills with the device's loss.
+    for (const auto& [missingFrom, seconds, lines] : {std::tuple{0, 62, 5}, {10000, 40, 2}}) {
+        const AirOutcome missing =
+            runAir({{{missingFrom, A::OutputFails, 1}}, static_cast<double>(seconds)});
+        EXPECT_EQ(missing.violation, "");
+        EXPECT_TRUE(missing.outputFailed);
+        EXPECT_EQ(missing.outputFailedLines, lines) << missingFrom;
+        EXPECT_LT(missing.largestPlayerLog, 4096u) << missingFrom;
+        int lastHalfMinute = 0;
+        for (const auto& start : missing.starts)
+            lastHalfMinute += start.first >= (seconds - 30) * 1000;
+        EXPECT_GE(lastHalfMinute, 5);
+        EXPECT_LE(lastHalfMinute, 7);
     }
     // The second event (source 5, 19 s in) started its player on its second.
     const AirOutcome events = runAir(scenarios[5].run);

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <random>
 
@@ -42,7 +43,7 @@ private:
     void checkStep();
     void fail(char invariant, const std::string& what);
     bool canPlay(int source) const {
-        return source >= 0 && source < kSources && m_serverUp[source] &&
+        return !m_outputMissing && source >= 0 && source < kSources && m_serverUp[source] &&
                playsInTime(m_behaviour[source]);
     }
     double now() const { return m_host.clock.steadySeconds(); }
@@ -56,6 +57,10 @@ private:
     std::array<bool, kSources> m_serverUp{};
     std::array<int, kSources> m_behaviour{};
     bool m_manual = false;
+    bool m_outputMissing = false;
+    // (e): counts of blame when the device went missing, once no switch ran.
+    std::optional<std::array<std::uint64_t, 3>> m_blameWhenMissing;
+    std::array<std::uint64_t, 3> blame();
     double m_modeChangedAt = 0;
 
     // (b): the decision and since when it has held.
@@ -135,7 +140,8 @@ void AirSimulation::setUp() {
 // level read) cannot be told from one that has not yet.
 void AirSimulation::checkStop(const StationCommand& command) {
     const auto* stop = std::get_if<StopPlayer>(&command);
-    if (!stop || !m_host.players.hasPlayedFor(stop->slot, 0.2)) return;
+    // A player without a sound device plays nothing anybody hears.
+    if (!stop || m_outputMissing || !m_host.players.hasPlayedFor(stop->slot, 0.2)) return;
     if (!m_host.players.isPlaying(3 - stop->slot))
         fail('a', "the playing player of slot " + std::to_string(stop->slot) +
                       " stopped while slot " + std::to_string(3 - stop->slot) + "'s did not play");
@@ -215,7 +221,17 @@ void AirSimulation::apply(const AirAction& action) {
         case AirAction::DiskFills:
             players.diskFull = action.a == 1;
             break;
+        case AirAction::OutputFails:
+            m_outputMissing = players.outputMissing = action.a == 1;
+            m_blameWhenMissing.reset();
+            break;
     }
+}
+
+std::array<std::uint64_t, 3> AirSimulation::blame() {
+    const Station& station = m_host.station();
+    return {station.counters.switchFailures, station.silence.count,
+            station.counters.switchesBy(SwitchCause::SourceDead)};
 }
 
 void AirSimulation::checkStep() {
@@ -248,7 +264,7 @@ void AirSimulation::checkStep() {
 
     // (c) never long without a player while source 0 could play.
     const bool nonePlays = !players.isRunning(1) && !players.isRunning(2);
-    if (nonePlays && !station.switching && !m_manual && canPlay(0)) {
+    if (nonePlays && !station.switching && !m_manual && canPlay(0) && !station.output.failed) {
         if (!m_silentSince) m_silentSince = t;
         // Source 0 itself, dead again soon after its restart, waits out the
         // restart spacing: the station cannot know it would play now.
@@ -259,6 +275,20 @@ void AirSimulation::checkStep() {
                           " s, source 0 could play");
     } else {
         m_silentSince.reset();
+    }
+
+    // (e) the device alone is blamed for its absence. A switch that began
+    // before the device went missing is left to end first; on a full disk
+    // no player can say why it ends.
+    if (players.diskFull) m_blameWhenMissing.reset();
+    if (m_outputMissing && !m_blameWhenMissing && !station.switching && !players.diskFull)
+        m_blameWhenMissing = blame();
+    if (m_outputMissing && m_blameWhenMissing && blame() != *m_blameWhenMissing)
+        fail('e', "a source was blamed for the missing sound device");
+    for (const char* log : {"mplayer1.log", "mplayer2.log"}) {
+        std::error_code none;
+        const auto size = std::filesystem::file_size(m_host.dir.path() / log, none);
+        if (!none) m_outcome.largestPlayerLog = std::max(m_outcome.largestPlayerLog, size);
     }
 
     // (d) every due event and every order is acted on.
@@ -314,6 +344,10 @@ AirOutcome AirSimulation::run() {
     m_outcome.fallbacks =
         counters.switchesBy(SwitchCause::Silence) + counters.switchesBy(SwitchCause::SourceDead);
     const auto& state = m_host.state();
+    m_outcome.outputFailed = m_host.station().output.failed;
+    const std::string errors = m_host.read("error.log");
+    for (std::size_t at = 0; (at = errors.find("OUTPUT FAILED ", at)) != std::string::npos; ++at)
+        ++m_outcome.outputFailedLines;
     m_outcome.onAir = state.CurrentSource;
     m_outcome.onAirPlayerRuns =
         state.CurrentSource >= 0 && m_host.players.isRunning(state.CurrentMplayer) &&
@@ -342,7 +376,8 @@ std::string AirAction::text() const {
                                          "management orders %a",
                                          "mode toggles",
                                          "events in %a s, %a+1 s to %b",
-                                         "disk full: %a"};
+                                         "disk full: %a",
+                                         "sound device missing: %a"};
     std::string text = kNames[kind];
     for (std::size_t at; (at = text.find("%a")) != std::string::npos;)
         text.replace(at, 2, std::to_string(a));
@@ -370,7 +405,7 @@ AirRun randomAirRun(std::uint64_t seed, double days) {
         {AirAction::SourceSounds, 4},  {AirAction::OperatorOrders, 4},
         {AirAction::ApiOrders, 6},     {AirAction::ManagementOrders, 3},
         {AirAction::ModeToggles, 1},   {AirAction::ScheduleEvents, 6},
-        {AirAction::DiskFills, 1}};
+        {AirAction::DiskFills, 1},     {AirAction::OutputFails, 1}};
     int total = 0;
     for (const auto& [kind, weight] : weights)
         total += weight;
@@ -407,6 +442,7 @@ AirRun randomAirRun(std::uint64_t seed, double days) {
                 action.b = uniform(0, kSources - 1);
                 break;
             case AirAction::DiskFills:
+            case AirAction::OutputFails:
                 action.a = uniform(0, 1);
                 break;
             default:

@@ -21,6 +21,7 @@ struct AirAction {
         ScheduleEvents,  ///< two events, `a` and `a` + 1 seconds from now, to sources `a` % 10 and
                          ///< `b`
         DiskFills,       ///< the disk is full (`a` 1) or has room (`a` 0)
+        OutputFails,     ///< the sound device is missing (`a` 1) or back (`a` 0)
     };
     std::int64_t atMs = 0;  ///< from the start of the run
     Kind kind = PlayerDies;
@@ -46,7 +47,11 @@ inline constexpr int kBehaviours = 6;
 ///      itself waits out its restart spacing);
 ///  (d) every event that falls due becomes the schedule's wish within 1.5 s
 ///      (or a later one does), and every order is answered within
-///      SwitchTimeout + 3 s.
+///      SwitchTimeout + 3 s;
+///  (e) while the sound device is missing (and the disk has room for the
+///      players' logs) no switch fails, no source is declared silent and
+///      none stands in for a dead one: the device is to blame.
+/// (b) and (c) wait while the device is missing or not yet tried again.
 /// The first violation ends the run.
 struct AirRun {
     std::vector<AirAction> actions;
@@ -67,7 +72,10 @@ struct AirOutcome {
     std::uint64_t switchFailures = 0;
     std::uint64_t fallbacks = 0;                       ///< switches for silence or a dead source
     std::vector<std::pair<std::int64_t, int>> starts;  ///< player starts: ms from the start, source
-    std::string journalTail;  ///< the station's last journal lines, after a violation
+    std::string journalTail;              ///< the station's last journal lines, after a violation
+    int outputFailedLines = 0;            ///< "OUTPUT FAILED" lines in error.log
+    bool outputFailed = false;            ///< as the station shows it at the end
+    std::uintmax_t largestPlayerLog = 0;  ///< bytes, the largest seen at any step
 };
 
 /// Runs `run` on a fresh station.

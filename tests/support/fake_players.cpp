@@ -52,6 +52,12 @@ void FakePlayers::advance() const {
             logLine(
                 "Cache empty, consider increasing -cache and/or -cache-min. [performance issue]");
         }
+        if (!ends && player.playing && outputMissing) {
+            constexpr std::int64_t kLineEveryMs = 30;
+            if (player.stuckLoggedMs < 0) player.stuckLoggedMs = now;
+            for (; player.stuckLoggedMs + kLineEveryMs <= now; player.stuckLoggedMs += kLineEveryMs)
+                logLine("[AO_ALSA] Cannot get pcm status: No such device");
+        }
         if (ends) ended(it->first, player);
         it = ends ? m_running.erase(it) : std::next(it);
     }
@@ -98,8 +104,10 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
                               std::ios::binary | std::ios::trunc);
             const auto content = logForUrl.find(start->address);
             if (content != logForUrl.end() && !diskFull) log << content->second;
+            if (outputMissing && !diskFull)
+                log << "Could not open/initialize audio device -> no sound.\nAudio: no sound\n";
         }
-        if (!unplayableUrls.count(start->address)) {
+        if (!unplayableUrls.count(start->address) && !outputMissing) {
             const auto behaviour = behaviourForUrl.find(start->address);
             Player player{playerLogFile(start->slot), start->address, nowMs(),
                           behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second,
@@ -210,7 +218,7 @@ std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
     constexpr int kPerChannel = 512;
     Player& p = player->second;
     AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kPerChannel)};
-    if (!sound->second) return block;  // the counter stands still
+    if (!sound->second || outputMissing) return block;  // the counter stands still
     // A square wave at the level: its RMS equals its amplitude. What is heard
     // is that at the player's volume.
     const double gain = point == TapPoint::Heard ? p.volume / 25 : 1;

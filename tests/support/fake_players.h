@@ -110,6 +110,10 @@ public:
     /// digital silence), or nullopt for nothing (a counter that stands still).
     /// A URL not listed hands over no audio at all.
     std::map<std::string, std::optional<double>> soundOfUrl;
+    /// While true there is no sound device: a player that starts says so in
+    /// its log and ends at once, as MPlayer does; one that was playing logs
+    /// that its device is gone, some 33 lines a second, and decodes nothing more.
+    bool outputMissing = false;
     /// While true, process checks cannot be made and answer Unknown.
     bool checksFail = false;
     /// While true, the disk is full: players' logs stay as they are.
@@ -129,9 +133,10 @@ private:
         Behaviour behaviour;
         bool playing = false;
         bool cacheEmptyLogged = false;
-        std::uint64_t counter = 1;  ///< of its level tap
-        std::int64_t lostMs = 0;    ///< of earlier stalls, in which nothing was sent
-        double volume = 25;         ///< of its software volume; 25 is unity
+        std::uint64_t counter = 1;        ///< of its level tap
+        std::int64_t lostMs = 0;          ///< of earlier stalls, in which nothing was sent
+        double volume = 25;               ///< of its software volume; 25 is unity
+        std::int64_t stuckLoggedMs = -1;  ///< up to when its lost device was logged
     };
     /// Milliseconds of the player's life in which its stream sent.
     std::int64_t sendingMs(const Player& player, std::int64_t now) const;
