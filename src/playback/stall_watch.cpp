@@ -5,7 +5,7 @@
 namespace kestrel {
 namespace {
 
-// Seconds without intake after a "Cache empty" line that make a stall.
+// Seconds without intake that, with a "Cache empty" line, make a stall.
 constexpr double kStallSeconds = 2;
 
 }  // namespace
@@ -34,7 +34,9 @@ bool StallWatch::stalled(double nowSeconds, std::uint32_t cacheEmptyLines,
         m_bytesThen = bytesRead;
         return false;
     }
-    return steadySecondsPassed(*m_silentSince, nowSeconds, kStallSeconds);
+    // The cache ran dry and the intake stood still for two seconds, mostly
+    // before the line came: waiting longer would only lengthen the silence.
+    return steadySecondsPassed(m_bytesChangedAt, nowSeconds, kStallSeconds);
 }
 
 }  // namespace kestrel

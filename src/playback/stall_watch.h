@@ -7,15 +7,17 @@ namespace kestrel {
 
 /// Tells a stalled stream from an underrun that recovers. MPlayer writes a
 /// "Cache empty" line whenever its cache runs dry; when the slot's processes
-/// then take in nothing for two seconds, the server has stopped sending and
-/// the player will stay silent until it gives up, half a minute later.
+/// have then taken in nothing for two seconds (counted before the line as
+/// well: its cache held a few seconds more), the server has stopped sending
+/// and the player will stay silent until it gives up, half a minute later.
+/// An underrun while data still trickles in is left to MPlayer.
 class StallWatch {
 public:
     /// One look at the on-air slot at `nowSeconds` (steady clock): how many
     /// "Cache empty" lines its log holds, the bytes its processes have read
     /// (nullopt: unknown), and when its player last decoded a block (nullopt:
     /// its audio cannot be seen). True while the stream is stalled: a new
-    /// line came and the intake has not grown for two seconds since, or the
+    /// line came, the intake has not grown since, and not for two seconds, or the
     /// player has decoded nothing and taken in nothing for two seconds (one
     /// that prints nothing). An unknown intake never counts as stalled.
     bool stalled(double nowSeconds, std::uint32_t cacheEmptyLines,

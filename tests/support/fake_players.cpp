@@ -78,9 +78,12 @@ std::int64_t FakePlayers::sendingMs(const Player& player, std::int64_t now) cons
     const auto at = [&](double seconds) { return player.startedMs + std::llround(seconds * 1000); };
     const std::int64_t alive = now - player.startedMs - player.lostMs;
     if (b.stallsAfter < 0 || now < at(b.stallsAfter)) return alive;
-    if (b.stallLasts < 0 || now < at(b.stallsAfter + b.stallLasts))
-        return at(b.stallsAfter) - player.startedMs - player.lostMs;
-    return alive - std::llround(b.stallLasts * 1000);
+    const double kept = b.trickles ? 0.25 : 0;
+    if (b.stallLasts < 0 || now < at(b.stallsAfter + b.stallLasts)) {
+        return at(b.stallsAfter) - player.startedMs - player.lostMs +
+               std::llround(static_cast<double>(now - at(b.stallsAfter)) * kept);
+    }
+    return alive - std::llround(b.stallLasts * 1000 * (1 - kept));
 }
 
 std::optional<std::uint64_t> FakePlayers::bytesRead(const std::string& executableName) {
@@ -237,7 +240,7 @@ void FakePlayers::die(int slot) {
     m_running.erase(player);
 }
 
-void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty) {
+void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty, bool trickles) {
     const auto player = m_running.find(playerExecutable(slot));
     if (player == m_running.end()) return;
     Player& p = player->second;
@@ -245,6 +248,7 @@ void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty) {
     p.lostMs = now - p.startedMs - sendingMs(p, now);  // earlier stalls stay lost
     p.behaviour.stallsAfter = static_cast<double>(now - p.startedMs) / 1000.0;
     p.behaviour.stallLasts = lastsSeconds;
+    p.behaviour.trickles = trickles;
     p.cacheEmptyLogged = !logsCacheEmpty;
 }
 

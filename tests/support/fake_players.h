@@ -90,8 +90,10 @@ public:
     void die(int slot);
     /// The stream of `slot`'s player stops sending from now on, for
     /// `lastsSeconds` (negative: for good); its player says so in its log
-    /// unless `logsCacheEmpty` is false.
-    void stall(int slot, double lastsSeconds = -1, bool logsCacheEmpty = true);
+    /// unless `logsCacheEmpty` is false. With `trickles`, a quarter of the
+    /// bit rate still comes in: an underrun, not a stall.
+    void stall(int slot, double lastsSeconds = -1, bool logsCacheEmpty = true,
+               bool trickles = false);
 
     /// Players started with these URLs end at once (an address that cannot be played).
     std::set<std::string> unplayableUrls;
@@ -102,6 +104,7 @@ public:
         double endsAfter = -1;           ///< seconds until it ends on its own; negative: never
         double stallsAfter = -1;  ///< seconds until its stream stops sending; negative: never
         double stallLasts = -1;   ///< seconds until the stream sends again; negative: never
+        bool trickles = false;    ///< while stalled, a quarter of the bit rate still comes in
     };
     std::map<std::string, Behaviour> behaviourForUrl;
     /// Log written when a player starts with a URL; absent: an empty log.

@@ -97,7 +97,7 @@ private:
     struct Stall {
         std::int64_t silentFromMs;
         int stallLinesBefore;
-        bool recovers;  // an underrun: the stream sends again a second after the line
+        bool recovers;  // an underrun: data trickles in, in full again a second after the line
         double allowed;
         int slot;  // of the stalled player
     };
@@ -435,7 +435,8 @@ void Simulation::injectEvent() {
             if (m_stall || slot == 0 || !players.isRunning(slot)) break;
             const bool recovers = chance(0.3);
             trace("slot " + std::to_string(slot) + (recovers ? " underrun" : " stalls"));
-            players.stall(slot, recovers ? FakePlayers::kCacheLastsSeconds + 1 : -1);
+            players.stall(slot, recovers ? FakePlayers::kCacheLastsSeconds + 1 : -1, true,
+                          recovers);
             const auto silentFrom = m_host.clock.ms() + static_cast<std::int64_t>(
                                                             FakePlayers::kCacheLastsSeconds * 1000);
             m_stall =

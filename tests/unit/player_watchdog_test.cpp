@@ -237,7 +237,7 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         // Its restart ends within the overlap: a dead source, tried every 2 s,
         // with SWITCH FAILED lines at 08:01:17, :32, :47 after the RESTART line.
         {Fault::DiesAgainAndAgain, 1, 0, 0, -1, 0},
-        {Fault::Stalls, 0, 1, 5000, 1, 1},  // Cache empty at +3 s, then 2 s without intake
+        {Fault::Stalls, 0, 1, 3000, 1, 1},  // Cache empty at +3 s, after 3 s without intake
         {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
         {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},
         // No line at all: the tap's counter and the intake stand still for 2 s.
@@ -270,8 +270,8 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
             case Fault::Stalls:
                 host.players.stall(slot);
                 break;
-            case Fault::UnderrunRecovers:
-                host.players.stall(slot, test::FakePlayers::kCacheLastsSeconds + 1);
+            case Fault::UnderrunRecovers:  // the cache runs dry while data still trickles in
+                host.players.stall(slot, test::FakePlayers::kCacheLastsSeconds + 1, true, true);
                 break;
             case Fault::StallsWhileASwitchRuns:
                 host.players.stall(slot);
