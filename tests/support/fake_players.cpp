@@ -68,7 +68,8 @@ void FakePlayers::ended(const std::string& executable, const Player& player) con
     const auto sound = soundOfUrl.find(player.url);
     if (player.playing && sound != soundOfUrl.end() && sound->second) {
         // One block written after the station's last read.
-        m_leftBlock[slot] = AudioBlock{player.counter + 1, 2, std::vector<std::int16_t>(1024)};
+        m_leftBlock[slot] =
+            AudioBlock{player.counter + 1, 2, std::vector<std::int16_t>(2 * kSamplesPerChannel)};
     }
     if (endsVia && m_ended) endsVia->callAfter(0, [ended = m_ended, slot] { ended(slot); });
 }
@@ -218,9 +219,8 @@ std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
     const auto sound = soundOfUrl.find(player->second.url);
     if (sound == soundOfUrl.end()) return leftOver();
     m_leftBlock.erase(slot);  // the new player writes the file afresh
-    constexpr int kPerChannel = 512;
     Player& p = player->second;
-    AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kPerChannel)};
+    AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kSamplesPerChannel)};
     if (!sound->second || outputMissing) return block;  // the counter stands still
     // A square wave at the level: its RMS equals its amplitude. What is heard
     // is that at the player's volume.

@@ -60,6 +60,9 @@ public:
     static constexpr std::uint64_t kIntakeBytesPerSecond = 16'000;
     /// After this long without intake a player's cache is empty and it logs so.
     static constexpr double kCacheLastsSeconds = 3;
+    /// Samples per channel of a decoded block: a square wave's level needs
+    /// few, and simulated weeks read millions of blocks.
+    static constexpr int kSamplesPerChannel = 16;
 
     void onPlayerEnded(std::function<void(int slot)> ended) override { m_ended = std::move(ended); }
 
