@@ -21,6 +21,27 @@ bool readWholeFile(const std::filesystem::path& file, std::string& bytes) {
     return true;
 }
 
+std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+    const auto ns = [](const timespec& t) {
+        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+const std::string* CachedFile::read(const std::filesystem::path& file) {
+    // Stamped before the read: a change during it shows at the next look.
+    const auto stamp = fileStampOf(file);
+    if (stamp && m_stamp == stamp && m_file == file) return &m_bytes;
+    m_stamp.reset();
+    m_file = file;
+    if (!stamp || !readWholeFile(file, m_bytes)) return nullptr;
+    m_stamp = stamp;
+    return &m_bytes;
+}
+
 namespace {
 
 std::error_code lastError() {

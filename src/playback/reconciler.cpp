@@ -36,8 +36,8 @@ AirFacts airFacts(const Station& station) {
     facts.failedTries = state.FailedTries;
     facts.orderServed = state.OrderServed;
     facts.outputTryDueAt = outputTryDueAt(station.output);
-    // Read only when a source stand-in may be asked for.
-    if (!state.FailedTries.empty())
+    // Source 0 stands in only while nothing is on air.
+    if (state.CurrentSource == -1)
         tolerate([&] { facts.backupHasAddress = keyHasAddress(station, "0"); });
     return facts;
 }

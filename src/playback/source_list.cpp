@@ -2,24 +2,28 @@
 
 #include <fstream>
 
+#include "platform/file_io.h"
 #include "platform/text_lines.h"
 
 namespace kestrel {
 
 SourceEntry lookupSource(const std::filesystem::path& file, const std::string& key) {
+    std::string bytes;
+    if (key.size() != 1 || !readWholeFile(file, bytes)) return {};
+    return lookupSourceIn(bytes, key);
+}
+
+SourceEntry lookupSourceIn(std::string_view sourceListBytes, const std::string& key) {
     SourceEntry entry;
     // Only a one-character key can fill the three characters of a line's head.
     if (key.size() != 1) return entry;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return entry;
     const std::string namePrefix = key + "n:";
     const std::string addressPrefix = key + "u:";
-    forEachLine(in, [&](std::string_view line) {
-        const auto head = line.substr(0, 3);
-        if (head == namePrefix) entry.name = std::string(line.substr(3));
-        if (head == addressPrefix) entry.address = std::string(line.substr(3));
-        return true;
-    });
+    for (const std::string& line : splitLines(sourceListBytes)) {
+        const auto head = std::string_view(line).substr(0, 3);
+        if (head == namePrefix) entry.name = line.substr(3);
+        if (head == addressPrefix) entry.address = line.substr(3);
+    }
     return entry;
 }
 

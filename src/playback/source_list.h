@@ -22,6 +22,9 @@ struct SourceEntry {
 /// last matching line wins. A missing or unreadable file finds nothing.
 SourceEntry lookupSource(const std::filesystem::path& file, const std::string& key);
 
+/// The same keyed lookup over the list's bytes.
+SourceEntry lookupSourceIn(std::string_view sourceListBytes, const std::string& key);
+
 struct SourceTable {
     std::array<std::string, 10> names;
     std::array<std::string, 10> addresses;

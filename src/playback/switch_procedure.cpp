@@ -26,7 +26,8 @@ struct NextSource : SourceEntry {
 NextSource sourceOfKey(const Station& station, const std::string& key) {
     NextSource source;
     tolerate([&] {
-        static_cast<SourceEntry&>(source) = lookupSource(station.file(kSourceListFile), key);
+        if (const std::string* list = station.sourceListFile.read(station.file(kSourceListFile)))
+            static_cast<SourceEntry&>(source) = lookupSourceIn(*list, key);
     });
     source.addressFound = source.address.size() >= kShortestAddress;
     if (!source.addressFound) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "station/audio_levels.h"
 #include "station/display_model.h"
@@ -70,6 +71,8 @@ struct Station {
     void spawn(Task<bool> task);
 
     Platform platform;
+    /// sourcelist.ini as last read; read again whenever it has changed.
+    mutable CachedFile sourceListFile;
     StationState state;
     DisplayModel display;
     HostHooks* host = &m_noHost;

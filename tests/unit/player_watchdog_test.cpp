@@ -221,6 +221,7 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         Dies,
         DiesInManualMode,
         DiesAgainAndAgain,
+        DiesSoonAfterEachRestart,
         Stalls,
         UnderrunRecovers,
         StallsWhileASwitchRuns,
@@ -237,6 +238,9 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         // Its restart ends within the overlap: a dead source, tried every 2 s,
         // with SWITCH FAILED lines at 08:01:17, :32, :47 after the RESTART line.
         {Fault::DiesAgainAndAgain, 1, 0, 0, -1, 0},
+        // Plays 5 s after each restart; without a source 0 nothing stands in
+        // while it waits out the 15 s between restarts.
+        {Fault::DiesSoonAfterEachRestart, 4, 0, 0, -1, 0},
         {Fault::Stalls, 0, 1, 3000, 1, 1},  // Cache empty at +3 s, after 3 s without intake
         {Fault::UnderrunRecovers, 0, 0, -1, 1, 1},
         {Fault::StallsWhileASwitchRuns, 0, 0, 0, 2, 1},
@@ -258,7 +262,9 @@ TEST(PlayerMonitor, ADeadPlayerOrAStalledStreamCostsSecondsAndOneLinePer15Second
         const std::int64_t faultMs = host.clock.ms();
         switch (c.fault) {
             case Fault::DiesAgainAndAgain:
-                host.players.behaviourForUrl["http://one.example/a"] = Behaviour{0, 2};
+            case Fault::DiesSoonAfterEachRestart:
+                host.players.behaviourForUrl["http://one.example/a"] =
+                    Behaviour{0, c.fault == Fault::DiesAgainAndAgain ? 2.0 : 5.0};
                 [[fallthrough]];
             case Fault::Dies:
                 host.players.die(slot);

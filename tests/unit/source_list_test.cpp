@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_io.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -121,6 +122,30 @@ TEST(SourceList, MissingOrUnreadableFileGivesEmptyResults) {
             EXPECT_TRUE(table.names[n].empty() && table.addresses[n].empty()) << name;
         }
     }
+}
+
+// The station reads the list through a cache of its bytes: every kind of
+// edit an engineer makes is seen by the next lookup.
+TEST(SourceList, AnEditIsSeenByTheNextLookup) {
+    TempDir dir;
+    const auto file = dir.path() / kSourceListFile;
+    CachedFile cache;
+    const auto addressOf1 = [&]() -> std::string {
+        const std::string* bytes = cache.read(file);
+        return bytes ? lookupSourceIn(*bytes, "1").address : "unreadable";
+    };
+    EXPECT_EQ(addressOf1(), "unreadable");
+    dir.write(kSourceListFile, "1u:http://one:8000/a\r\n");
+    EXPECT_EQ(addressOf1(), "http://one:8000/a");
+    EXPECT_EQ(addressOf1(), "http://one:8000/a");  // unchanged: held
+    dir.write(kSourceListFile, "1u:http://one:8000/longer\r\n");
+    EXPECT_EQ(addressOf1(), "http://one:8000/longer");
+    // An editor that saves to a new file and renames it over the old one.
+    dir.write("sourcelist.ini.new", "1u:http://two:8000/longer\r\n");
+    std::filesystem::rename(dir.path() / "sourcelist.ini.new", file);
+    EXPECT_EQ(addressOf1(), "http://two:8000/longer");
+    std::filesystem::remove(file);
+    EXPECT_EQ(addressOf1(), "unreadable");
 }
 
 }  // namespace
