@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <system_error>
+
+#include "platform/file_io.h"
 
 namespace kestrel {
 namespace {
@@ -24,6 +25,7 @@ PlayerLogReader::PlayerLogReader(std::uint64_t maxBytesPerRead)
     : m_maxBytesPerRead(std::max<std::uint64_t>(maxBytesPerRead, 1)) {}
 
 void PlayerLogReader::forget() {
+    m_stamp.reset();
     m_position = 0;
     m_head.clear();
     m_tail.clear();
@@ -49,8 +51,11 @@ PlayerLogReader::Outcome PlayerLogReader::readAppended(const std::filesystem::pa
         forget();
         m_file = file;
     }
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
+    const auto stamp = fileStampOf(file);
+    // Nothing was written since a read reached the end: one look, no read.
+    if (stamp && stamp == m_stamp && m_atEnd) return Outcome::Read;
+    m_stamp.reset();
+    if (!stamp) {
         forget();
         return Outcome::Missing;
     }
@@ -67,6 +72,8 @@ PlayerLogReader::Outcome PlayerLogReader::readAppended(const std::filesystem::pa
         forget();
         return Outcome::Unreadable;
     }
+    // Stamped before the read: whatever came during it shows at the next look.
+    if (m_atEnd) m_stamp = stamp;
     return Outcome::Read;
 }
 

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "metadata/player_log.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
 
@@ -18,7 +20,8 @@ namespace kestrel {
 /// start and just before that position; otherwise (replaced, truncated,
 /// recreated by a new player, even one that has already grown past the old
 /// position) it is read again from the top. The file is opened and closed
-/// within each read, so the player can go on appending.
+/// within each read, so the player can go on appending; a log whose stamp
+/// has not changed since a read reached its end is not opened at all.
 class PlayerLogReader {
 public:
     /// One read parses at most `maxBytesPerRead` new bytes; the rest waits
@@ -54,6 +57,7 @@ private:
 
     std::uint64_t m_maxBytesPerRead;
     std::filesystem::path m_file;
+    std::optional<FileStamp> m_stamp;  ///< of the log when a read last reached its end
     std::uint64_t m_position = 0;
     std::string m_head;  // the log's first bytes, up to kWindow
     std::string m_tail;  // the bytes just before m_position, up to kWindow
