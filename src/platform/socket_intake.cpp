@@ -165,9 +165,14 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
     return inodes;
 }
 
-std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& held,
                                               KnownSockets* known,
                                               std::chrono::steady_clock::time_point now) {
+    // A socket that several processes hold (a player and its forked cache)
+    // received its bytes once.
+    std::vector<std::uint64_t> inodes = held;
+    std::sort(inodes.begin(), inodes.end());
+    inodes.erase(std::unique(inodes.begin(), inodes.end()), inodes.end());
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
     const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));

@@ -37,7 +37,8 @@ struct KnownSockets {
 };
 
 /// The bytes received so far by those of `inodes` that are TCP sockets (IPv4
-/// or IPv6), from the kernel's socket diagnostics (tcp_info's
+/// or IPv6; an inode listed twice counts once), from the kernel's socket
+/// diagnostics (tcp_info's
 /// tcpi_bytes_received). Players read their streams with recv(), which the
 /// `rchar` count of /proc/PID/io does not see. With `known`, sockets found
 /// before are looked up one by one, and a dump runs only when one is new or
