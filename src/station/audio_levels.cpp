@@ -35,6 +35,7 @@ void SlotLevels::take(double nowSeconds, const std::optional<AudioBlock>& block)
     }
     const bool rose = m_counter && *m_counter != block->counter;
     m_counter = block->counter;
+    bool changed = rose;  // the levels follow from the recent blocks alone
     if (rose) {
         m_lastRise = nowSeconds;
         Sums sums{nowSeconds, std::vector<double>(block->channels),
@@ -52,10 +53,15 @@ void SlotLevels::take(double nowSeconds, const std::optional<AudioBlock>& block)
         m_recent.push_back(std::move(sums));
     }
     // The latest block stays, however old, until the counter counts as frozen.
-    while (m_recent.size() > 1 && nowSeconds - m_recent.front().at > kWindowSeconds)
+    while (m_recent.size() > 1 && nowSeconds - m_recent.front().at > kWindowSeconds) {
         m_recent.pop_front();
-    if (!m_lastRise || nowSeconds - *m_lastRise >= kFrozenSeconds) m_recent.clear();
-    recompute();
+        changed = true;
+    }
+    if (!m_recent.empty() && (!m_lastRise || nowSeconds - *m_lastRise >= kFrozenSeconds)) {
+        m_recent.clear();
+        changed = true;
+    }
+    if (changed) recompute();
 }
 
 void SlotLevels::recompute() {
