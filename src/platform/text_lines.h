@@ -37,6 +37,21 @@ void forEachLine(std::istream& in, OnLine&& onLine) {
     if (!line.empty()) onLine(std::string_view(line));
 }
 
+/// Calls `onLine(std::string_view)` for each line of `text`, split the same
+/// way as forEachLine, without copying.
+template <typename OnLine>
+void forEachLineOf(std::string_view text, OnLine&& onLine) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') continue;
+        onLine(text.substr(start, i - start));
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) onLine(text.substr(start));
+}
+
 /// Splits `text` into lines the same way as forEachLine.
 std::vector<std::string> splitLines(std::string_view text);
 

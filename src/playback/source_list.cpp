@@ -19,11 +19,11 @@ SourceEntry lookupSourceIn(std::string_view sourceListBytes, const std::string& 
     if (key.size() != 1) return entry;
     const std::string namePrefix = key + "n:";
     const std::string addressPrefix = key + "u:";
-    for (const std::string& line : splitLines(sourceListBytes)) {
-        const auto head = std::string_view(line).substr(0, 3);
-        if (head == namePrefix) entry.name = line.substr(3);
-        if (head == addressPrefix) entry.address = line.substr(3);
-    }
+    forEachLineOf(sourceListBytes, [&](std::string_view line) {
+        const auto head = line.substr(0, 3);
+        if (head == namePrefix) entry.name = std::string(line.substr(3));
+        if (head == addressPrefix) entry.address = std::string(line.substr(3));
+    });
     return entry;
 }
 
