@@ -28,7 +28,7 @@ std::string traceOf(const AirRun& run) {
 }
 
 #ifndef KESTREL_AIR_DEFAULT_SEEDS
-#define KESTREL_AIR_DEFAULT_SEEDS 4
+#define KESTREL_AIR_DEFAULT_SEEDS 10
 #endif
 
 // Seeded days of a station on air: players that die, stall, never play or
