@@ -130,41 +130,6 @@ TEST(SchedulerSim, AnEventStartsWithinATenthOfItsSecondWhateverTheTickPhase) {
     }
 }
 
-// An event that comes due while a switch to a source that never plays is
-// waiting for its time-out fires on its second: that switch is no longer
-// wanted and its player is stopped. An operator's switch asked for after the
-// event's second replaces the event.
-TEST(SchedulerSim, AnEventDueDuringASlowSwitchFiresOnItsSecond) {
-    const struct {
-        const char* what;
-        bool operatorAfterTheEvent;
-        int expectedSource;
-    } cases[] = {{"the event fires on time", false, 5},
-                 {"the operator's later wish holds", true, 7}};
-    for (const auto& c : cases) {
-        Sim sim("2 090057 5\r\n", 7, 9, 0, 40);
-        sim.players.behaviourForUrl[urlOf(3)] = {-1, -1};  // never plays: the 10 s time-out
-        sim.start();
-        sim.runUntil(7, 9, 0, 53);
-        sim.operatorSwitch(3);
-        if (c.operatorAfterTheEvent) {
-            sim.runUntil(7, 9, 0, 58);
-            sim.operatorSwitch(7);
-        }
-        sim.runUntil(7, 9, 1, 30);
-        EXPECT_EQ(sim.state().CurrentSource, c.expectedSource) << c.what;
-        const auto switches = sim.switches();
-        const auto toFive = std::count_if(switches.begin(), switches.end(), [](const Switch& s) {
-            return s.url == urlOf(5) && s.atMs >= at(7, 9, 0, 57) && s.atMs < at(7, 9, 0, 58);
-        });
-        EXPECT_EQ(toFive, 1) << c.what;
-        EXPECT_FALSE(sim.players.isRunning(1) && sim.players.isRunning(2)) << c.what;
-        EXPECT_EQ(sim.read("error.log"), "<missing>") << c.what << ": nothing failed";
-        sim.runUntil(7, 9, 5, 0);
-        EXPECT_EQ(sim.switches().size(), switches.size()) << c.what << ": fired once";
-    }
-}
-
 TEST(SchedulerSim, StartedInsideTheMinuteTakesThePassedEventThenTheNext) {
     Sim sim("2 083000 3\r\n2 083030 4\r\n", 7, 8, 30, 10);
     sim.start();
