@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "monitoring/loudness_control.h"
 #include "platform/station_command.h"
+#include "playback/crossfade.h"
 #include "playback/error_log.h"
 #include "playback/output_watch.h"
 #include "playback/playback_start.h"
@@ -90,6 +92,9 @@ void takeTheAir(Station& station, const AirDecision& decision, const NextSource&
                 int otherSlot, bool heard) {
     auto& state = station.state;
     state.OnAirHeard = heard;
+    // Whatever became of a fade, the new player plays at its own level.
+    station.loudness.slot(newSlot).fadeDb = 0.0;
+    tolerate([&] { applySlotVolume(station, newSlot); });
     tolerate([&] { station.run(StopPlayer{otherSlot}); });
     tolerate([&] {
         std::error_code ignored;  // fails while the stopped player still holds it
@@ -136,7 +141,15 @@ Task<SwitchEnd> switchToward(Station& station, const AirDecision& decision,
     // Only the new player's own blocks tell that it decodes.
     tolerate([&] { station.platform.levels.clear(newSlot); });
     station.audio.slot(newSlot) = SlotLevels();
-    tolerate([&] { station.run(playerStart(station, newSlot, decision.source, next.address)); });
+    // Beside the source on air, heard, the new player starts muted, to be faded in.
+    const double fadeSeconds = state.CrossfadeTenths / 10.0;
+    const auto onAirBeside = [&] {
+        return state.CurrentSource != -1 && state.CurrentMplayer == otherSlot &&
+               !nothingHeardBeside(station, otherSlot);
+    };
+    const bool fades = fadeSeconds > 0 && onAirBeside();
+    tolerate(
+        [&] { station.run(playerStart(station, newSlot, decision.source, next.address, fades)); });
     NewPlayer started = NewPlayer::TimedOut;
     try {
         started = co_await newPlayerStarts(station, newSlot, otherSlot, decision.trial,
@@ -152,6 +165,14 @@ Task<SwitchEnd> switchToward(Station& station, const AirDecision& decision,
     }
     // At a time-out with nothing left to keep, a player that runs takes over unheard.
     const bool unseen = started == NewPlayer::TimedOut || started == NewPlayer::Unseen;
+    if (started == NewPlayer::Playing && fades && onAirBeside()) {
+        FadeEnd fade = FadeEnd::Faded;
+        try {
+            fade = co_await crossfade(station, newSlot, otherSlot, fadeSeconds);
+        } catch (...) {
+        }
+        if (fade == FadeEnd::NewPlayerEnded) started = NewPlayer::Ended;
+    }
     if (started == NewPlayer::Playing || unseen) {
         takeTheAir(station, decision, next, newSlot, otherSlot, !unseen);
         co_return SwitchEnd::OnAir;

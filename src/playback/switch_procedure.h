@@ -24,10 +24,13 @@ enum class SwitchEnd {
 /// again) and keeps the other slot until the new player has begun playback
 /// (its log shows "Starting playback..." or it decodes its first block),
 /// never less than the two-second overlap and at most `SwitchTimeout`
-/// seconds; then stops the other slot and deletes its log, shows the new
-/// source (`CurrentSource` becomes the decision's source) and sends the source
-/// status report. Until then the source on air and everything shown about it
-/// stay as they are. A trial (decision.trial) plays only once it has had
+/// seconds. Beside a source that is heard, the new player starts muted and,
+/// once it plays, is faded in as the old one is faded out over
+/// CrossfadeSeconds (see crossfade); a failed switch never fades anything.
+/// Then it stops the other slot and deletes its log, shows the new source
+/// (`CurrentSource` becomes the decision's source) and sends the source
+/// status report. Until then the source on air and everything shown about
+/// it stay as they are. A trial (decision.trial) plays only once it has had
 /// sound for 3 s, beginning within 10 s of its playback.
 ///
 /// A new player that ends before it plays, or has not played by the time-out

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <filesystem>
 #include <optional>
 #include <random>
 
 #include "api/api_request.h"
+#include "playback/loudness_gain.h"
 #include "playback/orders.h"
+#include "playback/player_start.h"
 #include "playback/reconciler.h"
 #include "station/time_format.h"
 #include "support/sim_host.h"
@@ -40,6 +43,7 @@ private:
     void setUp();
     void apply(const AirAction& action);
     void checkStop(const StationCommand& command);
+    void checkVolume(int slot, double from, double to);
     void checkStep();
     void fail(char invariant, const std::string& what);
     bool canPlay(int source) const {
@@ -132,6 +136,9 @@ void AirSimulation::setUp() {
         return FakeFetcher::failed("unknown");
     };
     m_host.players.beforeRun = [this](const StationCommand& command) { checkStop(command); };
+    m_host.players.onVolume = [this](int slot, double from, double to) {
+        checkVolume(slot, from, to);
+    };
     m_startMs = m_host.clock.ms();
 }
 
@@ -145,6 +152,17 @@ void AirSimulation::checkStop(const StationCommand& command) {
     if (!m_host.players.isPlaying(3 - stop->slot))
         fail('a', "the playing player of slot " + std::to_string(stop->slot) +
                       " stopped while slot " + std::to_string(3 - stop->slot) + "'s did not play");
+}
+
+// (f) and (g): volumes within bounds, in small steps, and down only in a fade.
+void AirSimulation::checkVolume(int slot, double from, double to) {
+    const std::string which = "slot " + std::to_string(slot) + "'s volume ";
+    if (!(to >= 0 && to <= playerVolume(kMostGainDb)))
+        fail('f', which + "set to " + std::to_string(to));
+    if (from > 0 && to > 0 && std::abs(20 * std::log10(to / from)) > 1)
+        fail('f', which + "stepped from " + std::to_string(from) + " to " + std::to_string(to));
+    if (to < from && !m_host.players.isPlaying(3 - slot))
+        fail('g', which + "turned down while the other slot's player did not play");
 }
 
 void AirSimulation::writeSchedule(const AirAction& action) {

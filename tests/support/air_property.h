@@ -51,6 +51,10 @@ inline constexpr int kBehaviours = 6;
 ///  (e) while the sound device is missing (and the disk has room for the
 ///      players' logs) no switch fails, no source is declared silent and
 ///      none stands in for a dead one: the device is to blame.
+///  (f) every volume a player is sent lies between muted and +12 dB, and
+///      moves less than 1 dB from the last one (but from muted);
+///  (g) a player is turned down only while the other slot's player plays: a
+///      failed switch never faded anything.
 /// (b) and (c) wait while the device is missing or not yet tried again.
 /// The first violation ends the run.
 struct AirRun {

@@ -187,7 +187,9 @@ bool FakePlayers::send(int slot, std::string_view command) {
     advance();
     const auto player = m_running.find(playerExecutable(slot));
     if (player == m_running.end() || !command.starts_with("volume ")) return false;
-    player->second.volume = std::stod(std::string(command.substr(7)));
+    const double volume = std::stod(std::string(command.substr(7)));
+    if (onVolume) onVolume(slot, player->second.volume, volume);
+    player->second.volume = volume;
     return true;
 }
 

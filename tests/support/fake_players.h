@@ -124,6 +124,8 @@ public:
     bool checksFail = false;
     /// While true, the disk is full: players' logs stay as they are.
     bool diskFull = false;
+    /// Runs when a player of `slot` is sent a new volume (a test looks at each step).
+    std::function<void(int slot, double from, double to)> onVolume;
     /// Runs before each command is carried out (a test looks at the players then).
     std::function<void(const StationCommand&)> beforeRun;
     /// When set, each issued command records the virtual time it was issued at.

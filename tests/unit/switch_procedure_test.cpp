@@ -246,9 +246,11 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         std::int64_t endMs;  ///< when the old slot is stopped, or the failed new one
         bool logWritten = true;
     } cases[] = {
-        {"prints at once", {0, -1}, 10, true, 2000},
-        {"prints at 1.9 s", {1.9, -1}, 10, true, 2000},
-        {"prints at 4.14 s", {4.14, -1}, 10, true, 4200},
+        // Played: the old slot is faded out over a second, then stopped.
+        {"prints at once", {0, -1}, 10, true, 3000},
+        {"prints at 1.9 s", {1.9, -1}, 10, true, 3000},
+        {"prints at 4.14 s", {4.14, -1}, 10, true, 5200},
+        {"prints at once, ends during the fade", {0, 2.5}, 10, false, 2980},
         {"never prints", {-1, -1}, 10, false, 10000},
         {"never prints, SwitchTimeout 3", {-1, -1}, 3, false, 3000},
         {"ends at once", {-1, 0}, 10, false, 1000},
@@ -276,6 +278,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
                   c.played ? "taskkill /f /im mplayer1.exe" : "taskkill /f /im mplayer2.exe")
             << c.what;
         EXPECT_EQ(issued[1].atMs - t0, c.endMs) << c.what;
+        EXPECT_EQ(s.players.volumeOf(c.played ? 2 : 1), 25) << c.what << ": at its level";
         EXPECT_TRUE(s.players.isRunning(c.played ? 2 : 1)) << c.what;
         EXPECT_EQ(s.state().CurrentSource, c.played ? 2 : 1) << c.what;
         EXPECT_EQ(s.state().CurrentMplayer, c.played ? 2 : 1) << c.what;
