@@ -10,7 +10,7 @@ namespace kestrel {
 namespace {
 
 // A step late on a busy loop moves no further: the fade takes longer instead.
-constexpr double kStepSeconds = 0.02;
+constexpr double kStepSeconds = 0.01;
 constexpr double kDeepestFloorDb = -60;
 constexpr double kCrossingDb = -6;
 

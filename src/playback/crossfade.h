@@ -4,9 +4,10 @@
 
 namespace kestrel {
 
-/// A fade moves a player's level at most this fast: some 0.9 dB per 20 ms
-/// chunk MPlayer decodes, as a larger step clicks.
-inline constexpr double kFadeDbPerSecond = 45;
+/// A fade moves a player's level at most this fast: under 1 dB per chunk
+/// MPlayer decodes (26 ms of an MP3 frame, longer when its loop is late),
+/// as a larger step clicks.
+inline constexpr double kFadeDbPerSecond = 25;
 
 /// The fade on top of an incoming player's gain, `progress` (0..1) of the way
 /// through a crossfade of `seconds`, in dB: from the floor up to -6 dB in the
@@ -23,7 +24,7 @@ enum class FadeEnd {
 };
 
 /// Fades `newSlot`'s player in and `oldSlot`'s out over `seconds`, sending
-/// both players their volume every 20 ms, on top of their loudness gains.
+/// both players their volume every 10 ms, on top of their loudness gains.
 /// A new player that takes no volume is left at its own level, the old one
 /// at its: the switch goes on as without a fade.
 Task<FadeEnd> crossfade(Station& station, int newSlot, int oldSlot, double seconds);

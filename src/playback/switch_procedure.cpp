@@ -141,10 +141,13 @@ Task<SwitchEnd> switchToward(Station& station, const AirDecision& decision,
     // Only the new player's own blocks tell that it decodes.
     tolerate([&] { station.platform.levels.clear(newSlot); });
     station.audio.slot(newSlot) = SlotLevels();
-    // Beside the source on air, heard, the new player starts muted, to be faded in.
+    // Beside the source on air, heard, the new player starts muted, to be
+    // faded in; one that replaces a silent or stalled source is heard at once.
     const double fadeSeconds = state.CrossfadeTenths / 10.0;
+    const bool replacesSilence =
+        decision.cause == SwitchCause::Silence || decision.cause == SwitchCause::Stall;
     const auto onAirBeside = [&] {
-        return state.CurrentSource != -1 && state.CurrentMplayer == otherSlot &&
+        return !replacesSilence && state.CurrentSource != -1 && state.CurrentMplayer == otherSlot &&
                !nothingHeardBeside(station, otherSlot);
     };
     const bool fades = fadeSeconds > 0 && onAirBeside();

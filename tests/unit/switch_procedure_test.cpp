@@ -250,7 +250,7 @@ TEST(SwitchProcedure, TheOldSlotStopsOnceTheNewPlayerPlaysAndNeverForOneThatEnde
         {"prints at once", {0, -1}, 10, true, 3000},
         {"prints at 1.9 s", {1.9, -1}, 10, true, 3000},
         {"prints at 4.14 s", {4.14, -1}, 10, true, 5200},
-        {"prints at once, ends during the fade", {0, 2.5}, 10, false, 2980},
+        {"prints at once, ends during the fade", {0, 2.5}, 10, false, 2990},
         {"never prints", {-1, -1}, 10, false, 10000},
         {"never prints, SwitchTimeout 3", {-1, -1}, 3, false, 3000},
         {"ends at once", {-1, 0}, 10, false, 1000},
