@@ -18,8 +18,8 @@
 //    open/initialize audio device" to the station's OUTPUT FAILED line, and
 //    the SWITCH FAILED lines (sources declared dead) in the 20 s after.
 //
-// Usage: bench_loudness [STATION] [crossfade]   (about 6 minutes; crossfade:
-// the overlap profiles alone, about 1 minute)
+// Usage: bench_loudness [STATION] [crossfade|card]   (about 6 minutes; the
+// overlap profiles alone about 1 minute, the missing card alone 30 s)
 // Binds port 1011; another station on this machine that starts up ends every
 // player of the slot names.
 #include <ebur128.h>
@@ -372,9 +372,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make the streams (sox, lame)\n");
         return 1;
     }
+    const std::string only = argc > 2 ? argv[2] : "";
+    if (only == "card") {
+        missingCard(binary, loud);
+        return 0;
+    }
     for (const double seconds : {0.0, 1.0, 3.0})
         overlapProfile(binary, seconds, low, high);
-    if (argc > 2 && std::string(argv[2]) == "crossfade") return 0;
+    if (only == "crossfade") return 0;
     loudnessCpu();
     missingCard(binary, loud);
     for (const int target : {0, -18})
