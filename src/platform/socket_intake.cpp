@@ -104,21 +104,55 @@ bool contains(const std::vector<std::uint64_t>& inodes, std::uint64_t inode) {
     return std::find(inodes.begin(), inodes.end(), inode) != inodes.end();
 }
 
+// The kernel's socket table, asked over one netlink socket.
+class NetlinkSocketTable final : public SocketTable {
+public:
+    NetlinkSocketTable()
+        : m_netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
+    bool opened() const { return m_netlink.get() >= 0; }
+
+    bool dump(int family, const std::vector<std::uint64_t>& inodes,
+              const std::function<void(const Socket&)>& each) override {
+        if (!ask(m_netlink.get(), family, nullptr)) return false;
+        return readAnswers(m_netlink.get(), true,
+                           [&](const inet_diag_msg& message, std::size_t length) {
+                               if (!contains(inodes, message.idiag_inode)) return;
+                               each({message.idiag_inode, message.id,
+                                     bytesReceivedOf(message, length).value_or(0)});
+                           });
+    }
+
+    std::optional<Socket> lookUp(int family, const inet_diag_sockid& id) override {
+        std::optional<Socket> found;
+        if (!ask(m_netlink.get(), family, &id) ||
+            !readAnswers(m_netlink.get(), false,
+                         [&](const inet_diag_msg& message, std::size_t length) {
+                             found = Socket{message.idiag_inode, message.id,
+                                            bytesReceivedOf(message, length).value_or(0)};
+                         })) {
+            return std::nullopt;
+        }
+        return found;
+    }
+
+private:
+    Descriptor m_netlink;
+};
+
 // Adds the bytes received by the TCP sockets of `family` among `inodes`, and
 // notes where each was found; only connected sockets can be a stream's.
-bool dumpFamily(int netlink, int family, const std::vector<std::uint64_t>& inodes,
+bool dumpFamily(SocketTable& table, int family, const std::vector<std::uint64_t>& inodes,
                 KnownSockets* known, std::uint64_t& sum) {
-    if (!ask(netlink, family, nullptr)) return false;
-    return readAnswers(netlink, true, [&](const inet_diag_msg& message, std::size_t length) {
-        if (!contains(inodes, message.idiag_inode)) return;
-        sum += bytesReceivedOf(message, length).value_or(0);
-        if (known) known->found[message.idiag_inode] = {family, message.id};
+    return table.dump(family, inodes, [&](const SocketTable::Socket& socket) {
+        sum += socket.bytesReceived;
+        if (known) known->found[socket.inode] = {family, socket.id};
     });
 }
 
 // The sum from one lookup per socket already found; nullopt when one of them
 // is gone or no longer connected, which takes a dump again.
-std::optional<std::uint64_t> lookUpKnown(int netlink, const std::vector<std::uint64_t>& inodes,
+std::optional<std::uint64_t> lookUpKnown(SocketTable& table,
+                                         const std::vector<std::uint64_t>& inodes,
                                          const KnownSockets& known,
                                          std::chrono::steady_clock::time_point now) {
     std::uint64_t sum = 0;
@@ -129,16 +163,9 @@ std::optional<std::uint64_t> lookUpKnown(int netlink, const std::vector<std::uin
         }
         const auto where = known.found.find(inode);
         if (where == known.found.end()) return std::nullopt;
-        bool same = false;
-        if (!ask(netlink, where->second.family, &where->second.id) ||
-            !readAnswers(netlink, false,
-                         [&](const inet_diag_msg& message, std::size_t length) {
-                             same = message.idiag_inode == inode;
-                             sum += bytesReceivedOf(message, length).value_or(0);
-                         }) ||
-            !same) {
-            return std::nullopt;
-        }
+        const auto socket = table.lookUp(where->second.family, where->second.id);
+        if (!socket || socket->inode != inode) return std::nullopt;
+        sum += socket->bytesReceived;
     }
     return sum;
 }
@@ -168,6 +195,16 @@ std::vector<std::uint64_t> socketInodes(pid_t pid, const std::filesystem::path& 
 std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& held,
                                               KnownSockets* known,
                                               std::chrono::steady_clock::time_point now) {
+    if (held.empty()) return 0;
+    NetlinkSocketTable table;
+    if (!table.opened()) return std::nullopt;
+    return tcpBytesReceived(held, known, now, table);
+}
+
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& held,
+                                              KnownSockets* known,
+                                              std::chrono::steady_clock::time_point now,
+                                              SocketTable& table) {
     // A socket that several processes hold (a player and its forked cache)
     // received its bytes once.
     std::vector<std::uint64_t> inodes = held;
@@ -175,17 +212,14 @@ std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& 
     inodes.erase(std::unique(inodes.begin(), inodes.end()), inodes.end());
     std::uint64_t sum = 0;
     if (inodes.empty()) return sum;
-    const Descriptor netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (netlink.get() < 0) return std::nullopt;
     std::map<std::uint64_t, KnownSockets::Unfound> unfoundBefore;
     if (known) {
-        if (const auto fromKnown = lookUpKnown(netlink.get(), inodes, *known, now))
-            return fromKnown;
+        if (const auto fromKnown = lookUpKnown(table, inodes, *known, now)) return fromKnown;
         unfoundBefore = std::move(known->notTcp);
         *known = {};
     }
-    if (!dumpFamily(netlink.get(), AF_INET, inodes, known, sum) ||
-        !dumpFamily(netlink.get(), AF_INET6, inodes, known, sum)) {
+    if (!dumpFamily(table, AF_INET, inodes, known, sum) ||
+        !dumpFamily(table, AF_INET6, inodes, known, sum)) {
         return std::nullopt;
     }
     if (known) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -36,6 +37,26 @@ struct KnownSockets {
     std::map<std::uint64_t, Unfound> notTcp;
 };
 
+/// The host's connected TCP sockets, as the kernel's socket diagnostics show
+/// them: the two questions the intake count asks.
+class SocketTable {
+public:
+    struct Socket {
+        std::uint64_t inode = 0;
+        inet_diag_sockid id{};
+        std::uint64_t bytesReceived = 0;  ///< tcp_info's tcpi_bytes_received
+    };
+    virtual ~SocketTable() = default;
+    /// Hands each connected TCP socket of `family` (AF_INET or AF_INET6)
+    /// whose inode is among `inodes` to `each`; false when the table cannot
+    /// be read.
+    virtual bool dump(int family, const std::vector<std::uint64_t>& inodes,
+                      const std::function<void(const Socket&)>& each) = 0;
+    /// The connected TCP socket of `family` at `id`; nullopt when none is
+    /// there any longer (or the table cannot be read).
+    virtual std::optional<Socket> lookUp(int family, const inet_diag_sockid& id) = 0;
+};
+
 /// The bytes received so far by those of `inodes` that are TCP sockets (IPv4
 /// or IPv6; an inode listed twice counts once), from the kernel's socket
 /// diagnostics (tcp_info's
@@ -47,5 +68,11 @@ struct KnownSockets {
 std::optional<std::uint64_t> tcpBytesReceived(
     const std::vector<std::uint64_t>& inodes, KnownSockets* known = nullptr,
     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+
+/// The same, asking `table` instead of the kernel.
+std::optional<std::uint64_t> tcpBytesReceived(const std::vector<std::uint64_t>& inodes,
+                                              KnownSockets* known,
+                                              std::chrono::steady_clock::time_point now,
+                                              SocketTable& table);
 
 }  // namespace kestrel
