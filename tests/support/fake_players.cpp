@@ -1,6 +1,7 @@
 #include "support/fake_players.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <string_view>
@@ -91,8 +92,18 @@ std::optional<std::uint64_t> FakePlayers::bytesRead(const std::string& executabl
     advance();
     const auto player = m_running.find(executableName);
     if (checksFail || player == m_running.end()) return std::nullopt;
-    return static_cast<std::uint64_t>(sendingMs(player->second, nowMs())) * kIntakeBytesPerSecond /
-           1000;
+    const std::int64_t now = nowMs();
+    m_sockets.clear();
+    for (const auto& [executable, running] : m_running) {
+        if (now >= running.startedMs + std::llround(running.behaviour.connectsAfter * 1000)) {
+            m_sockets.add(running.socket, static_cast<std::uint64_t>(sendingMs(running, now)) *
+                                              kIntakeBytesPerSecond / 1000);
+        }
+    }
+    m_held.assign(2, player->second.socket);  // the player's and its cache's
+    return tcpBytesReceived(m_held, &m_knownSockets[executableName],
+                            std::chrono::steady_clock::time_point(std::chrono::milliseconds(now)),
+                            m_sockets);
 }
 
 bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
@@ -116,6 +127,7 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
             Player player{playerLogFile(start->slot), start->address, nowMs(),
                           behaviour == behaviourForUrl.end() ? Behaviour{} : behaviour->second,
                           false};
+            player.socket = ++m_lastSocket;
             const auto& options = start->playerOptions;
             const auto volume = std::find(options.begin(), options.end(), "-volume");
             if (volume != options.end() && std::next(volume) != options.end())

@@ -15,6 +15,8 @@
 #include "platform/loudness_meter.h"
 #include "platform/player_control.h"
 #include "platform/process_table.h"
+#include "platform/socket_intake.h"
+#include "support/fake_sockets.h"
 
 namespace kestrel::test {
 
@@ -55,7 +57,10 @@ public:
 
     bool run(const StationCommand& command, WindowStyle style) override;
     ProcessCheck check(const std::string& executableName) override;
-    /// A player takes in kIntakeBytesPerSecond while its stream is not stalled.
+    /// A player takes in kIntakeBytesPerSecond while its stream is not stalled,
+    /// counted as the station counts a real one: by its stream socket, which
+    /// its forked cache holds too, in a socket table that lists the socket
+    /// once it has connected.
     std::optional<std::uint64_t> bytesRead(const std::string& executableName) override;
     static constexpr std::uint64_t kIntakeBytesPerSecond = 16'000;
     /// After this long without intake a player's cache is empty and it logs so.
@@ -105,9 +110,10 @@ public:
     struct Behaviour {
         double startsPlaybackAfter = 0;  ///< seconds until "Starting playback..."; negative: never
         double endsAfter = -1;           ///< seconds until it ends on its own; negative: never
-        double stallsAfter = -1;  ///< seconds until its stream stops sending; negative: never
-        double stallLasts = -1;   ///< seconds until the stream sends again; negative: never
-        bool trickles = false;    ///< while stalled, a quarter of the bit rate still comes in
+        double stallsAfter = -1;   ///< seconds until its stream stops sending; negative: never
+        double stallLasts = -1;    ///< seconds until the stream sends again; negative: never
+        bool trickles = false;     ///< while stalled, a quarter of the bit rate still comes in
+        double connectsAfter = 0;  ///< seconds until its stream's socket connects
     };
     std::map<std::string, Behaviour> behaviourForUrl;
     /// Log written when a player starts with a URL; absent: an empty log.
@@ -145,6 +151,7 @@ private:
         std::int64_t lostMs = 0;          ///< of earlier stalls, in which nothing was sent
         double volume = 25;               ///< of its software volume; 25 is unity
         std::int64_t stuckLoggedMs = -1;  ///< up to when its lost device was logged
+        std::uint64_t socket = 0;         ///< the inode of its stream's socket
     };
     /// Milliseconds of the player's life in which its stream sent.
     std::int64_t sendingMs(const Player& player, std::int64_t now) const;
@@ -160,6 +167,10 @@ private:
     std::map<std::string, std::string> m_lastUrl;
     mutable std::map<int, AudioBlock> m_leftBlock;  // by slot
     std::function<void(int)> m_ended;
+    FakeSocketTable m_sockets;
+    std::map<std::string, KnownSockets> m_knownSockets;  // by executable
+    std::vector<std::uint64_t> m_held;                   // kept for its room
+    std::uint64_t m_lastSocket = 1000;
 };
 
 }  // namespace kestrel::test
