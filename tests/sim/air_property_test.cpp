@@ -113,6 +113,8 @@ TEST(AirProperty, PathsThatMeetCannotUndoEachOther) {
         {"an event during a hung operator's switch fires; a later order replaces it",
          {{{1000, A::SourceBehaves, 3, 3}, {2000, A::ScheduleEvents, 15, 5},
            {12000, A::OperatorOrders, 3}, {18500, A::OperatorOrders, 7}}, 60}, 7, 0, 0},
+        {"a socket seen before it connected is looked for again: an underrun is no stall",
+         {{{1000, A::SourceBehaves, 4, 6}, {5000, A::ApiOrders, 4}}, 60}, 4, 0, 0},
     };
     // clang-format on
     for (const auto& s : scenarios) {
@@ -122,6 +124,9 @@ TEST(AirProperty, PathsThatMeetCannotUndoEachOther) {
         EXPECT_TRUE(outcome.onAirPlayerRuns) << s.what;
         EXPECT_EQ(outcome.switchFailures, s.switchFailures) << s.what;
         EXPECT_EQ(outcome.fallbacks, s.fallbacks) << s.what;
+        // The stream on air was never taken for stalled, and its rate shows.
+        EXPECT_EQ(outcome.stalls, 0u) << s.what;
+        EXPECT_EQ(outcome.streamReceived, "128 kbit/s") << s.what;
     }
     // Without a device the station says so (every 15 s), starts a player
     // every 5 s, and stops a player whose log fills with the device's loss.

@@ -28,10 +28,10 @@ std::string urlOf(int source) {
 
 // Behaviours by number, as AirAction::SourceBehaves names them; a dead mount
 // (2) is an unplayable address.
-const FakePlayers::Behaviour kBehaviourOf[kBehaviours] = {{0, -1},  {4, -1},  {-1, 0},
-                                                          {-1, -1}, {12, -1}, {0.5, 3}};
+const FakePlayers::Behaviour kBehaviourOf[kBehaviours] = {
+    {0, -1}, {4, -1}, {-1, 0}, {-1, -1}, {12, -1}, {0.5, 3}, {0, -1, 20, 6, true, 2}};
 bool playsInTime(int behaviour) {
-    return behaviour == 0 || behaviour == 1;
+    return behaviour == 0 || behaviour == 1 || behaviour == 6;
 }
 
 class AirSimulation {
@@ -359,6 +359,8 @@ AirOutcome AirSimulation::run() {
     for (const auto count : counters.switches)
         m_outcome.switches += static_cast<int>(count);
     m_outcome.switchFailures = counters.switchFailures;
+    m_outcome.stalls = counters.stalls;
+    m_outcome.streamReceived = m_host.station().display.lblStreamReceived.caption;
     m_outcome.fallbacks =
         counters.switchesBy(SwitchCause::Silence) + counters.switchesBy(SwitchCause::SourceDead);
     const auto& state = m_host.state();

@@ -33,8 +33,10 @@ struct AirAction {
 
 /// How a source's player behaves, by number: plays at once, plays after 4 s,
 /// ends at once (a dead mount), runs and never plays, plays after 12 s (past
-/// the time-out), plays and ends after 3 s.
-inline constexpr int kBehaviours = 6;
+/// the time-out), plays and ends after 3 s, plays at once but its socket
+/// connects only after 2 s and its stream underruns 20 s in (its cache runs
+/// dry while a trickle still comes in, and refills 6 s later).
+inline constexpr int kBehaviours = 7;
 
 /// A run of the station on virtual time through `actions`, with every
 /// invariant checked along the way:
@@ -80,6 +82,8 @@ struct AirOutcome {
     int outputFailedLines = 0;            ///< "OUTPUT FAILED" lines in error.log
     bool outputFailed = false;            ///< as the station shows it at the end
     std::uintmax_t largestPlayerLog = 0;  ///< bytes, the largest seen at any step
+    std::uint64_t stalls = 0;             ///< streams on air found stalled
+    std::string streamReceived;           ///< the on-air stream's rate, as the window shows it
 };
 
 /// Runs `run` on a fresh station.
