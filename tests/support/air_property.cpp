@@ -303,11 +303,7 @@ void AirSimulation::checkStep() {
         m_blameWhenMissing = blame();
     if (m_outputMissing && m_blameWhenMissing && blame() != *m_blameWhenMissing)
         fail('e', "a source was blamed for the missing sound device");
-    for (const char* log : {"mplayer1.log", "mplayer2.log"}) {
-        std::error_code none;
-        const auto size = std::filesystem::file_size(m_host.dir.path() / log, none);
-        if (!none) m_outcome.largestPlayerLog = std::max(m_outcome.largestPlayerLog, size);
-    }
+    m_outcome.largestPlayerLog = players.largestLog();
 
     // (d) every due event and every order is acted on.
     while (!m_events.empty() && m_events.front().checkAt <= t) {

@@ -81,7 +81,7 @@ struct AirOutcome {
     std::string journalTail;              ///< the station's last journal lines, after a violation
     int outputFailedLines = 0;            ///< "OUTPUT FAILED" lines in error.log
     bool outputFailed = false;            ///< as the station shows it at the end
-    std::uintmax_t largestPlayerLog = 0;  ///< bytes, the largest seen at any step
+    std::uintmax_t largestPlayerLog = 0;  ///< bytes, the most a player's log held
     std::uint64_t stalls = 0;             ///< streams on air found stalled
     std::string streamReceived;           ///< the on-air stream's rate, as the window shows it
 };

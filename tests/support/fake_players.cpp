@@ -38,6 +38,7 @@ void FakePlayers::advance() const {
             std::ofstream(m_workdir / player.logFile, std::ios::binary | std::ios::app)
                 << '\n'
                 << line << '\n';
+            grew(player.logFile, line.size() + 2);
         };
         const bool ends = reached(player.behaviour.endsAfter);
         if (!ends && !player.playing && reached(player.behaviour.startsPlaybackAfter)) {
@@ -73,6 +74,12 @@ void FakePlayers::ended(const std::string& executable, const Player& player) con
             AudioBlock{player.counter + 1, 2, std::vector<std::int16_t>(2 * kSamplesPerChannel)};
     }
     if (endsVia && m_ended) endsVia->callAfter(0, [ended = m_ended, slot] { ended(slot); });
+}
+
+void FakePlayers::grew(const std::string& log, std::uintmax_t bytes, bool truncated) const {
+    std::uintmax_t& size = m_logBytes[log];
+    size = truncated ? bytes : size + bytes;
+    m_largestLog = std::max(m_largestLog, size);
 }
 
 std::int64_t FakePlayers::sendingMs(const Player& player, std::int64_t now) const {
@@ -115,12 +122,16 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
         const auto executable = playerExecutable(start->slot);
         m_lastUrl[executable] = start->address;
         {
-            std::ofstream log(m_workdir / playerLogFile(start->slot),
-                              std::ios::binary | std::ios::trunc);
-            const auto content = logForUrl.find(start->address);
-            if (content != logForUrl.end() && !diskFull) log << content->second;
-            if (outputMissing && !diskFull)
-                log << "Could not open/initialize audio device -> no sound.\nAudio: no sound\n";
+            std::string content;
+            if (const auto given = logForUrl.find(start->address); given != logForUrl.end())
+                content = given->second;
+            if (outputMissing)
+                content += "Could not open/initialize audio device -> no sound.\nAudio: no sound\n";
+            if (diskFull) content.clear();
+            std::ofstream(m_workdir / playerLogFile(start->slot),
+                          std::ios::binary | std::ios::trunc)
+                << content;
+            grew(playerLogFile(start->slot), content.size(), true);
         }
         if (!unplayableUrls.count(start->address) && !outputMissing) {
             const auto behaviour = behaviourForUrl.find(start->address);
@@ -145,6 +156,7 @@ bool FakePlayers::run(const StationCommand& command, WindowStyle style) {
         if (!isPlainFileName(del->file)) return false;
         std::error_code ignored;
         std::filesystem::remove(m_workdir / del->file, ignored);
+        m_logBytes.erase(del->file);
     }
     return true;
 }

@@ -139,6 +139,9 @@ public:
     /// When set, the end of every player is told through this loop.
     EventLoop* endsVia = nullptr;
 
+    /// The most bytes any player's log has held, as the players wrote them.
+    std::uintmax_t largestLog() const { return m_largestLog; }
+
 private:
     struct Player {
         std::string logFile;
@@ -160,6 +163,8 @@ private:
     void advance() const;
     /// The player of `executable` has ended: its last block stays in its file.
     void ended(const std::string& executable, const Player& player) const;
+    /// `log` holds `bytes` more than it did (after a truncation: `bytes` in all).
+    void grew(const std::string& log, std::uintmax_t bytes, bool truncated = false) const;
 
     std::filesystem::path m_workdir;
     std::vector<Issued> m_issued;
@@ -171,6 +176,8 @@ private:
     std::map<std::string, KnownSockets> m_knownSockets;  // by executable
     std::vector<std::uint64_t> m_held;                   // kept for its room
     std::uint64_t m_lastSocket = 1000;
+    mutable std::map<std::string, std::uintmax_t> m_logBytes;  // by log file
+    mutable std::uintmax_t m_largestLog = 0;
 };
 
 }  // namespace kestrel::test
