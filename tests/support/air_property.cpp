@@ -6,6 +6,7 @@
 #include <cmath>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <random>
 
@@ -427,6 +428,9 @@ AirRun randomAirRun(std::uint64_t seed, double days) {
         total += weight;
     std::int64_t atMs = 0;
     const auto endMs = static_cast<std::int64_t>(run.seconds * 1000);
+    // MANUAL, a full disk and a missing device come in spells of up to ten
+    // minutes, so that most of a day is a station at work in AUTOMATIC mode.
+    std::map<AirAction::Kind, std::int64_t> spellEndsAt;
     for (;;) {
         // Mostly within a switch's time of the last thing, sometimes minutes later.
         atMs += uniform(0, 3) == 0 ? uniform(20'000, 300'000) : uniform(0, 12'000);
@@ -438,6 +442,15 @@ AirRun randomAirRun(std::uint64_t seed, double days) {
                 kind = k;
                 break;
             }
+        }
+        if (kind == AirAction::ModeToggles || kind == AirAction::DiskFills ||
+            kind == AirAction::OutputFails) {
+            std::int64_t& endsAt = spellEndsAt[kind];
+            if (atMs < endsAt) continue;
+            endsAt = atMs + uniform(10'000, 600'000);
+            run.actions.push_back({atMs, kind, 1, 0});
+            run.actions.push_back({endsAt, kind, 0, 0});
+            continue;
         }
         AirAction action{atMs, kind, uniform(0, kSources - 1), 0};
         switch (kind) {
@@ -457,15 +470,13 @@ AirRun randomAirRun(std::uint64_t seed, double days) {
                 action.a = uniform(12, 90);
                 action.b = uniform(0, kSources - 1);
                 break;
-            case AirAction::DiskFills:
-            case AirAction::OutputFails:
-                action.a = uniform(0, 1);
-                break;
             default:
                 break;
         }
         run.actions.push_back(action);
     }
+    std::stable_sort(run.actions.begin(), run.actions.end(),
+                     [](const AirAction& x, const AirAction& y) { return x.atMs < y.atMs; });
     return run;
 }
 
