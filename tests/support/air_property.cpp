@@ -124,7 +124,10 @@ void AirSimulation::setUp() {
                    std::to_string(n) + "u:" + urlOf(n) + "\r\n";
         m_serverUp[n] = true;
         m_host.players.soundOfUrl[urlOf(n)] = -20.0;
-        m_host.players.logForUrl[urlOf(n)] = "Playing " + urlOf(n) + ".\n";
+        // What MPlayer says of the stream before it plays: the rate is read from it.
+        m_host.players.logForUrl[urlOf(n)] =
+            "Playing " + urlOf(n) +
+            ".\nAUDIO: 44100 Hz, 2 ch, s16le, 128.0 kbit/9.07% (ratio: 16000->176400)\n";
         setPlayable(n);
     }
     m_host.write("sourcelist.ini", sources);
