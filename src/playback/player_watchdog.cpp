@@ -34,11 +34,14 @@ bool restartAfterOutage(Station& station, RunningSlots running) {
     state.WasPlaying = source;
     state.RestartCause = SwitchCause::Watchdog;
     state.CurrentSource = -1;
+    const double now = station.platform.clock.steadySeconds();
     if (mayRestart(station, source)) {
         noteRestart(station, source);
-    } else {
+    } else if (state.LastRestartAt <= now) {
         // It cannot stay up: started again 15 s after its last restart
         // (wantedSource waits for LastRestartAt); source 0 stands in meanwhile.
+        // A restart already put off keeps its time: another death before it
+        // (a player an order started) must not put it off again.
         state.LastRestartAt += kRestartSpacingSeconds;
     }
     recordPlayerOutage(station, source);

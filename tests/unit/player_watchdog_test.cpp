@@ -79,6 +79,24 @@ TEST(PlayerWatchdog, DeadPlayerIsStoppedHandedBackAndLoggedOnce) {
     EXPECT_EQ(w.host.read("error.log"), logged);
 }
 
+// A source whose players keep dying is started again 15 s after its last
+// restart, however often it dies meanwhile: each death must not put the
+// restart off by another 15 s.
+TEST(PlayerWatchdog, DeathsBeforeAPutOffRestartDoNotPutItOffFurther) {
+    Watchdog w;
+    w.host.clock.set(2026, 3, 4, 7, 0, 0);
+    const double firstDeath = w.host.clock.steadySeconds();
+    for (int death = 0; death < 6; ++death) {
+        w.state().CurrentSource = 5;
+        w.start(1);
+        w.tick();
+        w.host.players.die(1);
+        w.tick();
+        EXPECT_EQ(w.state().LastRestartAt, firstDeath + (death == 0 ? 0 : 15)) << death;
+        w.host.clock.advanceSeconds(2);
+    }
+}
+
 TEST(PlayerWatchdog, ACheckThatCannotBeMadeChangesNothing) {
     Watchdog w;
     w.state().CurrentSource = 4;
