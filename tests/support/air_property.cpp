@@ -152,7 +152,9 @@ void AirSimulation::setUp() {
 void AirSimulation::checkStop(const StationCommand& command) {
     const auto* stop = std::get_if<StopPlayer>(&command);
     // A player without a sound device plays nothing anybody hears.
-    if (!stop || m_outputMissing || !m_host.players.hasPlayedFor(stop->slot, 0.2)) return;
+    if (!stop || m_outputMissing || m_host.players.lostItsDevice(stop->slot) ||
+        !m_host.players.hasPlayedFor(stop->slot, 0.2))
+        return;
     if (!m_host.players.isPlaying(3 - stop->slot))
         fail('a', "the playing player of slot " + std::to_string(stop->slot) +
                       " stopped while slot " + std::to_string(3 - stop->slot) + "'s did not play");

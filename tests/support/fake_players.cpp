@@ -54,7 +54,8 @@ void FakePlayers::advance() const {
             logLine(
                 "Cache empty, consider increasing -cache and/or -cache-min. [performance issue]");
         }
-        if (!ends && player.playing && outputMissing) {
+        // A player that lost its device stays stuck: MPlayer does not open it again.
+        if (!ends && player.playing && (outputMissing || player.stuckLoggedMs >= 0)) {
             constexpr std::int64_t kLineEveryMs = 30;
             if (player.stuckLoggedMs < 0) player.stuckLoggedMs = now;
             for (; player.stuckLoggedMs + kLineEveryMs <= now; player.stuckLoggedMs += kLineEveryMs)
@@ -185,6 +186,12 @@ bool FakePlayers::isPlaying(int slot) const {
     return player != m_running.end() && player->second.playing;
 }
 
+bool FakePlayers::lostItsDevice(int slot) const {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    return player != m_running.end() && player->second.stuckLoggedMs >= 0;
+}
+
 bool FakePlayers::hasPlayedFor(int slot, double seconds) const {
     if (!isPlaying(slot)) return false;
     const Player& player = m_running.find(playerExecutable(slot))->second;
@@ -247,7 +254,8 @@ std::optional<AudioBlock> FakePlayers::read(int slot, TapPoint point) {
     m_leftBlock.erase(slot);  // the new player writes the file afresh
     Player& p = player->second;
     AudioBlock block{p.counter, 2, std::vector<std::int16_t>(2 * kSamplesPerChannel)};
-    if (!sound->second || outputMissing) return block;  // the counter stands still
+    if (!sound->second || outputMissing || p.stuckLoggedMs >= 0)
+        return block;  // the counter stands still
     // A square wave at the level: its RMS equals its amplitude. What is heard
     // is that at the player's volume.
     const double gain = point == TapPoint::Heard ? p.volume / 25 : 1;

@@ -90,6 +90,8 @@ public:
     bool isRunning(int slot) const;
     /// The slot's player runs and has begun playback.
     bool isPlaying(int slot) const;
+    /// The slot's player runs and has lost its sound device: it plays nothing.
+    bool lostItsDevice(int slot) const;
     /// The same, with playback begun at least `seconds` ago.
     bool hasPlayedFor(int slot, double seconds) const;
     /// The URL slot `slot` was last started with.
@@ -124,7 +126,8 @@ public:
     std::map<std::string, std::optional<double>> soundOfUrl;
     /// While true there is no sound device: a player that starts says so in
     /// its log and ends at once, as MPlayer does; one that was playing logs
-    /// that its device is gone, some 33 lines a second, and decodes nothing more.
+    /// that its device is gone, some 33 lines a second, and decodes nothing
+    /// more, also once the device is back.
     bool outputMissing = false;
     /// While true, process checks cannot be made and answer Unknown.
     bool checksFail = false;
