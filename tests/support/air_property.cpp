@@ -63,7 +63,9 @@ private:
     std::array<int, kSources> m_behaviour{};
     bool m_manual = false;
     bool m_outputMissing = false;
-    // (e): counts of blame when the device went missing, once no switch ran.
+    double m_outputMissingSince = 0;
+    // (e): counts of blame when the device went missing, once no switch ran
+    // and the station has had a look at its players' logs.
     std::optional<std::array<std::uint64_t, 3>> m_blameWhenMissing;
     std::array<std::uint64_t, 3> blame();
     double m_modeChangedAt = 0;
@@ -247,6 +249,7 @@ void AirSimulation::apply(const AirAction& action) {
             break;
         case AirAction::OutputFails:
             m_outputMissing = players.outputMissing = action.a == 1;
+            m_outputMissingSince = now();
             m_blameWhenMissing.reset();
             break;
     }
@@ -257,6 +260,11 @@ std::array<std::uint64_t, 3> AirSimulation::blame() {
     return {station.counters.switchFailures, station.silence.count,
             station.counters.switchesBy(SwitchCause::SourceDead)};
 }
+
+// How long the station may take to learn that its sound device is gone: a
+// look at the on-air player's log, once a second. A silence or a failure that
+// falls due before then is the station's honest verdict.
+constexpr double kOutputLearntSeconds = 2;
 
 void AirSimulation::checkStep() {
     Station& station = m_host.station();
@@ -305,7 +313,8 @@ void AirSimulation::checkStep() {
     // before the device went missing is left to end first; on a full disk
     // no player can say why it ends.
     if (players.diskFull) m_blameWhenMissing.reset();
-    if (m_outputMissing && !m_blameWhenMissing && !station.switching && !players.diskFull)
+    if (m_outputMissing && !m_blameWhenMissing && !station.switching && !players.diskFull &&
+        t - m_outputMissingSince >= kOutputLearntSeconds)
         m_blameWhenMissing = blame();
     if (m_outputMissing && m_blameWhenMissing && blame() != *m_blameWhenMissing)
         fail('e', "a source was blamed for the missing sound device");

@@ -52,7 +52,8 @@ inline constexpr int kBehaviours = 7;
 ///      SwitchTimeout + 3 s;
 ///  (e) while the sound device is missing (and the disk has room for the
 ///      players' logs) no switch fails, no source is declared silent and
-///      none stands in for a dead one: the device is to blame.
+///      none stands in for a dead one, from 2 s after it went (the station
+///      learns of it from a player's log): the device is to blame.
 ///  (f) every volume a player is sent lies between muted and +12 dB, and
 ///      moves less than 1 dB from the last one (but from muted);
 ///  (g) a player is turned down only while the other slot's player plays: a
