@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,22 +29,33 @@ std::string traceOf(const AirRun& run) {
 }
 
 #ifndef KESTREL_AIR_DEFAULT_SEEDS
-#define KESTREL_AIR_DEFAULT_SEEDS 10
+#define KESTREL_AIR_DEFAULT_SEEDS 200
+#endif
+#ifndef KESTREL_AIR_SHARDS
+#define KESTREL_AIR_SHARDS 10
 #endif
 
 // Seeded days of a station on air: players that die, stall, never play or
 // play late, servers that fail and return, silence, orders from everyone at
-// any moment, events a second apart, MANUAL, a full disk. KESTREL_AIR_SEED,
-// KESTREL_AIR_SEEDS and KESTREL_AIR_DAYS replay one seed or run more.
-TEST(AirProperty, InvariantsHoldThroughSeededDays) {
+// any moment, events a second apart, MANUAL, a full disk. The seeds are
+// shared out among the shards, which ctest runs side by side.
+// KESTREL_AIR_SEED, KESTREL_AIR_SEEDS and KESTREL_AIR_DAYS replay one seed
+// or run more.
+class SeededDays : public testing::TestWithParam<int> {};
+
+TEST_P(SeededDays, InvariantsHold) {
     if (!std::getenv("TMPDIR") && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
-    const std::uint64_t first = envNumber("KESTREL_AIR_SEED", 29);
+    const std::uint64_t base = envNumber("KESTREL_AIR_SEED", 29);
     const std::uint64_t seeds = envNumber("KESTREL_AIR_SEEDS", KESTREL_AIR_DEFAULT_SEEDS);
+    const std::uint64_t perShard = (seeds + KESTREL_AIR_SHARDS - 1) / KESTREL_AIR_SHARDS;
+    const std::uint64_t first = base + static_cast<std::uint64_t>(GetParam()) * perShard;
+    const std::uint64_t last = std::min(base + seeds, first + perShard);
+    if (first >= last) GTEST_SKIP() << "no seed left for this shard";
     const double days = static_cast<double>(envNumber("KESTREL_AIR_DAYS", 1));
     const auto started = std::chrono::steady_clock::now();
     int orders = 0, events = 0, switches = 0;
     std::uint64_t ran = 0;
-    for (std::uint64_t seed = first; seed < first + seeds; ++seed) {
+    for (std::uint64_t seed = first; seed < last; ++seed) {
         const AirRun run = randomAirRun(seed, days);
         const AirOutcome outcome = runAir(run);
         ++ran;
@@ -70,6 +82,8 @@ TEST(AirProperty, InvariantsHoldThroughSeededDays) {
         static_cast<unsigned long long>(ran), days, switches, orders, events,
         static_cast<double>(ran) * days / wall);
 }
+
+INSTANTIATE_TEST_SUITE_P(Shard, SeededDays, testing::Range(0, KESTREL_AIR_SHARDS));
 
 // The source the scenarios start with: 9, the schedule's at start-up.
 struct Scenario {
