@@ -200,6 +200,14 @@ bool FakePlayers::hasPlayedFor(int slot, double seconds) const {
     return nowMs() - beganMs >= std::llround(seconds * 1000);
 }
 
+std::optional<std::int64_t> FakePlayers::sentBetween(int slot, std::int64_t fromMs,
+                                                     std::int64_t toMs) const {
+    advance();
+    const auto player = m_running.find(playerExecutable(slot));
+    if (player == m_running.end() || player->second.startedMs > fromMs) return std::nullopt;
+    return sendingMs(player->second, toMs) - sendingMs(player->second, fromMs);
+}
+
 std::string FakePlayers::urlOf(int slot) const {
     const auto it = m_lastUrl.find(playerExecutable(slot));
     return it == m_lastUrl.end() ? std::string() : it->second;
@@ -279,10 +287,20 @@ void FakePlayers::stall(int slot, double lastsSeconds, bool logsCacheEmpty, bool
     if (player == m_running.end()) return;
     Player& p = player->second;
     const auto now = nowMs();
+    Behaviour& b = p.behaviour;
+    const double aliveSeconds = static_cast<double>(now - p.startedMs) / 1000.0;
+    const bool silentNow = b.stallsAfter >= 0 && !b.trickles && aliveSeconds >= b.stallsAfter &&
+                           (b.stallLasts < 0 || aliveSeconds < b.stallsAfter + b.stallLasts);
+    if (silentNow && !trickles) {
+        // A stall within a stall goes on from when the first began: what the
+        // stream sent before stays as it was.
+        b.stallLasts = lastsSeconds < 0 ? -1 : aliveSeconds - b.stallsAfter + lastsSeconds;
+        return;
+    }
     p.lostMs = now - p.startedMs - sendingMs(p, now);  // earlier stalls stay lost
-    p.behaviour.stallsAfter = static_cast<double>(now - p.startedMs) / 1000.0;
-    p.behaviour.stallLasts = lastsSeconds;
-    p.behaviour.trickles = trickles;
+    b.stallsAfter = aliveSeconds;
+    b.stallLasts = lastsSeconds;
+    b.trickles = trickles;
     p.cacheEmptyLogged = !logsCacheEmpty;
 }
 
