@@ -69,6 +69,9 @@ private:
     std::optional<std::array<std::uint64_t, 3>> m_blameWhenMissing;
     std::array<std::uint64_t, 3> blame();
     double m_modeChangedAt = 0;
+    // (h): stalls found so far, and the slot of the last one, from the journal.
+    std::uint64_t m_stallsSeen = 0;
+    int stalledSlot() const;
 
     // (b): the decision and since when it has held.
     std::string m_decided;
@@ -255,6 +258,13 @@ void AirSimulation::apply(const AirAction& action) {
     }
 }
 
+int AirSimulation::stalledSlot() const {
+    const std::string journal = m_host.journal.str();
+    const auto line = journal.rfind("event=stream_stall ");
+    const auto slot = journal.find(" slot=", line);
+    return line == std::string::npos || slot == std::string::npos ? 0 : journal[slot + 6] - '0';
+}
+
 std::array<std::uint64_t, 3> AirSimulation::blame() {
     const Station& station = m_host.station();
     return {station.counters.switchFailures, station.silence.count,
@@ -319,6 +329,20 @@ void AirSimulation::checkStep() {
     if (m_outputMissing && m_blameWhenMissing && blame() != *m_blameWhenMissing)
         fail('e', "a source was blamed for the missing sound device");
     m_outcome.largestPlayerLog = players.largestLog();
+
+    // (h) a stream found stalled sent nothing for 2 s: an intake that lost
+    // sight of its socket, or an underrun the cache rides out, is no stall.
+    // Found within the last second, the 2 s include the one before that.
+    if (station.counters.stalls != m_stallsSeen) {
+        m_stallsSeen = station.counters.stalls;
+        const int slot = stalledSlot();
+        const auto sent =
+            players.sentBetween(slot, m_host.clock.ms() - 2000, m_host.clock.ms() - 1000);
+        if (sent && *sent > 0)
+            fail('h', "slot " + std::to_string(slot) +
+                          "'s stream was found stalled, though it sent for " +
+                          std::to_string(*sent) + " ms of the second before");
+    }
 
     // (d) every due event and every order is acted on.
     while (!m_events.empty() && m_events.front().checkAt <= t) {

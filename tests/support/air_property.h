@@ -57,7 +57,10 @@ inline constexpr int kBehaviours = 7;
 ///  (f) every volume a player is sent lies between muted and +12 dB, and
 ///      moves less than 1 dB from the last one (but from muted);
 ///  (g) a player is turned down only while the other slot's player plays: a
-///      failed switch never faded anything.
+///      failed switch never faded anything;
+///  (h) a stream is found stalled only when it sent nothing for 2 s: an
+///      intake that lost sight of its socket, or an underrun that the cache
+///      rides out, is no stall.
 /// (b) and (c) wait while the device is missing or not yet tried again.
 /// The first violation ends the run.
 struct AirRun {

@@ -94,6 +94,10 @@ public:
     bool lostItsDevice(int slot) const;
     /// The same, with playback begun at least `seconds` ago.
     bool hasPlayedFor(int slot, double seconds) const;
+    /// Milliseconds in which the stream of the slot's player sent, between
+    /// `fromMs` and `toMs` of virtual time; nullopt when that player was not
+    /// running all along.
+    std::optional<std::int64_t> sentBetween(int slot, std::int64_t fromMs, std::int64_t toMs) const;
     /// The URL slot `slot` was last started with.
     std::string urlOf(int slot) const;
     /// The player of `slot` ends on its own (a crash, a dropped stream).
