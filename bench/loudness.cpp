@@ -206,20 +206,29 @@ std::string lufs(std::optional<double> value) {
     return text;
 }
 
+// The station of `dir` with the API on, `setting` (one line of
+// kestrelfield.ini), and streams `nine` and `eight` as sources 9 and 8, each
+// named as its stream; its players' levels go to the directory's run/.
+void setUpTwoSources(const BenchDir& dir, const std::string& setting, const Stream& nine,
+                     const Stream& eight) {
+    fs::create_directories(dir.path / "run");
+    ::setenv("RUNTIME_DIRECTORY", (dir.path / "run").c_str(), 1);
+    std::ofstream(dir.station / "kestrelfield.ini")
+        << "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" << kKey << "\r\nCheckSource=0\r\n"
+        << setting << "\r\n";
+    std::ofstream(dir.station / "sourcelist.ini")
+        << "9n:" << nine.name << "\r\n9u:" << nine.url() << "\r\n8n:" << eight.name
+        << "\r\n8u:" << eight.url() << "\r\n";
+}
+
 // Loud (source 9) and quiet (source 8) streams, each heard for 30 s, then
 // the switch from loud to quiet: what is heard 3 s before and 3 s after.
 void loudnessStep(const std::string& binary, int target, const std::string& loud,
                   const std::string& quiet) {
     const BenchDir dir("loudness");
-    fs::create_directories(dir.path / "run");
-    ::setenv("RUNTIME_DIRECTORY", (dir.path / "run").c_str(), 1);
     Stream nine(dir.path, "Loud", {"--live"}, loud);
     Stream eight(dir.path, "Quiet", {"--live"}, quiet);
-    std::ofstream(dir.station / "kestrelfield.ini")
-        << "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" << kKey
-        << "\r\nCheckSource=0\r\nTargetLoudness=" << target << "\r\n";
-    std::ofstream(dir.station / "sourcelist.ini")
-        << "9n:Loud\r\n9u:" << nine.url() << "\r\n8n:Quiet\r\n8u:" << eight.url() << "\r\n";
+    setUpTwoSources(dir, "TargetLoudness=" + std::to_string(target), nine, eight);
     const Station running(binary, dir);
     kestrel::PosixLevelTap tap(dir.path / "run", dir.station);
     HeardLoudness heard(tap);
@@ -249,15 +258,11 @@ void loudnessStep(const std::string& binary, int target, const std::string& loud
 void overlapProfile(const std::string& binary, double crossfadeSeconds, const std::string& low,
                     const std::string& high) {
     const BenchDir dir("crossfade");
-    fs::create_directories(dir.path / "run");
-    ::setenv("RUNTIME_DIRECTORY", (dir.path / "run").c_str(), 1);
     Stream nine(dir.path, "Low", {"--live"}, low);
     Stream eight(dir.path, "High", {"--live"}, high);
-    std::ofstream(dir.station / "kestrelfield.ini")
-        << "[Kestrelfield]\r\nAPIallowed=1\r\nAPIKey=" << kKey
-        << "\r\nCheckSource=0\r\nCrossfadeSeconds=" << crossfadeSeconds << "\r\n";
-    std::ofstream(dir.station / "sourcelist.ini")
-        << "9n:Low\r\n9u:" << nine.url() << "\r\n8n:High\r\n8u:" << eight.url() << "\r\n";
+    char setting[48];
+    std::snprintf(setting, sizeof setting, "CrossfadeSeconds=%g", crossfadeSeconds);
+    setUpTwoSources(dir, setting, nine, eight);
     const Station running(binary, dir);
     kestrel::PosixLevelTap tap(dir.path / "run", dir.station);
     HeardBlocks heard(tap);

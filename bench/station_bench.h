@@ -70,7 +70,8 @@ inline void endProcess(pid_t pid) {
 // A stream server on a free loopback port; its port is its first line of output.
 struct Stream {
     Stream(const fs::path& dir, const std::string& name, std::vector<std::string> options,
-           const std::string& mp3) {
+           const std::string& mp3)
+        : name(name) {
         using namespace std::chrono_literals;
         output = dir / (name + ".port");
         const fs::path& out = output;
@@ -89,6 +90,7 @@ struct Stream {
     Stream& operator=(const Stream&) = delete;
     std::string url() const { return "http://127.0.0.1:" + port + "/live"; }
 
+    std::string name;
     pid_t pid = -1;
     std::string port;
     fs::path output;  ///< the port, then a line per health test
